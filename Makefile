@@ -1,0 +1,33 @@
+# The front door: `make test` installs what is missing, builds and runs every test.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+# CI builds with warnings as errors; local builds only warn.
+WERROR ?= $(if $(CI),ON,OFF)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_DIR)/build.ninja: CMakeLists.txt
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DPICTOMOVE_WERROR=$(WERROR) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+format:
+	@git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR)

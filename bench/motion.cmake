@@ -1,0 +1,1 @@
+pictomove_bench(bench_motion SOURCES bench_motion.cpp LIBS core)
