@@ -12,10 +12,9 @@ all: build
 deps:
 	@scripts/install-deps
 
-$(BUILD_DIR)/build.ninja: CMakeLists.txt
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DPICTOMOVE_WERROR=$(WERROR) $(CMAKE_FLAGS)
-
-configure: deps $(BUILD_DIR)/build.ninja
+# Always re-run CMake (it takes a second): a folder that gained a CMakeLists.txt joins the build.
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DPICTOMOVE_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
