@@ -15,6 +15,25 @@ struct MotionGeometry {
     double zoomAtUnitScale = 720.0 * (1024.0 / 768.0) / 1024.0;
 
     double scaleForZoom(double zoom) const { return zoom / zoomAtUnitScale; }
+
+    // The display zoom of scale 1.0: AssumedWidth x S / Wd, where S is the effective zoom of
+    // scale 1.0 (width / height for a landscape picture, else 1) and Wd the decoded width.
+    static double zoomOfUnitScale(double width, double height, double decodedWidth,
+                                  double assumedWidth) {
+        const double effective = width > height ? width / height : 1.0;
+        return decodedWidth > 0.0 ? assumedWidth * effective / decodedWidth : 0.0;
+    }
+
+    static MotionGeometry forPicture(double width, double height, double decodedWidth,
+                                     double vAspRatio, double assumedWidth) {
+        MotionGeometry g;
+        g.imageWidth = width;
+        g.imageHeight = height;
+        g.vAspRatio = vAspRatio;
+        g.assumedWidth = assumedWidth;
+        g.zoomAtUnitScale = zoomOfUnitScale(width, height, decodedWidth, assumedWidth);
+        return g;
+    }
 };
 
 }  // namespace pm

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "core/SceneMotion.h"
+#include "core/ScenePicture.h"
+
+namespace pm {
+
+class ProjectContext;
+
+// One scene of a project: its motion, its picture and its identity. Scenes are created by the
+// project (add, insert, copy) and live until deleted or until the project is reset.
+class Scene : public SceneMotion {
+public:
+    Scene(ProjectContext& context, int id, std::unique_ptr<ScenePicture> picture);
+
+    int id() const { return m_id; }
+    void setId(int id) { m_id = id; }
+
+    ScenePicture& picture() { return *m_picture; }
+    const ScenePicture& picture() const { return *m_picture; }
+
+    // Held while the scene's picture or timing changes under a running render.
+    std::recursive_mutex& rendererLock() const { return m_rendererLock; }
+
+    bool lengthModified() const { return m_lengthModified; }
+    void setLengthModified(bool modified) { m_lengthModified = modified; }
+
+    // The picture's size with the project's output frame.
+    MotionGeometry motionGeometry() const override;
+
+    ProjectContext& project() const { return m_project; }
+
+private:
+    ProjectContext& m_project;
+    int m_id;
+    std::unique_ptr<ScenePicture> m_picture;
+    bool m_lengthModified = false;
+    mutable std::recursive_mutex m_rendererLock;
+};
+
+}  // namespace pm
