@@ -391,3 +391,38 @@ TEST(PixelRoutines, ExactRoundTrips) {
 
 }  // namespace
 }  // namespace pm
+
+namespace pm {
+namespace {
+
+// Averages of a uniform picture are whole numbers, where a division by reciprocal would slip
+// one below without care.
+TEST(PixelRoutines, ResamplingKeepsUniformValues) {
+    const Size pairs[][2] = {{{7, 7}, {5, 2}}, {{107, 1}, {33, 1}}, {{100, 3}, {33, 2}},
+                             {{49, 31}, {97, 5}}};
+    for (CodePath path : test::availablePaths()) {
+        for (const auto& pair : pairs) {
+            std::mt19937 rng(8);
+            const TestImage src(static_cast<std::size_t>(pair[0].width) * 4, pair[0].height, false,
+                                rng);
+            TestImage dst(static_cast<std::size_t>(pair[1].width) * 4, pair[1].height, false, rng);
+            const ImageBuffer from = src.buffer(PixelFormat::Bgra32, pair[0].width, pair[0].height);
+            const ImageBuffer to = dst.buffer(PixelFormat::Bgra32, pair[1].width, pair[1].height);
+            for (std::uint32_t value = 0; value < 256; ++value) {
+                ASSERT_EQ(detail::fillImage(detail::kernelsFor(path), from, value * 0x01010101u,
+                                            1),
+                          PixelStatus::Ok);
+                ASSERT_EQ(detail::copyImage(detail::kernelsFor(path), to, from), PixelStatus::Ok);
+                for (int y = 0; y < pair[1].height; ++y) {
+                    const std::uint8_t* row = to.row(static_cast<std::uint32_t>(y));
+                    ASSERT_TRUE(std::all_of(row, row + pair[1].width * 4,
+                                            [&](std::uint8_t b) { return b == value; }))
+                        << value << " on " << test::pathName(path);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pm
