@@ -21,8 +21,8 @@ LevelsTable::Curve LevelsTable::levelsCurve(double gamma, int inLow, int inHigh,
         if (gamma != 0.0 && gamma != 1.0) {
             t = t >= 0 ? std::pow(t, 1.0 / gamma) : -std::pow(-t, 1.0 / gamma);
         }
-        double value = outHigh >= outLow ? outLow + t * (outHigh - outLow)
-                                         : outLow - t * (outLow - outHigh);
+        double value =
+            outHigh >= outLow ? outLow + t * (outHigh - outLow) : outLow - t * (outLow - outHigh);
         // NaN (a negative gamma's pow) lands on 0 like any value below the range.
         value = value >= 0.0 ? (value > 255.0 ? 255.0 : value) : 0.0;
         curve[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);

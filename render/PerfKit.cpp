@@ -172,8 +172,8 @@ PixelStatus PerfKit::copy(const ImageBuffer& destination, const ImageBuffer& sou
     return detail::copyImage(activeKernels(), destination, source);
 }
 
-PixelStatus PerfKit::mix(const ImageBuffer& destination, const ImageBuffer& a,
-                         const ImageBuffer& b, int weight, bool alphaAware) {
+PixelStatus PerfKit::mix(const ImageBuffer& destination, const ImageBuffer& a, const ImageBuffer& b,
+                         int weight, bool alphaAware) {
     return detail::mixImages(activeKernels(), destination, a, b, weight, alphaAware);
 }
 

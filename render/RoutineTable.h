@@ -50,23 +50,23 @@ using CompositeRoutine = void (*)(int width, int rows, std::uint8_t* dst, std::p
 
 // The 24 routines, in their fixed order.
 struct RoutineTable {
-    CopyRowsRoutine copyRows;       // 0
-    ConvertRoutine bgra32ToYuy2;    // 1
-    ConvertRoutine yuy2ToBgra32;    // 2
-    ConvertRoutine bgr24ToYuy2;     // 3
-    ConvertRoutine yuy2ToBgr24;     // 4
-    ConvertRoutine bgr24ToBgra32;   // 5
-    ConvertRoutine bgra32ToBgr24;   // 6
-    ConvertRoutine bgra32ToYuva32;  // 7
-    ConvertRoutine yuva32ToBgra32;  // 8
-    ConvertRoutine bgr24ToYuva32;   // 9
-    ConvertRoutine yuva32ToBgr24;   // 10
-    ConvertRoutine yuy2ToYuva32;    // 11
-    ConvertRoutine yuva32ToYuy2;    // 12
-    FillRoutine fillYuva32;         // 13
-    FillRoutine fillBgra32;         // 14
-    FillRoutine fillYuy2;           // 15
-    FillRoutine fillBgr24;          // 16
+    CopyRowsRoutine copyRows;        // 0
+    ConvertRoutine bgra32ToYuy2;     // 1
+    ConvertRoutine yuy2ToBgra32;     // 2
+    ConvertRoutine bgr24ToYuy2;      // 3
+    ConvertRoutine yuy2ToBgr24;      // 4
+    ConvertRoutine bgr24ToBgra32;    // 5
+    ConvertRoutine bgra32ToBgr24;    // 6
+    ConvertRoutine bgra32ToYuva32;   // 7
+    ConvertRoutine yuva32ToBgra32;   // 8
+    ConvertRoutine bgr24ToYuva32;    // 9
+    ConvertRoutine yuva32ToBgr24;    // 10
+    ConvertRoutine yuy2ToYuva32;     // 11
+    ConvertRoutine yuva32ToYuy2;     // 12
+    FillRoutine fillYuva32;          // 13
+    FillRoutine fillBgra32;          // 14
+    FillRoutine fillYuy2;            // 15
+    FillRoutine fillBgr24;           // 16
     ResampleRoutine resampleYuva32;  // 17
     ResampleRoutine resampleBgra32;  // 18
     ResampleRoutine resampleYuy2;    // 19

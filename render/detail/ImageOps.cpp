@@ -108,9 +108,8 @@ PixelStatus resample(const KernelSet& k, const ImageBuffer& dst, const ImageBuff
         scratch.columnSums = columnSums.data();
         scratch.columnSumsReal = columnSumsReal.data();
         scratch.packed = packed.data();
-        resampler(k.routines, src.format)(static_cast<int>(dst.width),
-                                          static_cast<int>(dst.height), dst.pixels, dst.pitch,
-                                          src.pixels, src.pitch, scratch);
+        resampler(k.routines, src.format)(static_cast<int>(dst.width), static_cast<int>(dst.height),
+                                          dst.pixels, dst.pitch, src.pixels, src.pitch, scratch);
     } catch (const std::bad_alloc&) {
         return PixelStatus::OutOfMemory;
     }

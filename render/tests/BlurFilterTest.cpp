@@ -1,9 +1,8 @@
-#include "render/BlurFilter.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
 
+#include "render/BlurFilter.h"
 #include "render/PerfKit.h"
 #include "render/tests/TestImages.h"
 
@@ -102,9 +101,8 @@ TEST(BlurFilter, MatchesTheDefinitionOnEveryPath) {
                 ImageBuffer dst = makeImage(29, 23, rng);
                 ASSERT_EQ(keepAlpha ? filter.applyKeepAlpha(dst, src) : filter.apply(dst, src),
                           PixelStatus::Ok);
-                EXPECT_EQ(bytesOf(dst), expected)
-                    << r[0] << "/" << r[1] << " keepAlpha " << keepAlpha << " on "
-                    << test::pathName(path);
+                EXPECT_EQ(bytesOf(dst), expected) << r[0] << "/" << r[1] << " keepAlpha "
+                                                  << keepAlpha << " on " << test::pathName(path);
             }
         }
     }

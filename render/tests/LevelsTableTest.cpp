@@ -1,7 +1,6 @@
-#include "render/LevelsTable.h"
-
 #include <gtest/gtest.h>
 
+#include "render/LevelsTable.h"
 #include "render/PerfKit.h"
 
 namespace pm {
@@ -21,13 +20,17 @@ TEST(LevelsTable, CurvesFromThePreparationSettings) {
         {"contrast -50 narrows the output to 63..192",
          [](LevelsTable& t) { t.contrast(-50); },
          {{0, 63}, {255, 192}}},
-        {"brightness -100 maps white to 128", [](LevelsTable& t) { t.brightness(-100); },
+        {"brightness -100 maps white to 128",
+         [](LevelsTable& t) { t.brightness(-100); },
          {{0, 0}, {255, 128}}},
-        {"brightness 50 lifts black to 63", [](LevelsTable& t) { t.brightness(50); },
+        {"brightness 50 lifts black to 63",
+         [](LevelsTable& t) { t.brightness(50); },
          {{0, 63}, {255, 255}}},
-        {"gamma 2 takes the square root", [](LevelsTable& t) { t.levels(2.0, 0, 255, 0, 255); },
+        {"gamma 2 takes the square root",
+         [](LevelsTable& t) { t.levels(2.0, 0, 255, 0, 255); },
          {{0, 0}, {64, 127}, {255, 255}}},
-        {"reversed output", [](LevelsTable& t) { t.levels(1.0, 0, 255, 255, 0); },
+        {"reversed output",
+         [](LevelsTable& t) { t.levels(1.0, 0, 255, 255, 0); },
          {{0, 255}, {255, 0}}},
         {"steps compose in order",
          [](LevelsTable& t) {
@@ -47,10 +50,10 @@ TEST(LevelsTable, CurvesFromThePreparationSettings) {
 
 TEST(LevelsTable, AutoLevelsStretchesTheOccupiedRange) {
     LevelsTable::Histogram h{};
-    h[3] = 1;      // below the threshold: ignored
+    h[3] = 1;  // below the threshold: ignored
     h[20] = 50;
     h[100] = 1000;
-    h[180] = 15;   // exactly trunc(1000 × 0.015)
+    h[180] = 15;  // exactly trunc(1000 × 0.015)
     h[250] = 14;
     LevelsTable table;
     table.autoLevels(h, 0.015);

@@ -1,9 +1,8 @@
-#include "render/PerfKit.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "render/PerfKit.h"
 #include "render/detail/ImageOps.h"
 #include "render/tests/TestImages.h"
 
@@ -18,16 +17,16 @@ TEST(CpuOptions, OverrideCases) {
         CpuDescription expected;
     };
     const Case cases[] = {
-        {std::nullopt, intel, {4, 1, 8}},   // missing value: no override
-        {0u, intel, {4, 1, 8}},             // zero bytes keep what was detected
-        {1u, intel, {0, 1, 8}},             // byte 0 = 1 forces the plain routines
-        {512u, intel, {4, 1, 2}},           // byte 1 = 2 processors
-        {7u, intel, {0, 1, 8}},             // level 6 is out of range and becomes 0
-        {4u, intel, {3, 1, 8}},             // level 3
-        {0x10000u, intel, {4, 0, 8}},       // vendor-neutral routines
-        {0x10203u, intel, {2, 0, 2}},       // all three at once
-        {5u, {2, 2, 1}, {2, 2, 1}},         // never above the processor's own level
-        {0u, {-1, 0, 1}, {0, 0, 1}},        // no multimedia level at all
+        {std::nullopt, intel, {4, 1, 8}},  // missing value: no override
+        {0u, intel, {4, 1, 8}},            // zero bytes keep what was detected
+        {1u, intel, {0, 1, 8}},            // byte 0 = 1 forces the plain routines
+        {512u, intel, {4, 1, 2}},          // byte 1 = 2 processors
+        {7u, intel, {0, 1, 8}},            // level 6 is out of range and becomes 0
+        {4u, intel, {3, 1, 8}},            // level 3
+        {0x10000u, intel, {4, 0, 8}},      // vendor-neutral routines
+        {0x10203u, intel, {2, 0, 2}},      // all three at once
+        {5u, {2, 2, 1}, {2, 2, 1}},        // never above the processor's own level
+        {0u, {-1, 0, 1}, {0, 0, 1}},       // no multimedia level at all
     };
     for (const Case& c : cases) {
         const CpuDescription d = CpuOptions::fromRegistryValue(c.value).applyTo(c.detected);
@@ -139,7 +138,8 @@ ImageBuffer randomImage(PixelFormat format, int width, int height, std::mt19937&
     ImageBuffer b;
     EXPECT_EQ(PerfKit::allocate(&b, format, width, height), PixelStatus::Ok);
     for (std::uint32_t y = 0; y < b.height; ++y) {
-        std::generate(b.row(y), b.row(y) + b.pitch, [&] { return static_cast<std::uint8_t>(rng()); });
+        std::generate(b.row(y), b.row(y) + b.pitch,
+                      [&] { return static_cast<std::uint8_t>(rng()); });
     }
     return b;
 }
@@ -148,7 +148,8 @@ TEST(PerfKit, CopyFollowsBottomUpSources) {
     std::mt19937 rng(11);
     const ImageBuffer src = randomImage(PixelFormat::Bgra32, 5, 4, rng);
     // The same rows seen bottom-up: start at the last row, negative pitch.
-    const ImageBuffer flipped = ImageBuffer::wrap(PixelFormat::Bgra32, 5, 4, -src.pitch, src.row(3));
+    const ImageBuffer flipped =
+        ImageBuffer::wrap(PixelFormat::Bgra32, 5, 4, -src.pitch, src.row(3));
     ImageBuffer dst;
     ASSERT_EQ(PerfKit::allocate(&dst, PixelFormat::Bgra32, 5, 4), PixelStatus::Ok);
     ASSERT_EQ(PerfKit::copy(dst, flipped), PixelStatus::Ok);
@@ -233,8 +234,8 @@ TEST(PerfKit, MixEdgeWeightsAndAlpha) {
             ASSERT_EQ(detail::mixImages(detail::kernelsFor(path), po, pa, pb, c.weight, true),
                       PixelStatus::Ok);
             EXPECT_TRUE(std::equal(c.expected.begin(), c.expected.end(), po.pixels))
-                << int(po.pixels[0]) << "," << int(po.pixels[1]) << "," << int(po.pixels[2])
-                << "," << int(po.pixels[3]) << " on " << test::pathName(path);
+                << int(po.pixels[0]) << "," << int(po.pixels[1]) << "," << int(po.pixels[2]) << ","
+                << int(po.pixels[3]) << " on " << test::pathName(path);
         }
     }
 }

@@ -26,8 +26,8 @@ int bpp(PixelFormat f) {
 
 // Runs `routine` on every available path with the same inputs and checks each destination block,
 // slack included, against the plain result.
-void expectSameOnAllPaths(const std::string& what, const std::function<void(const RoutineTable&,
-                                                                      TestImage&)>& run,
+void expectSameOnAllPaths(const std::string& what,
+                          const std::function<void(const RoutineTable&, TestImage&)>& run,
                           const TestImage& destination) {
     TestImage reference(destination);
     run(detail::kernelsFor(CodePath::Plain).routines, reference);
@@ -130,8 +130,8 @@ TEST(PixelRoutines, MixesAgreeOnEveryPath) {
             expectSameOnAllPaths(
                 "mix",
                 [&](const RoutineTable& t, TestImage& out) {
-                    t.mix(static_cast<std::size_t>(s.width) * 4 - 1, s.height, out.top,
-                          out.pitch, a.top, a.pitch, b.top, b.pitch, weight);
+                    t.mix(static_cast<std::size_t>(s.width) * 4 - 1, s.height, out.top, out.pitch,
+                          a.top, a.pitch, b.top, b.pitch, weight);
                 },
                 dst);
             expectSameOnAllPaths(
@@ -161,7 +161,7 @@ TEST(PixelRoutines, MixesAgreeOnEveryPath) {
 
 TEST(PixelRoutines, ResamplingAgreesOnEveryPath) {
     std::mt19937 rng(4);
-    const Size pairs[][2] = {{{1, 1}, {3, 2}},     {{7, 5}, {3, 2}},   {{33, 9}, {101, 17}},
+    const Size pairs[][2] = {{{1, 1}, {3, 2}},     {{7, 5}, {3, 2}},     {{33, 9}, {101, 17}},
                              {{101, 17}, {33, 9}}, {{64, 48}, {17, 13}}, {{5, 3}, {5, 7}}};
     for (const PixelFormat format :
          {PixelFormat::Yuva32, PixelFormat::Bgra32, PixelFormat::Yuy2, PixelFormat::Bgr24}) {
@@ -205,9 +205,9 @@ TEST(PixelRoutines, BlurPassesAgreeOnEveryPath) {
                     TestImage reference(dst);
                     const auto run = [&](CodePath path, TestImage& out) {
                         const detail::KernelSet& k = detail::kernelsFor(path);
-                        (rows ? k.blurRows : k.blurColumns)(s.width, s.height, out.top,
-                                                            out.pitch, src.top, src.pitch,
-                                                            w.data(), m, keepAlpha);
+                        (rows ? k.blurRows : k.blurColumns)(s.width, s.height, out.top, out.pitch,
+                                                            src.top, src.pitch, w.data(), m,
+                                                            keepAlpha);
                     };
                     run(CodePath::Plain, reference);
                     for (CodePath path : test::availablePaths()) {
@@ -261,8 +261,8 @@ std::vector<std::uint8_t> bruteForceResample(const TestImage& src, int channels,
 TEST(PixelRoutines, ResamplingIsExactAreaAveraging) {
     std::mt19937 rng(6);
     // The last pair has source × destination width above 2^23.
-    const Size pairs[][2] = {{{9, 7}, {4, 3}}, {{4, 3}, {9, 7}}, {{13, 11}, {13, 5}},
-                             {{5000, 2}, {3001, 3}}};
+    const Size pairs[][2] = {
+        {{9, 7}, {4, 3}}, {{4, 3}, {9, 7}}, {{13, 11}, {13, 5}}, {{5000, 2}, {3001, 3}}};
     for (const PixelFormat format : {PixelFormat::Bgra32, PixelFormat::Bgr24}) {
         const int channels = bpp(format);
         for (const auto& pair : pairs) {
@@ -369,8 +369,7 @@ TEST(PixelRoutines, ExactRoundTrips) {
         t.yuy2ToYuva32(even, height, yuva.top, yuva.pitch, yuy2.top, yuy2.pitch);
         t.yuva32ToYuy2(even, height, yuy2Back.top, yuy2Back.pitch, yuva.top, yuva.pitch);
         for (int y = 0; y < height; ++y) {
-            EXPECT_TRUE(std::equal(yuy2.top + y * yuy2.pitch,
-                                   yuy2.top + y * yuy2.pitch + even * 2,
+            EXPECT_TRUE(std::equal(yuy2.top + y * yuy2.pitch, yuy2.top + y * yuy2.pitch + even * 2,
                                    yuy2Back.top + y * yuy2Back.pitch));
         }
         // Greys keep their level through Yuva32 and come back unchanged.
@@ -398,8 +397,8 @@ namespace {
 // Averages of a uniform picture are whole numbers, where a division by reciprocal would slip
 // one below without care.
 TEST(PixelRoutines, ResamplingKeepsUniformValues) {
-    const Size pairs[][2] = {{{7, 7}, {5, 2}}, {{107, 1}, {33, 1}}, {{100, 3}, {33, 2}},
-                             {{49, 31}, {97, 5}}};
+    const Size pairs[][2] = {
+        {{7, 7}, {5, 2}}, {{107, 1}, {33, 1}}, {{100, 3}, {33, 2}}, {{49, 31}, {97, 5}}};
     for (CodePath path : test::availablePaths()) {
         for (const auto& pair : pairs) {
             std::mt19937 rng(8);
@@ -409,8 +408,7 @@ TEST(PixelRoutines, ResamplingKeepsUniformValues) {
             const ImageBuffer from = src.buffer(PixelFormat::Bgra32, pair[0].width, pair[0].height);
             const ImageBuffer to = dst.buffer(PixelFormat::Bgra32, pair[1].width, pair[1].height);
             for (std::uint32_t value = 0; value < 256; ++value) {
-                ASSERT_EQ(detail::fillImage(detail::kernelsFor(path), from, value * 0x01010101u,
-                                            1),
+                ASSERT_EQ(detail::fillImage(detail::kernelsFor(path), from, value * 0x01010101u, 1),
                           PixelStatus::Ok);
                 ASSERT_EQ(detail::copyImage(detail::kernelsFor(path), to, from), PixelStatus::Ok);
                 for (int y = 0; y < pair[1].height; ++y) {

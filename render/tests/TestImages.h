@@ -34,8 +34,10 @@ struct TestImage {
     TestImage& operator=(const TestImage&) = delete;
 
     void attach(std::size_t stride, int rows, bool bottomUp) {
-        pitch = bottomUp ? -static_cast<std::ptrdiff_t>(stride) : static_cast<std::ptrdiff_t>(stride);
-        top = bottomUp ? memory.data() + stride * static_cast<std::size_t>(rows - 1) : memory.data();
+        pitch =
+            bottomUp ? -static_cast<std::ptrdiff_t>(stride) : static_cast<std::ptrdiff_t>(stride);
+        top =
+            bottomUp ? memory.data() + stride * static_cast<std::size_t>(rows - 1) : memory.data();
     }
     ImageBuffer buffer(PixelFormat format, int width, int height) const {
         return ImageBuffer::wrap(format, static_cast<std::uint32_t>(width),
