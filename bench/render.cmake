@@ -1,0 +1,1 @@
+pictomove_bench(bench_pixels SOURCES bench_pixels.cpp LIBS render)

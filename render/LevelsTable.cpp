@@ -1,0 +1,137 @@
+#include "render/LevelsTable.h"
+
+#include <cmath>
+
+#include "render/detail/ImageOps.h"
+
+namespace pm {
+
+LevelsTable::LevelsTable() {
+    for (int i = 0; i < 256; ++i) {
+        m_curve[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+}
+
+LevelsTable::Curve LevelsTable::levelsCurve(double gamma, int inLow, int inHigh, int outLow,
+                                            int outHigh) {
+    Curve curve{};
+    const double k = inLow == inHigh ? 1.0 : 1.0 / (inHigh - inLow);
+    for (int i = 0; i < 256; ++i) {
+        double t = (i - inLow) * k;
+        if (gamma != 0.0 && gamma != 1.0) {
+            t = t >= 0 ? std::pow(t, 1.0 / gamma) : -std::pow(-t, 1.0 / gamma);
+        }
+        double value =
+            outHigh >= outLow ? outLow + t * (outHigh - outLow) : outLow - t * (outLow - outHigh);
+        // NaN (a negative gamma's pow) lands on 0 like any value below the range.
+        value = value >= 0.0 ? (value > 255.0 ? 255.0 : value) : 0.0;
+        curve[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value);
+    }
+    return curve;
+}
+
+void LevelsTable::compose(const Curve& next) {
+    for (std::uint8_t& entry : m_curve) {
+        entry = next[entry];
+    }
+}
+
+void LevelsTable::levels(double gamma, int inLow, int inHigh, int outLow, int outHigh) {
+    compose(levelsCurve(gamma, inLow, inHigh, outLow, outHigh));
+}
+
+void LevelsTable::autoLevels(const Histogram& histogram, double threshold) {
+    std::uint32_t fullest = 0;
+    for (const std::uint32_t count : histogram) {
+        fullest = count > fullest ? count : fullest;
+    }
+    const auto least = static_cast<std::uint32_t>(fullest * threshold);
+    int low = 0;
+    while (low < 255 && histogram[static_cast<std::size_t>(low)] < least) {
+        ++low;
+    }
+    int high = 255;
+    while (high > 0 && histogram[static_cast<std::size_t>(high)] < least) {
+        --high;
+    }
+    levels(1.0, low, high, 0, 255);
+}
+
+PixelStatus LevelsTable::histogramOf(const ImageBuffer& image, Histogram* histogram) {
+    if (const PixelStatus s = detail::validateImage(image); s != PixelStatus::Ok) {
+        return s;
+    }
+    if (image.format != PixelFormat::Bgra32 && image.format != PixelFormat::Bgr24) {
+        return PixelStatus::UnsupportedFormat;
+    }
+    histogram->fill(0);
+    const int step = bytesPerPixel(image.format);
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        const std::uint8_t* row = image.row(y);
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            const std::uint8_t* p = row + x * static_cast<std::uint32_t>(step);
+            ++(*histogram)[static_cast<std::size_t>((p[0] + p[1] + p[2]) / 3)];
+        }
+    }
+    return PixelStatus::Ok;
+}
+
+PixelStatus LevelsTable::autoLevels(const ImageBuffer& image, double threshold) {
+    Histogram histogram{};
+    if (const PixelStatus s = histogramOf(image, &histogram); s != PixelStatus::Ok) {
+        return s;
+    }
+    autoLevels(histogram, threshold);
+    return PixelStatus::Ok;
+}
+
+void LevelsTable::brightness(double percent) {
+    const int a = static_cast<int>(percent * 0.01 * 127);
+    if (a >= 1) {
+        levels(1.0, 0, 255, a, 255);
+    } else if (a < 0) {
+        levels(1.0, 0, 255, 0, 255 + a);
+    }
+}
+
+void LevelsTable::contrast(double percent) {
+    const int a = static_cast<int>(percent * 0.01 * 127);
+    if (a > 0) {
+        levels(1.0, a, 255 - a, 0, 255);
+    } else if (a < 0) {
+        levels(1.0, 0, 255, -a, 255 + a);
+    }
+}
+
+PixelStatus LevelsTable::apply(const ImageBuffer& destination, const ImageBuffer& source) const {
+    for (const ImageBuffer* image : {&destination, &source}) {
+        if (const PixelStatus s = detail::validateImage(*image); s != PixelStatus::Ok) {
+            return s;
+        }
+    }
+    if (source.format != destination.format ||
+        (source.format != PixelFormat::Bgra32 && source.format != PixelFormat::Bgr24)) {
+        return PixelStatus::UnsupportedFormat;
+    }
+    if (source.width != destination.width || source.height != destination.height) {
+        return PixelStatus::InvalidSize;
+    }
+    const auto step = static_cast<std::uint32_t>(bytesPerPixel(source.format));
+    for (std::uint32_t y = 0; y < source.height; ++y) {
+        const std::uint8_t* in = source.row(y);
+        std::uint8_t* out = destination.row(y);
+        for (std::uint32_t x = 0; x < source.width; ++x) {
+            const std::uint8_t* p = in + x * step;
+            std::uint8_t* q = out + x * step;
+            q[0] = m_curve[p[0]];
+            q[1] = m_curve[p[1]];
+            q[2] = m_curve[p[2]];
+            if (step == 4) {
+                q[3] = p[3];
+            }
+        }
+    }
+    return PixelStatus::Ok;
+}
+
+}  // namespace pm

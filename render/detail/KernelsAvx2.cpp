@@ -1,0 +1,26 @@
+// Builds the pixel routines for one code path; see PixelKernels.inc.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "render/detail/KernelSet.h"
+
+// Only the routines below may use AVX2; they run only after the processor reported it.
+#if defined(__x86_64__) || defined(__i386__)
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+#define PM_KERNEL_NS avx2
+#define PM_KERNEL_VECTOR 1
+#include "render/detail/PixelKernels.inc"
+#if defined(__x86_64__) || defined(__i386__)
+#pragma GCC pop_options
+#endif
+
+namespace pm::detail::avx2 {
+
+const KernelSet& kernels() {
+    return kKernelSet;
+}
+
+}  // namespace pm::detail::avx2
