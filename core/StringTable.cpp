@@ -14,7 +14,12 @@ struct Entry {
 
 // Sorted by id.
 constexpr Entry kTable[] = {
+    {210, "Custom"},
+    {211, "Square Pixel"},
+    {212, "Anamorphic 2:1"},
     {230, "Constant\nLinear\nSpline"},
+    {232, "Seconds\nNTSC\nPAL\nCustom"},
+    {234, "4:3\n16:9\nCustom"},
     {500, "The current layout will be lost if you load a new layout.\nDo you wish to continue?"},
     {501,
      "The current preferences will be lost if you restore the factory settings.\nDo you wish to "
@@ -109,6 +114,9 @@ constexpr Entry kTable[] = {
      "Available: %i MB)"},
     {6220, "Could not load image file.  Scene will not be added. \n(%s)"},
     {6221, "Maximum number of scenes exceeded (%i)"},
+    {6305, "Lower Field First"},
+    {6306, "Upper Field First"},
+    {6307, "Full Frame"},
     {6308, "We're sorry!\nThis feature is not implemented yet."},
 };
 
