@@ -12,15 +12,21 @@ namespace {
 constexpr float kSameTime = 1e-6f;
 constexpr double kHundredthSecond = 270'000.0;
 
-bool validTime(float t) {
-    return t >= 0.0f && t <= 1.0f;
-}  // false for NaN as well
+// False for NaN as well.
+bool validTime(float t) { return t >= 0.0f && t <= 1.0f; }
 
 }  // namespace
 
 KeyframeTrack::KeyframeTrack(const ParameterInfo& info, const EditorContext* context)
     : m_context(context) {
     setParameterInfo(info);
+}
+
+void takeTangent(Keyframe& key, const KeyframeDesc& desc) {
+    key.slope = desc.slope;
+    key.inLength = desc.inLength;
+    key.outLength = desc.outLength;
+    key.userDefined = desc.userDefined;
 }
 
 void KeyframeTrack::setParameterInfo(const ParameterInfo& info) {
@@ -83,10 +89,7 @@ bool KeyframeTrack::add(const KeyframeDesc& desc) {
     key.time = desc.time;
     key.value = toStored((mask & KF_VALUE) ? desc.value : m_default);
     if (mask & KF_TANGENT) {
-        key.slope = desc.slope;
-        key.inLength = desc.inLength;
-        key.outLength = desc.outLength;
-        key.userDefined = desc.userDefined;
+        takeTangent(key, desc);
     }
     if (mask & KF_MODE) {
         key.mode = desc.mode;
@@ -125,10 +128,7 @@ bool KeyframeTrack::modify(int index, const KeyframeDesc& desc) {
         key.value = toStored(desc.value);
     }
     if (mask & KF_TANGENT) {
-        key.slope = desc.slope;
-        key.inLength = desc.inLength;
-        key.outLength = desc.outLength;
-        key.userDefined = desc.userDefined;
+        takeTangent(key, desc);
     }
     if (mask & KF_MODE) {
         key.mode = desc.mode;
