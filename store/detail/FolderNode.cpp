@@ -1,5 +1,6 @@
 #include "store/detail/FolderNode.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -115,6 +116,18 @@ bool FolderNode::load(const unsigned char* data, std::size_t size, std::string& 
                 why = "a named child has an empty name";
                 return false;
             }
+        }
+    }
+    // Names must not share pool bytes: removing one name moves the bytes of the others.
+    std::vector<std::pair<std::uint32_t, std::size_t>> spans;
+    for (std::size_t i = 0; i < m_namedCount; ++i) {
+        spans.emplace_back(m_records[i].nameOffset, nameAt(i).size() + 1);
+    }
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i - 1].first + spans[i - 1].second > spans[i].first) {
+            why = "two children's names overlap in the name pool";
+            return false;
         }
     }
     return true;
