@@ -7,7 +7,9 @@ namespace pm {
 
 FileStorage::FileStorage() = default;
 
-FileStorage::~FileStorage() { close(); }
+FileStorage::~FileStorage() {
+    close();
+}
 
 bool FileStorage::open(const std::filesystem::path& path, unsigned mode) {
     close();
@@ -20,9 +22,13 @@ bool FileStorage::open(const std::filesystem::path& path, unsigned mode) {
     return true;
 }
 
-bool FileStorage::isOpen() const { return m_backend && m_backend->isOpen(); }
+bool FileStorage::isOpen() const {
+    return m_backend && m_backend->isOpen();
+}
 
-StoreKeyPtr FileStorage::root() const { return isOpen() ? m_backend->rootKey() : nullptr; }
+StoreKeyPtr FileStorage::root() const {
+    return isOpen() ? m_backend->rootKey() : nullptr;
+}
 
 bool FileStorage::close() {
     if (!m_backend) {

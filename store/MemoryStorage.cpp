@@ -7,7 +7,9 @@ namespace pm {
 
 MemoryStorage::MemoryStorage() = default;
 
-MemoryStorage::~MemoryStorage() { close(); }
+MemoryStorage::~MemoryStorage() {
+    close();
+}
 
 bool MemoryStorage::open() {
     close();
@@ -16,9 +18,13 @@ bool MemoryStorage::open() {
     return static_cast<bool>(m_root);
 }
 
-bool MemoryStorage::isOpen() const { return m_backend && m_backend->isOpen(); }
+bool MemoryStorage::isOpen() const {
+    return m_backend && m_backend->isOpen();
+}
 
-StoreKeyPtr MemoryStorage::root() const { return isOpen() ? m_backend->rootKey() : nullptr; }
+StoreKeyPtr MemoryStorage::root() const {
+    return isOpen() ? m_backend->rootKey() : nullptr;
+}
 
 bool MemoryStorage::close() {
     if (!m_backend) {

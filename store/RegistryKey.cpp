@@ -111,7 +111,9 @@ RegType regTypeFor(ValueType t) {
     return RegType::Binary;
 }
 
-bool badName(std::string_view name) { return name.find('\\') != std::string_view::npos; }
+bool badName(std::string_view name) {
+    return name.find('\\') != std::string_view::npos;
+}
 
 int copyName(const std::string& name, char* buffer, std::size_t size) {
     if (buffer != nullptr && size > 0) {
@@ -164,9 +166,13 @@ RegistryKey::RegistryKey(std::shared_ptr<detail::RegistryHive> hive,
 
 RegistryKey::~RegistryKey() = default;
 
-void RegistryKey::destroy() { delete this; }
+void RegistryKey::destroy() {
+    delete this;
+}
 
-bool RegistryKey::flush() { return m_hive->flush(); }
+bool RegistryKey::flush() {
+    return m_hive->flush();
+}
 
 StoreKeyPtr RegistryKey::openChild(std::string_view name) {
     if (badName(name)) {
@@ -273,8 +279,7 @@ std::int64_t RegistryKey::getRaw(ValueType type, std::string_view name, void* bu
     return -1;
 }
 
-int RegistryKey::setRaw(ValueType type, std::string_view name, const void* data,
-                        std::size_t size) {
+int RegistryKey::setRaw(ValueType type, std::string_view name, const void* data, std::size_t size) {
     if (isReadOnly() || type == ValueType::None || (data == nullptr && size > 0)) {
         return 0;
     }
@@ -331,8 +336,9 @@ int RegistryKey::deleteValue(std::string_view name) {
     }
     std::lock_guard lock(m_hive->mutex());
     auto& values = m_node->values;
-    const auto it = std::find_if(values.begin(), values.end(),
-                                 [&](const RegValue& v) { return detail::equalNoCase(v.name, name); });
+    const auto it = std::find_if(values.begin(), values.end(), [&](const RegValue& v) {
+        return detail::equalNoCase(v.name, name);
+    });
     if (it == values.end()) {
         return 0;
     }

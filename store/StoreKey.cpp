@@ -17,7 +17,9 @@ constexpr std::size_t kCompressedHeader = 8;
 // zlib cannot expand data by more than about 1032:1; a header that claims more is corrupt.
 constexpr std::uint64_t kMaxInflateRatio = 1032;
 
-bool hasBackslash(std::string_view name) { return name.find('\\') != std::string_view::npos; }
+bool hasBackslash(std::string_view name) {
+    return name.find('\\') != std::string_view::npos;
+}
 
 // Splits off the last component: "a\b\c" -> ("a\b", "c"); "c" -> ("", "c").
 std::pair<std::string_view, std::string_view> splitLast(std::string_view path) {
@@ -437,9 +439,9 @@ std::int64_t StoreKey::getCompressed(std::string_view name, void* buffer, std::s
     uLongf outLen = static_cast<uLongf>(plainSize);
     // A zero-length value still needs a valid destination for zlib.
     unsigned char dummy = 0;
-    const int rc = uncompress(plainSize == 0 ? &dummy : out, &outLen,
-                              packed.data() + kCompressedHeader,
-                              static_cast<uLong>(packed.size() - kCompressedHeader));
+    const int rc =
+        uncompress(plainSize == 0 ? &dummy : out, &outLen, packed.data() + kCompressedHeader,
+                   static_cast<uLong>(packed.size() - kCompressedHeader));
     if (rc != Z_OK || outLen != plainSize) {
         return fail();
     }
@@ -474,9 +476,8 @@ int StoreKey::setCompressed(std::string_view name, const void* data, std::size_t
 
 std::int64_t StoreKey::compressedSize(std::string_view name) {
     unsigned char header[kCompressedHeader];
-    if (isCompressed(name) &&
-        getRaw(ValueType::Binary, name, header, sizeof header, nullptr) ==
-            static_cast<std::int64_t>(sizeof header)) {
+    if (isCompressed(name) && getRaw(ValueType::Binary, name, header, sizeof header, nullptr) ==
+                                  static_cast<std::int64_t>(sizeof header)) {
         return readLe32(header + 4);
     }
     return valueSize(name);
@@ -485,7 +486,7 @@ std::int64_t StoreKey::compressedSize(std::string_view name) {
 int StoreKey::isCompressed(std::string_view name) {
     unsigned char header[kCompressedHeader];
     return getRaw(ValueType::Binary, name, header, sizeof header, nullptr) ==
-                   static_cast<std::int64_t>(sizeof header) &&
+               static_cast<std::int64_t>(sizeof header) &&
            std::memcmp(header, kCompressedMarker, 4) == 0;
 }
 

@@ -73,8 +73,8 @@ public:
     /* 27 */ virtual int renamePath(std::string_view path, std::string_view newPath);
     /* 28 */ virtual int copyContent(StoreKey& source, std::string_view guard = {});
     /* 29 */ virtual int copyAll(StoreKey& source, bool check = true);
-    /* 30 */ virtual int copyPath(std::string_view path, StoreKey* other, std::string_view otherPath,
-                                  bool check = true);
+    /* 30 */ virtual int copyPath(std::string_view path, StoreKey* other,
+                                  std::string_view otherPath, bool check = true);
     /* 31 */ virtual int movePath(std::string_view path, std::string_view newPath,
                                   StoreKey* other = nullptr, bool check = true);
     /* 32 */ virtual int copyIntoPath(std::string_view path, StoreKey& source, bool check = true);

@@ -18,6 +18,7 @@ constexpr std::uint32_t kEntrySize = 16;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
 constexpr std::size_t kCacheBlock = 64 * 1024;
 constexpr std::size_t kCachedReadLimit = 4096;
+constexpr std::uint64_t kInPlaceMinimum = 1u << 20;
 
 bool preadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
     auto* p = static_cast<unsigned char*>(buffer);
@@ -71,7 +72,8 @@ bool copyRange(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffse
     }
     std::vector<unsigned char> buffer(size > 0 ? std::min<std::uint64_t>(size, 1 << 20) : 0);
     while (size > 0) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
         if (!preadAll(from, buffer.data(), chunk, fromOffset) ||
             !pwriteAll(to, buffer.data(), chunk, toOffset)) {
             return false;
@@ -83,7 +85,9 @@ bool copyRange(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffse
     return true;
 }
 
-std::string systemError() { return std::strerror(errno); }
+std::string systemError() {
+    return std::strerror(errno);
+}
 
 void syncFolder(const std::filesystem::path& file) {
     const std::filesystem::path folder =
@@ -108,14 +112,17 @@ std::filesystem::path rebuildPath(const std::filesystem::path& path) {
     std::filesystem::path result = path;
     const std::string name = path.filename().string();
     const auto dot = name.rfind('.');
-    result.replace_filename(dot == std::string::npos ? name + ".BAK" : name.substr(0, dot) + ".BAK");
+    result.replace_filename(dot == std::string::npos ? name + ".BAK"
+                                                     : name.substr(0, dot) + ".BAK");
     return result;
 }
 
 FileBackend::FileBackend(std::filesystem::path path, bool readOnly)
     : Storage(readOnly), m_path(std::move(path)) {}
 
-FileBackend::~FileBackend() { closeFile(); }
+FileBackend::~FileBackend() {
+    closeFile();
+}
 
 void FileBackend::closeFile() {
     if (m_fd >= 0) {
@@ -169,7 +176,7 @@ bool FileBackend::openExisting(bool writable) {
         closeFile();
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         fail(name + ": not a regular file");
         closeFile();
@@ -279,7 +286,8 @@ bool FileBackend::readArea(std::uint64_t offset, void* buffer, std::size_t size)
     }
     if (at < m_cacheStart || at + size > m_cacheStart + m_cache.size()) {
         m_cacheStart = at;
-        m_cache.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kCacheBlock, m_fileSize - at)));
+        m_cache.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kCacheBlock, m_fileSize - at)));
         if (!preadAll(m_fd, m_cache.data(), m_cache.size(), at)) {
             m_cache.clear();
             return false;
@@ -321,7 +329,9 @@ bool FileBackend::writeData(std::uint32_t entry, const void* data, std::size_t s
     return true;
 }
 
-void FileBackend::releaseData(std::uint32_t) { m_compact = true; }
+void FileBackend::releaseData(std::uint32_t) {
+    m_compact = true;
+}
 
 bool FileBackend::closeIdle() {
     if (!m_open || openNodeCount() > 0) {
@@ -343,6 +353,14 @@ bool FileBackend::finish() {
         m_entries.pop_back();
     }
     const std::uint64_t tableEnd = kHeaderSize + std::uint64_t{kEntrySize} * m_entries.size();
+    if (m_scratch && placeTableInFront()) {
+        closeFile();
+        return true;
+    }
+    if (m_renameFailed) {
+        closeFile();  // the complete new store stays in the ".BAK" file
+        return false;
+    }
     if (m_scratch || m_compact || tableEnd > m_dataStart) {
         const bool ok = rebuild();
         closeFile();
@@ -368,9 +386,69 @@ bool FileBackend::finish() {
     return ok;
 }
 
+bool FileBackend::placeTableInFront() {
+    // Copying gigabytes of pictures once more at every save would double its cost. A new store
+    // whose data area holds no dead bytes keeps its data where it is: room for the table is
+    // inserted in front of it, and the file gets the ".BAK" name before it replaces the store.
+    // Small stores take the ordinary rebuild, which gives the compact entry-order layout.
+    std::uint64_t live = 0;
+    for (const StoreEntry& e : m_entries) {
+        if (holdsData(e.type)) {
+            live += e.high;
+        }
+    }
+    if (live < kInPlaceMinimum || live != m_fileSize - m_dataStart) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || st.st_blksize <= 0) {
+        return false;
+    }
+    const auto block = static_cast<std::uint64_t>(st.st_blksize);
+    const std::uint64_t tableEnd = kHeaderSize + std::uint64_t{kEntrySize} * m_entries.size();
+    const std::uint64_t room = (tableEnd + block - 1) / block * block;
+    if (room + m_dataStart > kMax32 ||
+        ::fallocate(m_fd, FALLOC_FL_INSERT_RANGE, 0, static_cast<off_t>(room)) != 0) {
+        return false;
+    }
+    m_dataStart = static_cast<std::uint32_t>(m_dataStart + room);
+    m_fileSize += room;
+    m_cache.clear();
+    std::vector<unsigned char> table(static_cast<std::size_t>(tableEnd));
+    std::memcpy(table.data(), "QVSF", 4);
+    storeLe32(table.data() + 4, kHeaderSize);
+    storeLe32(table.data() + 8, static_cast<std::uint32_t>(m_entries.size()));
+    storeLe32(table.data() + 12, m_dataStart);
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        unsigned char* r = table.data() + kHeaderSize + i * kEntrySize;
+        storeLe32(r, static_cast<std::uint32_t>(m_entries[i].type));
+        storeLe32(r + 4, static_cast<std::uint32_t>(m_entries[i].parent));
+        storeLe32(r + 8, m_entries[i].low);
+        storeLe32(r + 12, m_entries[i].high);
+    }
+    const std::filesystem::path temp = rebuildPath(m_path);
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    ::unlink(temp.c_str());
+    if (!pwriteAll(m_fd, table.data(), table.size(), 0) || ::fchmod(m_fd, m_fileMode) != 0 ||
+        ::fsync(m_fd) != 0 ||
+        ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return false;  // the ordinary rebuild still reads the data through the new data start
+    }
+    if (renameFunction()(temp.c_str(), m_path.c_str()) != 0) {
+        m_error = m_path.string() + ": cannot replace the file by " + temp.string() + " (" +
+                  systemError() + ")";
+        m_renameFailed = true;
+        return false;
+    }
+    syncFolder(m_path);
+    return true;
+}
+
 bool FileBackend::rebuild() {
     const std::filesystem::path temp = rebuildPath(m_path);
-    const int out = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, m_fileMode);
+    // A fresh file: an old ".BAK" might be another name of the very file being copied.
+    ::unlink(temp.c_str());
+    const int out = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, m_fileMode);
     if (out < 0) {
         m_error = temp.string() + ": cannot create the file (" + systemError() + ")";
         return false;

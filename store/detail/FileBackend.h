@@ -38,6 +38,7 @@ private:
     bool createScratch();
     bool readHeaderAndTable();
     bool rebuild();
+    bool placeTableInFront();
     void closeFile();
 
     std::filesystem::path m_path;
@@ -48,6 +49,7 @@ private:
     std::uint32_t m_dataStart = 16;
     std::uint64_t m_fileSize = 0;
     bool m_compact = false;
+    bool m_renameFailed = false;
     mode_t m_fileMode = 0666;
 
     // Small reads go through one cached block of the file: sequential reads of small values

@@ -91,8 +91,8 @@ bool FolderNode::load(const unsigned char* data, std::size_t size, std::string& 
         ChildRecord rec{loadLe32(r), static_cast<std::int32_t>(loadLe32(r + 4)), loadLe32(r + 8)};
         if (i < m) {
             if (rec.nameOffset == 0 || rec.nameOffset >= m_pool.size() ||
-                std::memchr(m_pool.data() + rec.nameOffset, '\0',
-                            m_pool.size() - rec.nameOffset) == nullptr) {
+                std::memchr(m_pool.data() + rec.nameOffset, '\0', m_pool.size() - rec.nameOffset) ==
+                    nullptr) {
                 why = "a child's name lies outside the folder's name pool";
                 return false;
             }
@@ -227,7 +227,8 @@ void FolderNode::removeName(std::uint32_t offset) {
         return;
     }
     const std::size_t len = std::strlen(m_pool.data() + offset) + 1;
-    m_pool.erase(m_pool.begin() + offset, m_pool.begin() + static_cast<std::ptrdiff_t>(offset + len));
+    m_pool.erase(m_pool.begin() + offset,
+                 m_pool.begin() + static_cast<std::ptrdiff_t>(offset + len));
     for (auto& r : m_records) {
         if (r.nameOffset > offset) {
             r.nameOffset -= static_cast<std::uint32_t>(len);

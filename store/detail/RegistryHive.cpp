@@ -18,7 +18,9 @@ constexpr std::string_view kMagic = "PictomoveRegistry 1";
 constexpr std::uintmax_t kMaxFileSize = 64u << 20;
 constexpr std::size_t kMaxKeyDepth = 512;
 
-unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+unsigned char fold(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
 
 // Percent-escapes what would break a line, a field or a path.
 std::string escape(std::string_view text) {
@@ -121,16 +123,16 @@ void serializeNode(const RegNode& node, const std::string& path, std::string& ou
         out += typeName(v.type);
         out += ' ';
         if (v.type == RegType::Sz) {
-            out += escape(std::string_view(reinterpret_cast<const char*>(v.data.data()),
-                                           v.data.size()));
+            out += escape(
+                std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size()));
         } else {
             out += hexBytes(v.data);
         }
         out += '\n';
     }
     for (const auto& child : node.children) {
-        serializeNode(*child, path.empty() ? escape(child->name) : path + "\\" + escape(child->name),
-                      out);
+        serializeNode(*child,
+                      path.empty() ? escape(child->name) : path + "\\" + escape(child->name), out);
     }
 }
 
@@ -146,7 +148,9 @@ std::map<std::string, std::weak_ptr<RegistryHive>>& cache() {
 
 }  // namespace
 
-bool equalNoCase(std::string_view a, std::string_view b) { return compareNoCase(a, b) == 0; }
+bool equalNoCase(std::string_view a, std::string_view b) {
+    return compareNoCase(a, b) == 0;
+}
 
 int compareNoCase(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -161,9 +165,10 @@ int compareNoCase(std::string_view a, std::string_view b) {
 }
 
 std::shared_ptr<RegNode> RegNode::child(std::string_view childName) const {
-    const auto it = std::lower_bound(
-        children.begin(), children.end(), childName,
-        [](const std::shared_ptr<RegNode>& n, std::string_view k) { return compareNoCase(n->name, k) < 0; });
+    const auto it = std::lower_bound(children.begin(), children.end(), childName,
+                                     [](const std::shared_ptr<RegNode>& n, std::string_view k) {
+                                         return compareNoCase(n->name, k) < 0;
+                                     });
     return it != children.end() && equalNoCase((*it)->name, childName) ? *it : nullptr;
 }
 
@@ -200,7 +205,9 @@ void RegNode::markDeleted() {
 RegistryHive::RegistryHive(std::filesystem::path file)
     : m_file(std::move(file)), m_root(std::make_shared<RegNode>()) {}
 
-RegistryHive::~RegistryHive() { flush(); }
+RegistryHive::~RegistryHive() {
+    flush();
+}
 
 std::shared_ptr<RegistryHive> RegistryHive::open(const std::filesystem::path& file,
                                                  std::string& error) {
@@ -311,11 +318,10 @@ bool RegistryHive::parse(std::string_view text, RegNode& root, std::string& why)
                 v.type = RegType::Sz;
                 v.data.assign(data.begin(), data.end());
             } else {
-                v.type = type == "dword"   ? RegType::Dword
-                         : type == "qword" ? RegType::Qword
-                         : type == "binary"
-                             ? RegType::Binary
-                             : static_cast<RegType>(0);
+                v.type = type == "dword"    ? RegType::Dword
+                         : type == "qword"  ? RegType::Qword
+                         : type == "binary" ? RegType::Binary
+                                            : static_cast<RegType>(0);
                 if (static_cast<std::uint32_t>(v.type) == 0 || !parseHexBytes(payload, v.data) ||
                     (v.type == RegType::Dword && v.data.size() != 4) ||
                     (v.type == RegType::Qword && v.data.size() != 8)) {

@@ -47,8 +47,7 @@ bool Storage::checkRecords(const FolderNode& node, std::vector<bool>* visited) {
             return false;
         }
         const StoreEntry& e = m_entries[r.entry];
-        if (e.type == EntryType::Free ||
-            e.parent != static_cast<std::int32_t>(node.entry())) {
+        if (e.type == EntryType::Free || e.parent != static_cast<std::int32_t>(node.entry())) {
             fail("a child record points to an entry of another folder or a free entry");
             return false;
         }

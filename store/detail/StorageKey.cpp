@@ -9,17 +9,20 @@ namespace pm::detail {
 StorageKey::StorageKey(std::shared_ptr<Storage> storage, FolderNode* node, bool readOnly)
     : StoreKey(readOnly), m_storage(std::move(storage)), m_node(node) {}
 
-StorageKey::~StorageKey() { m_storage->releaseNode(m_node); }
+StorageKey::~StorageKey() {
+    m_storage->releaseNode(m_node);
+}
 
-void StorageKey::destroy() { delete this; }
+void StorageKey::destroy() {
+    delete this;
+}
 
 std::optional<std::size_t> StorageKey::findChild(std::string_view name, bool folder) const {
     const auto pos = m_node->find(name);
     if (!pos) {
         return std::nullopt;
     }
-    const bool isFolder =
-        m_storage->entry(m_node->records()[*pos].entry).type == EntryType::Folder;
+    const bool isFolder = m_storage->entry(m_node->records()[*pos].entry).type == EntryType::Folder;
     return isFolder == folder ? pos : std::nullopt;
 }
 
@@ -58,8 +61,7 @@ int StorageKey::deleteChild(std::string_view name) {
     return pos && m_storage->deleteChild(*m_node, *pos) ? 1 : 0;
 }
 
-int StorageKey::nameAt(int index, bool folders, EnumCache& cache, char* buffer,
-                       std::size_t size) {
+int StorageKey::nameAt(int index, bool folders, EnumCache& cache, char* buffer, std::size_t size) {
     if (index < 0) {
         return 0;
     }
@@ -146,8 +148,7 @@ std::int64_t StorageKey::getRaw(ValueType type, std::string_view name, void* buf
     return -1;
 }
 
-int StorageKey::setRaw(ValueType type, std::string_view name, const void* data,
-                       std::size_t size) {
+int StorageKey::setRaw(ValueType type, std::string_view name, const void* data, std::size_t size) {
     const EntryType wanted = entryTypeFor(type);
     if (isReadOnly() || wanted == EntryType::Free || (data == nullptr && size > 0) ||
         name.find('\\') != std::string_view::npos) {
@@ -192,7 +193,9 @@ int StorageKey::deleteValue(std::string_view name) {
     return pos && m_storage->deleteChild(*m_node, *pos) ? 1 : 0;
 }
 
-int StorageKey::hasValue(std::string_view name) { return findChild(name, false) ? 1 : 0; }
+int StorageKey::hasValue(std::string_view name) {
+    return findChild(name, false) ? 1 : 0;
+}
 
 std::int64_t StorageKey::valueSize(std::string_view name) {
     const auto pos = findChild(name, false);

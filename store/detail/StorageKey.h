@@ -23,8 +23,7 @@ public:
     int renameChild(std::string_view name, std::string_view newName) override;
     std::int64_t getRaw(ValueType type, std::string_view name, void* buffer, std::size_t size,
                         const void* defaultData) override;
-    int setRaw(ValueType type, std::string_view name, const void* data,
-               std::size_t size) override;
+    int setRaw(ValueType type, std::string_view name, const void* data, std::size_t size) override;
     int deleteValue(std::string_view name) override;
     int hasValue(std::string_view name) override;
     int valueName(int index, char* buffer, std::size_t size) override;

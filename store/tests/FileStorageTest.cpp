@@ -1,10 +1,11 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "StoreFixtures.h"
 #include "store/FileStorage.h"
@@ -58,7 +59,8 @@ TEST_F(FileStorageTest, NewStoreClosedUnchangedKeepsJustTheHeader) {
     ASSERT_TRUE(storage.open(m_file, FileStorage::kCreateNew)) << storage.error();
     ASSERT_TRUE(storage.root());
     EXPECT_TRUE(storage.close());
-    EXPECT_EQ(test::readFile(m_file), (Bytes{'Q', 'V', 'S', 'F', 16, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0}));
+    EXPECT_EQ(test::readFile(m_file),
+              (Bytes{'Q', 'V', 'S', 'F', 16, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0}));
     EXPECT_FALSE(std::filesystem::exists(m_dir / "project.BAK"));
 }
 
@@ -103,8 +105,12 @@ TEST_F(FileStorageTest, OpensAFileBuiltFromTheLayoutTables) {
     f.dataEntry(1, 0, test::folderData({{8, -7, "inner"}, {9, -9, ""}}));
     f.dataEntry(1, 7, {});  // an empty folder stored with size 0
     f.dataEntry(6, 7, textBytes("unnamed"));
-    const Bytes rootData = test::folderData({{6, -3, "B"}, {7, -2, "Folder"}, {2, -4, "Int64"},
-                                             {3, -5, "double"}, {1, -6, "int"}, {4, -8, "text"},
+    const Bytes rootData = test::folderData({{6, -3, "B"},
+                                             {7, -2, "Folder"},
+                                             {2, -4, "Int64"},
+                                             {3, -5, "double"},
+                                             {1, -6, "int"},
+                                             {4, -8, "text"},
                                              {5, -10, "wide"}});
     f.entries()[0].low = f.add(rootData);
     f.entries()[0].high = static_cast<std::uint32_t>(rootData.size());
@@ -216,7 +222,7 @@ TEST_F(FileStorageTest, RewritingWithTheSameLengthTouchesOnlyThatData) {
         ASSERT_TRUE(storage.close());
     }
     Bytes expected = test::readFile(m_file);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(m_file.c_str(), &st), 0);
     const ino_t inode = st.st_ino;
     FileStorage storage;
@@ -224,7 +230,8 @@ TEST_F(FileStorageTest, RewritingWithTheSameLengthTouchesOnlyThatData) {
     ASSERT_TRUE(storage.root()->setString("s", "xyz"));
     ASSERT_TRUE(storage.close());
     const Bytes after = test::readFile(m_file);
-    const auto at = std::search(expected.begin(), expected.end(), std::begin("abc"), std::end("abc"));
+    const auto at =
+        std::search(expected.begin(), expected.end(), std::begin("abc"), std::end("abc"));
     ASSERT_NE(at, expected.end());
     std::copy_n("xyz", 3, at);
     EXPECT_EQ(after, expected);
@@ -267,6 +274,36 @@ TEST_F(FileStorageTest, FailedRenameLeavesTheOldFileWhole) {
         ASSERT_TRUE(bak.open(m_dir / "project.BAK", FileStorage::kReadOnly)) << bak.error();
         EXPECT_EQ(bak.root()->readString("s"), "a new and longer value");
     }
+}
+
+TEST_F(FileStorageTest, LargeNewStoreKeepsItsDataInPlaceAndStillReplacesAtomically) {
+    test::writeFile(m_file, Bytes{'o', 'l', 'd'});
+    Bytes big(3u << 20);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i * 7 + i / 1000);
+    }
+    const auto save = [&](bool renameFails) {
+        std::optional<RenameFails> failing;
+        if (renameFails) {
+            failing.emplace();
+        }
+        FileStorage storage;
+        EXPECT_TRUE(storage.open(m_file, FileStorage::kCreateNew));
+        StoreKeyPtr pictures = storage.root()->createChild("Pictures");
+        EXPECT_TRUE(pictures->setBinary("one", big.data(), big.size()));
+        EXPECT_TRUE(pictures->setInt("count", 1));
+        pictures.reset();
+        return storage.close();
+    };
+    EXPECT_FALSE(save(true));
+    EXPECT_EQ(test::readFile(m_file), (Bytes{'o', 'l', 'd'}));
+    ASSERT_TRUE(save(false));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "project.BAK"));
+    const test::RawTree tree = test::readLayout(test::readFile(m_file));
+    EXPECT_EQ(tree.values.at("Pictures\\one").bytes, big);
+    FileStorage again;
+    ASSERT_TRUE(again.open(m_file, FileStorage::kReadOnly)) << again.error();
+    EXPECT_EQ(again.root()->openChild("Pictures")->getInt("count", 0), 1);
 }
 
 TEST_F(FileStorageTest, RebuildPathReplacesOnlyTheFileNamesExtension) {
@@ -331,7 +368,8 @@ TEST_F(FileStorageTest, WritesThatWouldPassFourGigabytesFail) {
     f.add(root);
     Bytes file = f.build();
     test::writeFile(m_file, file);
-    ASSERT_EQ(::truncate(m_file.c_str(), static_cast<off_t>(test::le32(file, 12)) + 0xFFFFFF80LL), 0);
+    ASSERT_EQ(::truncate(m_file.c_str(), static_cast<off_t>(test::le32(file, 12)) + 0xFFFFFF80LL),
+              0);
     FileStorage storage;
     ASSERT_TRUE(storage.open(m_file, FileStorage::kOpenExisting)) << storage.error();
     StoreKeyPtr r = storage.root();

@@ -37,13 +37,19 @@ void setLe32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 
 // Entry e's field f (0 type, 1 parent, 2 low, 3 high) in a built file.
-std::size_t field(std::uint32_t e, int f) { return 16 + 16 * std::size_t{e} + 4 * static_cast<std::size_t>(f); }
+std::size_t field(std::uint32_t e, int f) {
+    return 16 + 16 * std::size_t{e} + 4 * static_cast<std::size_t>(f);
+}
 
 struct Case {
     const char* name;
     std::function<void(Bytes&)> damage;
     const char* reason;  // a part of the error text
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MalformedFileTest : public ::testing::TestWithParam<Case> {};
 
@@ -102,7 +108,8 @@ const Case kCases[] = {
          setLe32(b, kRootData + 4, 1);  // "n" is no longer named but keeps its offset
      },
      "unnamed"},
-    {"ChildOutsideTable", [](Bytes& b) { setLe32(b, kRootData + 12, 77); }, "outside the entry table"},
+    {"ChildOutsideTable", [](Bytes& b) { setLe32(b, kRootData + 12, 77); },
+     "outside the entry table"},
     {"ChildIsRoot", [](Bytes& b) { setLe32(b, kRootData + 12, 0); }, "outside the entry table"},
     {"FolderListsItself",
      [](Bytes& b) {

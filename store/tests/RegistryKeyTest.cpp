@@ -81,12 +81,15 @@ TEST_F(RegistryKeyTest, TypesMapOntoTheRegistryTypes) {
         std::int64_t size;
     };
     const Case cases[] = {
-        {"b", [](StoreKey& s, const char* n) { return s.setBinary(n, "ab", 2); }, ValueType::Binary, 2},
+        {"b", [](StoreKey& s, const char* n) { return s.setBinary(n, "ab", 2); }, ValueType::Binary,
+         2},
         {"i", [](StoreKey& s, const char* n) { return s.setInt(n, 1); }, ValueType::Int, 4},
         {"q", [](StoreKey& s, const char* n) { return s.setInt64(n, 1); }, ValueType::Int64, 8},
         {"d", [](StoreKey& s, const char* n) { return s.setDouble(n, 1); }, ValueType::Int64, 8},
-        {"s", [](StoreKey& s, const char* n) { return s.setString(n, "abc"); }, ValueType::String, 4},
-        {"w", [](StoreKey& s, const char* n) { return s.setWideString(n, u"abc"); }, ValueType::String, 4},
+        {"s", [](StoreKey& s, const char* n) { return s.setString(n, "abc"); }, ValueType::String,
+         4},
+        {"w", [](StoreKey& s, const char* n) { return s.setWideString(n, u"abc"); },
+         ValueType::String, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -29,7 +29,8 @@ Bytes readFile(const std::filesystem::path& path) {
 
 void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void putLe32(Bytes& out, std::uint32_t v) {
@@ -135,7 +136,8 @@ void readFolder(const Bytes& file, std::uint32_t dataStart, std::uint32_t index,
         }
         const std::string childPath = path.empty() ? name : path + "\\" + name;
         const std::size_t childAt = 16 + 16 * std::size_t{child};
-        EXPECT_EQ(static_cast<std::int32_t>(le32(file, childAt + 4)), static_cast<std::int32_t>(index))
+        EXPECT_EQ(static_cast<std::int32_t>(le32(file, childAt + 4)),
+                  static_cast<std::int32_t>(index))
             << childPath;
         const std::uint32_t type = le32(file, childAt);
         if (type == 1) {

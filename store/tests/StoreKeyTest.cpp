@@ -52,9 +52,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Storages, StoreKeyTest, ::testing::Values(Kind::File, Kind::Memory),
-                         [](const auto& p) {
-                             return p.param == Kind::File ? "File" : "Memory";
-                         });
+                         [](const auto& p) { return p.param == Kind::File ? "File" : "Memory"; });
 
 TEST_P(StoreKeyTest, AValueKeepsItsTypeUntilDeleted) {
     struct Case {
@@ -253,7 +251,8 @@ TEST_P(StoreKeyTest, CopyingAKeyIntoItsOwnDescendantEnds) {
     EXPECT_EQ(target->openPath("B")->getInt("v", 0), 2);
     EXPECT_FALSE(target->openPath("B\\Copy"));  // the destination itself was skipped
     char name[64];
-    for (StoreKey* k : {target.get(), m_root->openPath("A\\B").get()}) {
+    StoreKeyPtr b = m_root->openPath("A\\B");
+    for (StoreKey* k : {target.get(), b.get()}) {
         for (int i = 0; k->valueName(i, name, sizeof name); ++i) {
             EXPECT_NE(std::string(name).rfind("QvsKeyFlag", 0), 0u) << "guard left behind";
         }
@@ -328,8 +327,9 @@ TEST_P(StoreKeyTest, GuidValues) {
     m_root->setString("lower", "{0123abcd-4567-89ef-a0b1-c2d3e4f50617}");
     EXPECT_EQ(m_root->getGuid("lower", out, fallback), 1);
     EXPECT_EQ(out, g);
-    for (const char* text : {"{0123ABCD-4567-89EF-A0B1-C2D3E4F5061}", "not a guid at all, really no",
-                             "{0123ABCD-4567-89EF-A0B1-C2D3E4F5061Z}"}) {
+    for (const char* text :
+         {"{0123ABCD-4567-89EF-A0B1-C2D3E4F5061}", "not a guid at all, really no",
+          "{0123ABCD-4567-89EF-A0B1-C2D3E4F5061Z}"}) {
         m_root->deleteValue("t");
         m_root->setString("t", text);
         EXPECT_EQ(m_root->getGuid("t", out, fallback), 0) << text;
