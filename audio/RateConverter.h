@@ -15,6 +15,8 @@ struct RateFormatPair {
     int outputRate = 0;
     int outputBits = 0;
     int outputBytesPerFrame = 0;
+
+    friend bool operator==(const RateFormatPair&, const RateFormatPair&) = default;
 };
 
 // How a converter is built from the reduced rates U (input) and V (output).
