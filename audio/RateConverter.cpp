@@ -123,6 +123,15 @@ RateConverter::RateConverter(const RateFormatPair& format) : m_format(format) {
         m_taps[j] = c;
         m_taps[2 * m_half - j] = c;
     }
+    if (m_plan.stuffFactor > 1) {
+        const int f = m_plan.stuffFactor;
+        m_phaseTaps.resize(static_cast<std::size_t>(f));
+        for (int phase = 0; phase < f; ++phase) {
+            for (int t = phase; t <= 2 * m_half; t += f) {
+                m_phaseTaps[static_cast<std::size_t>(phase)].push_back(m_taps[t]);
+            }
+        }
+    }
     // The filter sees zeros before the first input frame.
     const std::int64_t history = ceilDiv(m_half, m_plan.stuffFactor);
     m_inputBase = -history;
@@ -183,14 +192,29 @@ void RateConverter::runFilter() {
                 acc[c] = s;
             }
         } else {
-            // Only every f-th stuffed frame is non-zero: visit just those.
+            // Only every f-th stuffed frame is non-zero: visit just those, with the taps of this
+            // output's phase laid out contiguously.
             const std::int64_t mLo = ceilDiv(i - n, f);
-            const std::int64_t mHi = floorDiv(i + n, f);
-            for (std::int64_t m = mLo; m <= mHi; ++m) {
-                const std::int64_t tap = taps[m * f - (i - n)];
-                const std::int32_t* x = m_input.data() + (m - m_inputBase) * m_channels;
+            const std::int64_t phase = mLo * f - (i - n);
+            const std::vector<std::int64_t>& ph = m_phaseTaps[static_cast<std::size_t>(phase)];
+            const std::int32_t* x = m_input.data() + (mLo - m_inputBase) * m_channels;
+            const std::size_t count = ph.size();
+            if (m_channels == 2) {
+                std::int64_t s0 = 0;
+                std::int64_t s1 = 0;
+                for (std::size_t k = 0; k < count; ++k) {
+                    s0 += ph[k] * x[2 * k];
+                    s1 += ph[k] * x[2 * k + 1];
+                }
+                acc[0] = s0;
+                acc[1] = s1;
+            } else {
                 for (int c = 0; c < m_channels; ++c) {
-                    acc[c] += tap * x[c];
+                    std::int64_t sum = 0;
+                    for (std::size_t k = 0; k < count; ++k) {
+                        sum += ph[k] * x[k * static_cast<std::size_t>(m_channels) + c];
+                    }
+                    acc[c] = sum;
                 }
             }
         }

@@ -67,6 +67,8 @@ private:
     int m_channels = 0;
     int m_half = 0;                    // n: the filter has 2n + 1 taps
     std::vector<std::int64_t> m_taps;  // all 2n + 1 taps, fixed point, scaled by the gain
+    // With zero-stuffing by F, the taps that meet non-zero input, one list per phase.
+    std::vector<std::vector<std::int64_t>> m_phaseTaps;
 
     // Filter input (before zero-stuffing), interleaved; m_inputBase is the index of its first
     // frame, negative while the leading zero history is still held.
