@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace pm {
+
+// The outcome of an audio operation that can fail where the user must see it: the string-table
+// id of the message and its English text with the arguments already filled in. Id 0 is success.
+struct AudioStatus {
+    int messageId = 0;
+    std::string text;
+
+    bool ok() const { return messageId == 0; }
+    explicit operator bool() const { return ok(); }
+
+    static AudioStatus success() { return {}; }
+};
+
+// String-table ids and English texts of the audio messages.
+inline constexpr int kMsgMemoryAllocationFailed = 6101;
+inline constexpr int kMsgSoundLoadFailed = 6218;
+inline constexpr const char* kTextSoundLoadFailed = "Could not load sound file. \n(%s)";
+
+// 6218 with the file's path.
+AudioStatus soundLoadFailed(const std::string& path);
+
+}  // namespace pm

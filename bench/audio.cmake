@@ -1,0 +1,1 @@
+pictomove_bench(bench_audio SOURCES bench_audio.cpp LIBS audio)
