@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "export/ExporterManager.h"
+#include "store/MemoryStorage.h"
+#include "store/StoreKey.h"
+
+namespace pm {
+namespace {
+
+// A two-second project: a moving gradient and a 440 Hz tone; it can cancel after some frames.
+class ToneAndGradient : public plugin::ExportSource {
+public:
+    virtual ~ToneAndGradient() = default;
+    int framesServed = 0;
+    int cancelAfter = -1;
+    bool withSound = true;
+
+    std::int32_t projectTitle(plugin::TextObject* title) override {
+        title->set("Test");
+        return 1;
+    }
+    TickTime* duration(TickTime* out) override {
+        *out = 2 * kTicksPerSecond;
+        return out;
+    }
+    std::int32_t audioFormat(plugin::AudioFormatDesc* f) override {
+        if (!withSound) {
+            *f = {};
+            return 0;
+        }
+        *f = plugin::AudioFormatDesc{24, 1, 2, 44100, 4, 16};
+        return 1;
+    }
+    std::int32_t audio(plugin::AudioBuffer* b) override {
+        auto* out = reinterpret_cast<std::int16_t*>(b->data);
+        for (std::uint32_t i = 0; i < b->capacity; ++i) {
+            const double t = static_cast<double>(b->position + i) / b->format.samplesPerSecond;
+            const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
+            for (std::uint32_t c = 0; c < b->format.channels; ++c) {
+                out[i * b->format.channels + c] = v;
+            }
+        }
+        return 1;
+    }
+    std::int32_t videoFrame(plugin::VideoFrame* frame) override {
+        if (cancelAfter >= 0 && framesServed >= cancelAfter) {
+            return 0;
+        }
+        ++framesServed;
+        const plugin::FrameImage& img = frame->image;
+        for (int y = 0; y < img.height; ++y) {
+            std::uint8_t* row = img.pixels + static_cast<std::ptrdiff_t>(y) * img.pitch;
+            for (int x = 0; x < img.width; ++x) {
+                row[x * 4 + 0] = static_cast<std::uint8_t>(x + framesServed);
+                row[x * 4 + 1] = static_cast<std::uint8_t>(y);
+                row[x * 4 + 2] = 128;
+                row[x * 4 + 3] = 255;
+            }
+        }
+        return 1;
+    }
+    std::int32_t keepAlpha(std::int32_t) override { return 0; }
+};
+
+struct Probe {
+    int videoPackets = 0;
+    int audioPackets = 0;
+    int width = 0;
+    int height = 0;
+    double seconds = 0;
+    bool hasAudio = false;
+};
+
+Probe probe(const std::string& path) {
+    Probe p;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+        return p;
+    }
+    avformat_find_stream_info(format, nullptr);
+    int video = -1;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* par = format->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            video = static_cast<int>(i);
+            p.width = par->width;
+            p.height = par->height;
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            p.hasAudio = true;
+        }
+    }
+    p.seconds = format->duration > 0 ? format->duration / static_cast<double>(AV_TIME_BASE) : 0;
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        (packet->stream_index == video ? p.videoPackets : p.audioPackets)++;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return p;
+}
+
+class FfmpegExporterTest : public ::testing::Test {
+protected:
+    HeadlessHostServices host;
+    ExporterManager manager{host};
+    std::filesystem::path dir;
+
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("pm-export-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        ASSERT_EQ(manager.loadFolder(PLUGIN_DIR), std::vector<std::string>{"ffmpeg.mzx"});
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // An exporter for the format with settings for a small, quick video.
+    std::unique_ptr<ExporterInstance> exporterFor(const std::string& id, int width, int height) {
+        auto exporter = manager.createExporter(manager.findByIdentifier(id));
+        MemoryStorage settings;
+        EXPECT_TRUE(settings.open());
+        StoreKeyPtr data = settings.root();
+        data->setInt("Width", width);
+        data->setInt("Height", height);
+        data->setInt64("FrameDuration", kTicksPerSecond / 10);
+        data->setString("Speed", "ultrafast");
+        EXPECT_TRUE(exporter->loadSettings(data.get()));
+        return exporter;
+    }
+};
+
+TEST_F(FfmpegExporterTest, WritesPlayableFilesWithPictureAndSound) {
+    struct Case {
+        const char* id;
+        const char* file;
+    };
+    const Case cases[] = {{"pictomove.ffmpeg.mp4", "out.mp4"},
+                          {"pictomove.ffmpeg.mov", "out.mov"},
+                          {"pictomove.ffmpeg.webm", "out.webm"}};
+    for (const Case& c : cases) {
+        auto exporter = exporterFor(c.id, 97, 50);  // odd width: made even
+        ASSERT_NE(exporter, nullptr) << c.id;
+        ToneAndGradient source;
+        const std::string path = (dir / c.file).string();
+        ASSERT_EQ(exporter->run(source, path.c_str()), 1) << c.id;
+        EXPECT_EQ(source.framesServed, 20) << c.id;
+        const Probe p = probe(path);
+        EXPECT_EQ(p.width, 96) << c.id;
+        EXPECT_EQ(p.height, 50) << c.id;
+        EXPECT_EQ(p.videoPackets, 20) << c.id;
+        EXPECT_TRUE(p.hasAudio) << c.id;
+        EXPECT_GT(p.audioPackets, 0) << c.id;
+        EXPECT_NEAR(p.seconds, 2.0, 0.1) << c.id;
+    }
+}
+
+TEST_F(FfmpegExporterTest, ProjectsWithoutSoundGetNoSoundTrack) {
+    auto exporter = exporterFor("pictomove.ffmpeg.mp4", 64, 48);
+    ToneAndGradient source;
+    source.withSound = false;
+    const std::string path = (dir / "silent.mp4").string();
+    ASSERT_EQ(exporter->run(source, path.c_str()), 1);
+    EXPECT_FALSE(probe(path).hasAudio);
+}
+
+TEST_F(FfmpegExporterTest, CancellingRemovesThePartialFile) {
+    auto exporter = exporterFor("pictomove.ffmpeg.mp4", 64, 48);
+    ToneAndGradient source;
+    source.cancelAfter = 5;
+    const std::string path = (dir / "cancelled.mp4").string();
+    EXPECT_EQ(exporter->run(source, path.c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // An unwritable place fails cleanly too.
+    EXPECT_EQ(exporter->run(source, "/nonexistent/folder/out.mp4"), 0);
+    EXPECT_EQ(exporter->run(source, nullptr), 0);
+}
+
+TEST_F(FfmpegExporterTest, SettingsRoundTripThroughAPreset) {
+    auto exporter = exporterFor("pictomove.ffmpeg.mp4", 1280, 720);
+    MemoryStorage preset;
+    ASSERT_TRUE(preset.open());
+    StoreKeyPtr data = preset.root();
+    ASSERT_TRUE(exporter->saveSettings(data.get()));
+    EXPECT_EQ(data->getInt("Width", 0), 1280);
+    EXPECT_EQ(data->getInt64("FrameDuration", 0), kTicksPerSecond / 10);
+    EXPECT_EQ(exporter->configurationSummary(),
+              "1280 x 720, 10 frames per second, quality 20, with sound");
+    EXPECT_EQ(exporter->presetName(), "MP4 Video");
+}
+
+}  // namespace
+}  // namespace pm
