@@ -223,10 +223,9 @@ public:
             const int fresh = detail::zeroCells(m_work + x, x1 - x);
             if (fresh > 0) {
                 writeRun(x, x + fresh);
-                std::fill(m_work + x, m_work + x + fresh, static_cast<std::uint16_t>(kFull));
+                detail::fillCells(m_work + x, fresh, kFull);
                 if (m_coverage) {
-                    std::fill(m_coverage + x, m_coverage + x + fresh,
-                              static_cast<std::uint16_t>(kFull));
+                    detail::fillCells(m_coverage + x, fresh, kFull);
                 }
                 x += fresh;
             } else {

@@ -195,6 +195,17 @@ bool cpuHasAvx2() {
     return has;
 }
 
+void fillCells(std::uint16_t* cells, int n, std::uint16_t value) {
+    const __m128i v = _mm_set1_epi16(static_cast<short>(value));
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + i), v);
+    }
+    for (; i < n; ++i) {
+        cells[i] = value;
+    }
+}
+
 int zeroCells(const std::uint16_t* cells, int n) {
     int i = 0;
     const __m128i zero = _mm_setzero_si128();

@@ -35,6 +35,9 @@ void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdif
 
 bool cpuHasAvx2();
 
+// Sets n cells to value.
+void fillCells(std::uint16_t* cells, int n, std::uint16_t value);
+
 // How many of the first n cells are zero.
 int zeroCells(const std::uint16_t* cells, int n);
 
