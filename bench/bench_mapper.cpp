@@ -78,8 +78,8 @@ std::vector<Quad> tiltedCells() {
     for (int j = 0; j + 1 < mesh.rows(); ++j) {
         for (int k = 0; k + 1 < mesh.columns(); ++k) {
             if (pm::cellVisible(mesh, j, k, kFrameWidth)) {
-                cells.push_back({mesh.at(j, k), mesh.at(j, k + 1), mesh.at(j + 1, k + 1),
-                                 mesh.at(j + 1, k)});
+                cells.push_back(
+                    {mesh.at(j, k), mesh.at(j, k + 1), mesh.at(j + 1, k + 1), mesh.at(j + 1, k)});
             }
         }
     }
@@ -113,7 +113,7 @@ void mapCells(benchmark::State& state, const std::vector<Quad>& cells, pm::Mappe
         static_cast<double>(covered) * static_cast<double>(state.iterations()) / 1e6,
         benchmark::Counter::kIsRate);
     state.counters["cells"] = static_cast<double>(cells.size());
-    state.SetLabel(path == pm::MapperPath::Scalar ? "scalar"
+    state.SetLabel(path == pm::MapperPath::Scalar                          ? "scalar"
                    : pm::availableMapperPath(path) == pm::MapperPath::Avx2 ? "avx2"
                                                                            : "sse2");
 }

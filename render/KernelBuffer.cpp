@@ -24,6 +24,7 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
     try {
         buffer->m_cells.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
                                0);
+        buffer->m_extents.assign(static_cast<std::size_t>(height), Extent{});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -32,6 +33,7 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
 
 void KernelBuffer::clear() {
     std::fill(m_cells.begin(), m_cells.end(), std::uint16_t{0});
+    std::fill(m_extents.begin(), m_extents.end(), Extent{});
 }
 
 }  // namespace pm

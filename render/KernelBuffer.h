@@ -34,6 +34,13 @@ public:
     const std::uint16_t* row(int y) const {
         return m_cells.data() + static_cast<std::size_t>(y) * m_width;
     }
+    // The columns [lo, hi) of a row that may hold coverage; outside them every cell is zero.
+    struct Extent {
+        int lo = 0;
+        int hi = 0;
+    };
+    Extent& extent(int y) { return m_extents[static_cast<std::size_t>(y)]; }
+
     // The coverage of a pixel in the 0..128 scale that the alpha finishing uses.
     int coverageByte(int x, int y) const { return (row(y)[x] + 128) >> 8; }
 
@@ -45,6 +52,7 @@ private:
     KernelBufferKind m_kind = KernelBufferKind::Work;
     std::uint32_t m_kernelFlags = 0;
     std::vector<std::uint16_t> m_cells;
+    std::vector<Extent> m_extents;
 };
 
 }  // namespace pm

@@ -193,14 +193,16 @@ inline std::uint8_t blendByte(int d, int s, int w) {
 class RowShader {
 public:
     RowShader(const Mapping& map, const Source& source, const KernelBitmap& dest, int row,
-              double centreY, std::uint16_t* work, std::uint16_t* coverage, detail::BgraSpanFn span)
+              double centreY, std::uint16_t* work, KernelBuffer::Extent& extent,
+              std::uint16_t* coverage, detail::BgraSpanFn span)
         : m_map(map),
           m_source(source),
           m_dest(dest.row(row)),
           m_bgra(dest.layout == KernelLayout::Bgra32),
           m_work(work),
           m_coverage(coverage),
-          m_span(span) {
+          m_span(span),
+          m_extent(extent) {
         const double dy = centreY - map.oy;
         if (map.affine) {
             // Source position of pixel X is rowS + sx X.
@@ -216,11 +218,27 @@ public:
         }
     }
 
+    ~RowShader() {
+        if (m_lo < m_hi) {
+            KernelBuffer::Extent& e = m_extent;
+            e.lo = e.lo < e.hi ? std::min(e.lo, m_lo) : m_lo;
+            e.hi = std::max(e.hi, m_hi);
+        }
+    }
+    RowShader(const RowShader&) = delete;
+    RowShader& operator=(const RowShader&) = delete;
+
     // Pixels [x0, x1) fully inside the polygon.
     void fullRun(int x0, int x1) {
+        touch(x0, x1);
+        // Cells outside the row's extent are known to be zero without looking.
+        const int lo = m_extent.lo < m_extent.hi ? m_extent.lo : x1;
+        const int hi = m_extent.lo < m_extent.hi ? m_extent.hi : x1;
         int x = x0;
         while (x < x1) {
-            const int fresh = detail::zeroCells(m_work + x, x1 - x);
+            const int fresh = x < lo   ? std::min(x1, lo) - x
+                              : x < hi ? detail::zeroCells(m_work + x, std::min(x1, hi) - x)
+                                       : x1 - x;
             if (fresh > 0) {
                 writeRun(x, x + fresh);
                 detail::fillCells(m_work + x, fresh, kFull);
@@ -237,6 +255,7 @@ public:
 
     // A pixel covered q / kFull by the polygon, blended against what earlier polygons covered.
     void pixel(int x, int q) {
+        touch(x, x + 1);
         const int before = m_work[x];
         const int total = std::min(kFull, before + q);
         if (total == before) {
@@ -266,6 +285,11 @@ public:
     }
 
 private:
+    void touch(int x0, int x1) {
+        m_lo = std::min(m_lo, x0);
+        m_hi = std::max(m_hi, x1);
+    }
+
     void position(int x, std::int64_t& px, std::int64_t& py) const {
         if (m_map.affine) {
             const int base = x & ~(kChunk - 1);
@@ -342,6 +366,9 @@ private:
     std::uint16_t* m_work;
     std::uint16_t* m_coverage;
     detail::BgraSpanFn m_span;
+    KernelBuffer::Extent& m_extent;
+    int m_lo = 1 << 30;
+    int m_hi = -1;
     double m_rowS = 0.0;
     double m_rowT = 0.0;
     double m_rowW = 0.0;
@@ -632,7 +659,7 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
         }
         RowShader shader(map, src, dest, row, y0 + 0.5, surface.work->row(row),
-                         coverage ? coverage->row(row) : nullptr, span);
+                         surface.work->extent(row), coverage ? coverage->row(row) : nullptr, span);
         rowCoverage.emit(shader);
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace pm::detail {
@@ -137,43 +138,51 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
                                                   std::ptrdiff_t pitch, std::int32_t sx,
                                                   std::int32_t sy, std::int32_t dsx,
                                                   std::int32_t dsy) {
+    // Texel offsets must fit the gather's 32-bit indices; otherwise the 4-wide loop does it all.
+    const std::int64_t reach =
+        (static_cast<std::int64_t>(sy >> 16) + 8) * std::abs(pitch) +
+        (static_cast<std::int64_t>(n) + 8) * std::abs(dsy) / 65536 * std::abs(pitch);
+    if (reach > (std::int64_t{1} << 30)) {
+        spanBgraSse2(dst, n, src, pitch, sx, sy, dsx, dsy);
+        return;
+    }
     const __m256i mask = _mm256_set1_epi32(0x00FF00FF);
     const __m256i m127 = _mm256_set1_epi32(127);
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i vpitch = _mm256_set1_epi32(static_cast<int>(pitch));
+    // Pixels 0, 1, 4, 5 in one gather and 2, 3, 6, 7 in the other, so that the in-lane shuffles
+    // below give the pixels in order.
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
     __m256i vsx =
         _mm256_add_epi32(_mm256_set1_epi32(sx), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
     __m256i vsy =
         _mm256_add_epi32(_mm256_set1_epi32(sy), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsy)));
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
     const __m256i stepY = _mm256_set1_epi32(8 * dsy);
+    const auto* top = reinterpret_cast<const long long*>(src);
+    const auto* bottom = reinterpret_cast<const long long*>(src + pitch);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
-        const std::uint8_t* p[8];
-        for (int k = 0; k < 8; ++k) {
-            p[k] = texel(src, pitch, sx, sy);
-            sx += dsx;
-            sy += dsy;
-        }
-        // Pixels 0-3 in the low half, 4-7 in the high half, so the in-lane shuffles below give
-        // the pixels in order.
-        const __m256i t0 = _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairs(p[0], p[1])),
-                                                   loadPairs(p[4], p[5]), 1);
-        const __m256i t1 = _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairs(p[2], p[3])),
-                                                   loadPairs(p[6], p[7]), 1);
-        const __m256i b0 =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairs(p[0] + pitch, p[1] + pitch)),
-                                    loadPairs(p[4] + pitch, p[5] + pitch), 1);
-        const __m256i b1 =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairs(p[2] + pitch, p[3] + pitch)),
-                                    loadPairs(p[6] + pitch, p[7] + pitch), 1);
+        const __m256i offsets =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(vsy, 16), vpitch),
+                             _mm256_slli_epi32(_mm256_srai_epi32(vsx, 16), 2));
+        const __m128i first = _mm256_castsi256_si128(offsets);
+        const __m128i second = _mm256_extracti128_si256(offsets, 1);
+        const __m256i t0 = _mm256_i32gather_epi64(top, first, 1);
+        const __m256i t1 = _mm256_i32gather_epi64(top, second, 1);
+        const __m256i b0 = _mm256_i32gather_epi64(bottom, first, 1);
+        const __m256i b1 = _mm256_i32gather_epi64(bottom, second, 1);
         const __m256i c00 = evenPixels256(t0, t1);
         const __m256i c01 = oddPixels256(t0, t1);
         const __m256i c10 = evenPixels256(b0, b1);
         const __m256i c11 = oddPixels256(b0, b1);
 
-        __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vsx, 9), m127);
+        // fx, fy in pixel order: lanes hold pixels 0, 1, 4, 5, 2, 3, 6, 7.
+        const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+        const __m256i ox = _mm256_permutevar8x32_epi32(vsx, order);
+        const __m256i oy = _mm256_permutevar8x32_epi32(vsy, order);
+        __m256i fx = _mm256_and_si256(_mm256_srai_epi32(ox, 9), m127);
         fx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
-        __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vsy, 9), m127), 8);
+        __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(oy, 9), m127), 8);
         fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
         vsx = _mm256_add_epi32(vsx, stepX);
         vsy = _mm256_add_epi32(vsy, stepY);
@@ -187,7 +196,7 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i),
                             _mm256_or_si256(rb, _mm256_slli_epi16(ga, 8)));
     }
-    spanBgraSse2(dst + 4 * i, n - i, src, pitch, sx, sy, dsx, dsy);
+    spanBgraSse2(dst + 4 * i, n - i, src, pitch, sx + i * dsx, sy + i * dsy, dsx, dsy);
 }
 
 bool cpuHasAvx2() {
