@@ -126,7 +126,10 @@ std::int64_t toFixed(double position) {
         position = -30000.0;
     }
     position = std::min(position, 60000.0);
-    return static_cast<std::int64_t>(std::floor(position * 65536.0 + 0.5));
+    // floor() without a library call: the value is well inside the 64-bit range.
+    const double v = position * 65536.0 + 0.5;
+    const auto t = static_cast<std::int64_t>(v);
+    return static_cast<double>(t) > v ? t - 1 : t;
 }
 
 std::int64_t toStep(double step) {
@@ -144,6 +147,14 @@ struct Source {
     }
 
     std::uint32_t bgra(std::int64_t px, std::int64_t py) const {
+        if (px >= 0 && py >= 0 && (px >> 16) <= bitmap.width - 2 &&
+            (py >> 16) <= bitmap.height - 2) {
+            std::uint32_t out;
+            detail::spanBgraScalar(reinterpret_cast<std::uint8_t*>(&out), 1, bitmap.pixels,
+                                   bitmap.pitch, static_cast<std::int32_t>(px),
+                                   static_cast<std::int32_t>(py), 0, 0);
+            return out;
+        }
         clampPosition(px, bitmap.width);
         clampPosition(py, bitmap.height);
         const auto x = static_cast<std::int32_t>(px);
@@ -304,8 +315,9 @@ private:
             px = py = -(std::int64_t{1} << 40);
             return;
         }
-        px = toFixed((h[0] * dx + m_rowS) / w);
-        py = toFixed((h[3] * dx + m_rowT) / w);
+        const double r = 1.0 / w;
+        px = toFixed((h[0] * dx + m_rowS) * r);
+        py = toFixed((h[3] * dx + m_rowT) * r);
     }
 
     std::uint32_t sampleBgra(int x) const {
