@@ -1,0 +1,697 @@
+#include "render/PolygonMapper.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "render/detail/MapperSpans.h"
+
+namespace pm {
+
+namespace {
+
+constexpr int kFull = KernelBuffer::kFullCoverage;
+// Sample positions are recomputed from the mapping at every multiple of this many pixels, so
+// stepping errors stay far below a 1/128 pixel and a pixel's sample depends only on where it is.
+constexpr int kChunk = 64;
+// Quadrilaterals closer than this to a parallelogram (in pixels) take the affine path.
+constexpr double kParallelTolerance = 1.0 / 512.0;
+constexpr int kMaxSourceSide = 32767;
+
+using Matrix = std::array<double, 9>;  // row-major 3 x 3
+
+Matrix multiply(const Matrix& a, const Matrix& b) {
+    Matrix r{};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            r[i * 3 + j] = a[i * 3] * b[j] + a[i * 3 + 1] * b[3 + j] + a[i * 3 + 2] * b[6 + j];
+        }
+    }
+    return r;
+}
+
+Matrix adjugate(const Matrix& m) {
+    return {m[4] * m[8] - m[5] * m[7], m[2] * m[7] - m[1] * m[8], m[1] * m[5] - m[2] * m[4],
+            m[5] * m[6] - m[3] * m[8], m[0] * m[8] - m[2] * m[6], m[2] * m[3] - m[0] * m[5],
+            m[3] * m[7] - m[4] * m[6], m[1] * m[6] - m[0] * m[7], m[0] * m[4] - m[1] * m[3]};
+}
+
+// The projective map of the unit square's corners (0,0), (1,0), (1,1), (0,1) onto a quadrilateral.
+bool squareToQuad(const double x[4], const double y[4], Matrix& m) {
+    const double sx = x[0] - x[1] + x[2] - x[3];
+    const double sy = y[0] - y[1] + y[2] - y[3];
+    const double dx1 = x[1] - x[2];
+    const double dx2 = x[3] - x[2];
+    const double dy1 = y[1] - y[2];
+    const double dy2 = y[3] - y[2];
+    const double den = dx1 * dy2 - dx2 * dy1;
+    if (den == 0.0 || !std::isfinite(den)) {
+        return false;
+    }
+    const double g = (sx * dy2 - dx2 * sy) / den;
+    const double h = (dx1 * sy - sx * dy1) / den;
+    m = {x[1] - x[0] + g * x[1],
+         x[3] - x[0] + h * x[3],
+         x[0],
+         y[1] - y[0] + g * y[1],
+         y[3] - y[0] + h * y[3],
+         y[0],
+         g,
+         h,
+         1.0};
+    return true;
+}
+
+// Maps a destination pixel centre, given relative to the first vertex, to a source position whose
+// integer values are texel centres.
+struct Mapping {
+    bool affine = true;
+    double ox = 0.0;  // the first vertex
+    double oy = 0.0;
+    double s0 = 0.0, sx = 0.0, sy = 0.0;  // affine: s = s0 + sx dx + sy dy
+    double t0 = 0.0, tx = 0.0, ty = 0.0;
+    Matrix h{};  // projective: (s, t, 1) ~ h (dx, dy, 1)
+};
+
+bool isParallelogram(const double x[4], const double y[4]) {
+    return std::abs(x[0] - x[1] + x[2] - x[3]) <= kParallelTolerance &&
+           std::abs(y[0] - y[1] + y[2] - y[3]) <= kParallelTolerance;
+}
+
+bool buildMapping(const MeshVertex* v, int count, Mapping& map) {
+    map.ox = v[0].x;
+    map.oy = v[0].y;
+    double dx[4], dy[4], s[4], t[4];
+    for (int i = 0; i < count; ++i) {
+        dx[i] = static_cast<double>(v[i].x) - map.ox;
+        dy[i] = static_cast<double>(v[i].y) - map.oy;
+        s[i] = static_cast<double>(v[i].u) - 0.5;
+        t[i] = static_cast<double>(v[i].v) - 0.5;
+    }
+    map.affine = count == 3 || (isParallelogram(dx, dy) && isParallelogram(s, t));
+    if (map.affine) {
+        // Corners 1 and the last one span the polygon from corner 0.
+        const int k = count - 1;
+        const double det = dx[1] * dy[k] - dx[k] * dy[1];
+        if (!(std::abs(det) > 1e-12) || !std::isfinite(det)) {
+            return false;
+        }
+        const double e1s = s[1] - s[0], eks = s[k] - s[0];
+        const double e1t = t[1] - t[0], ekt = t[k] - t[0];
+        map.s0 = s[0];
+        map.sx = (e1s * dy[k] - eks * dy[1]) / det;
+        map.sy = (eks * dx[1] - e1s * dx[k]) / det;
+        map.t0 = t[0];
+        map.tx = (e1t * dy[k] - ekt * dy[1]) / det;
+        map.ty = (ekt * dx[1] - e1t * dx[k]) / det;
+        return std::isfinite(map.sx + map.sy + map.tx + map.ty);
+    }
+    Matrix toDest, toSource;
+    if (!squareToQuad(dx, dy, toDest) || !squareToQuad(s, t, toSource)) {
+        return false;
+    }
+    map.h = multiply(toSource, adjugate(toDest));
+    for (double e : map.h) {
+        if (!std::isfinite(e)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int64_t toFixed(double position) {
+    if (!(position > -30000.0)) {  // also catches NaN
+        position = -30000.0;
+    }
+    position = std::min(position, 60000.0);
+    // floor() without a library call: the value is well inside the 64-bit range.
+    const double v = position * 65536.0 + 0.5;
+    const auto t = static_cast<std::int64_t>(v);
+    return static_cast<double>(t) > v ? t - 1 : t;
+}
+
+std::int64_t toStep(double step) {
+    const double limit = 1 << 28;
+    step = std::clamp(step * 65536.0, -limit, limit);
+    return static_cast<std::int64_t>(std::floor(step + 0.5));
+}
+
+// Bilinear sampling with the edges clamped, for any position.
+struct Source {
+    const KernelBitmap& bitmap;
+
+    void clampPosition(std::int64_t& p, int side) const {
+        p = std::clamp<std::int64_t>(p, -65536, static_cast<std::int64_t>(side) * 65536);
+    }
+
+    std::uint32_t bgra(std::int64_t px, std::int64_t py) const {
+        if (px >= 0 && py >= 0 && (px >> 16) <= bitmap.width - 2 &&
+            (py >> 16) <= bitmap.height - 2) {
+            std::uint32_t out;
+            detail::spanBgraScalar(reinterpret_cast<std::uint8_t*>(&out), 1, bitmap.pixels,
+                                   bitmap.pitch, static_cast<std::int32_t>(px),
+                                   static_cast<std::int32_t>(py), 0, 0);
+            return out;
+        }
+        clampPosition(px, bitmap.width);
+        clampPosition(py, bitmap.height);
+        const auto x = static_cast<std::int32_t>(px);
+        const auto y = static_cast<std::int32_t>(py);
+        const int x0 = std::clamp(x >> 16, 0, bitmap.width - 1);
+        const int x1 = std::clamp((x >> 16) + 1, 0, bitmap.width - 1);
+        const int y0 = std::clamp(y >> 16, 0, bitmap.height - 1);
+        const int y1 = std::clamp((y >> 16) + 1, 0, bitmap.height - 1);
+        const std::uint8_t* t = bitmap.row(y0);
+        const std::uint8_t* b = bitmap.row(y1);
+        const int fx = detail::fraction7(x);
+        const int fy = detail::fraction7(y);
+        std::uint32_t out = 0;
+        for (int c = 0; c < 4; ++c) {
+            const int v = detail::bilerpChannel(t[4 * x0 + c], t[4 * x1 + c], b[4 * x0 + c],
+                                                b[4 * x1 + c], fx, fy);
+            out |= static_cast<std::uint32_t>(v) << (8 * c);
+        }
+        return out;
+    }
+
+    // channel 0 luma, 1 blue difference, 2 red difference
+    int yuy2(std::int64_t px, std::int64_t py, int channel) const {
+        clampPosition(px, bitmap.width);
+        clampPosition(py, bitmap.height);
+        const auto x = static_cast<std::int32_t>(px);
+        const auto y = static_cast<std::int32_t>(py);
+        const int x0 = std::clamp(x >> 16, 0, bitmap.width - 1);
+        const int x1 = std::clamp((x >> 16) + 1, 0, bitmap.width - 1);
+        const int y0 = std::clamp(y >> 16, 0, bitmap.height - 1);
+        const int y1 = std::clamp((y >> 16) + 1, 0, bitmap.height - 1);
+        const auto offset = [channel](int column) {
+            return channel == 0 ? 2 * column : 4 * (column >> 1) + (channel == 1 ? 1 : 3);
+        };
+        const std::uint8_t* t = bitmap.row(y0);
+        const std::uint8_t* b = bitmap.row(y1);
+        return detail::bilerpChannel(t[offset(x0)], t[offset(x1)], b[offset(x0)], b[offset(x1)],
+                                     detail::fraction7(x), detail::fraction7(y));
+    }
+};
+
+inline std::uint8_t blendByte(int d, int s, int w) {
+    return static_cast<std::uint8_t>((d * (256 - w) + s * w + 128) >> 8);
+}
+
+// Draws the covered pixels of one destination row.
+class RowShader {
+public:
+    RowShader(const Mapping& map, const Source& source, const KernelBitmap& dest, int row,
+              double centreY, std::uint16_t* work, KernelBuffer::Extent& extent,
+              std::uint16_t* coverage, detail::BgraSpanFn span)
+        : m_map(map),
+          m_source(source),
+          m_dest(dest.row(row)),
+          m_bgra(dest.layout == KernelLayout::Bgra32),
+          m_work(work),
+          m_coverage(coverage),
+          m_span(span),
+          m_extent(extent) {
+        const double dy = centreY - map.oy;
+        if (map.affine) {
+            // Source position of pixel X is rowS + sx X.
+            m_rowS = map.s0 + map.sx * (0.5 - map.ox) + map.sy * dy;
+            m_rowT = map.t0 + map.tx * (0.5 - map.ox) + map.ty * dy;
+            m_stepS = toStep(map.sx);
+            m_stepT = toStep(map.tx);
+        } else {
+            const Matrix& h = map.h;
+            m_rowS = h[1] * dy + h[2];
+            m_rowT = h[4] * dy + h[5];
+            m_rowW = h[7] * dy + h[8];
+        }
+    }
+
+    ~RowShader() {
+        if (m_lo < m_hi) {
+            KernelBuffer::Extent& e = m_extent;
+            e.lo = e.lo < e.hi ? std::min(e.lo, m_lo) : m_lo;
+            e.hi = std::max(e.hi, m_hi);
+        }
+    }
+    RowShader(const RowShader&) = delete;
+    RowShader& operator=(const RowShader&) = delete;
+
+    // Pixels [x0, x1) fully inside the polygon.
+    void fullRun(int x0, int x1) {
+        touch(x0, x1);
+        // Cells outside the row's extent are known to be zero without looking.
+        const int lo = m_extent.lo < m_extent.hi ? m_extent.lo : x1;
+        const int hi = m_extent.lo < m_extent.hi ? m_extent.hi : x1;
+        int x = x0;
+        while (x < x1) {
+            const int fresh = x < lo   ? std::min(x1, lo) - x
+                              : x < hi ? detail::zeroCells(m_work + x, std::min(x1, hi) - x)
+                                       : x1 - x;
+            if (fresh > 0) {
+                writeRun(x, x + fresh);
+                detail::fillCells(m_work + x, fresh, kFull);
+                if (m_coverage) {
+                    detail::fillCells(m_coverage + x, fresh, kFull);
+                }
+                x += fresh;
+            } else {
+                pixel(x, kFull);
+                ++x;
+            }
+        }
+    }
+
+    // A pixel covered q / kFull by the polygon, blended against what earlier polygons covered.
+    void pixel(int x, int q) {
+        touch(x, x + 1);
+        const int before = m_work[x];
+        const int total = std::min(kFull, before + q);
+        if (total == before) {
+            return;
+        }
+        // The new share of the pixel, relative to what is still uncovered: a pixel that two
+        // polygons cover half each ends fully opaque with nothing of the background left.
+        const int rest = kFull - before;
+        const int w = ((total - before) * 256 + rest / 2) / rest;
+        if (m_bgra) {
+            const std::uint32_t s = sampleBgra(x);
+            std::uint8_t* d = m_dest + 4 * x;
+            for (int c = 0; c < 4; ++c) {
+                d[c] = blendByte(d[c], static_cast<int>((s >> (8 * c)) & 0xFF), w);
+            }
+        } else {
+            std::int64_t px, py;
+            position(x, px, py);
+            std::uint8_t* d = m_dest + 2 * x;
+            d[0] = blendByte(d[0], m_source.yuy2(px, py, 0), w);
+            d[1] = blendByte(d[1], m_source.yuy2(px, py, (x & 1) ? 2 : 1), w);
+        }
+        m_work[x] = static_cast<std::uint16_t>(total);
+        if (m_coverage) {
+            m_coverage[x] = static_cast<std::uint16_t>(total);
+        }
+    }
+
+private:
+    void touch(int x0, int x1) {
+        m_lo = std::min(m_lo, x0);
+        m_hi = std::max(m_hi, x1);
+    }
+
+    void position(int x, std::int64_t& px, std::int64_t& py) const {
+        if (m_map.affine) {
+            const int base = x & ~(kChunk - 1);
+            px = toFixed(m_rowS + m_map.sx * base) + (x - base) * m_stepS;
+            py = toFixed(m_rowT + m_map.tx * base) + (x - base) * m_stepT;
+            return;
+        }
+        const Matrix& h = m_map.h;
+        const double dx = x + 0.5 - m_map.ox;
+        const double w = h[6] * dx + m_rowW;
+        if (w == 0.0) {
+            px = py = -(std::int64_t{1} << 40);
+            return;
+        }
+        const double r = 1.0 / w;
+        px = toFixed((h[0] * dx + m_rowS) * r);
+        py = toFixed((h[3] * dx + m_rowT) * r);
+    }
+
+    std::uint32_t sampleBgra(int x) const {
+        std::int64_t px, py;
+        position(x, px, py);
+        return m_source.bgra(px, py);
+    }
+
+    bool interior(std::int64_t p, int side) const { return p >= 0 && (p >> 16) <= side - 2; }
+
+    // Overwrites pixels [x0, x1) with their samples.
+    void writeRun(int x0, int x1) {
+        if (!m_bgra) {
+            for (int x = x0; x < x1; ++x) {
+                std::int64_t px, py;
+                position(x, px, py);
+                m_dest[2 * x] = static_cast<std::uint8_t>(m_source.yuy2(px, py, 0));
+                m_dest[2 * x + 1] =
+                    static_cast<std::uint8_t>(m_source.yuy2(px, py, (x & 1) ? 2 : 1));
+            }
+            return;
+        }
+        if (!m_map.affine) {
+            for (int x = x0; x < x1; ++x) {
+                const std::uint32_t s = sampleBgra(x);
+                std::memcpy(m_dest + 4 * x, &s, 4);
+            }
+            return;
+        }
+        const KernelBitmap& src = m_source.bitmap;
+        for (int x = x0; x < x1;) {
+            const int base = x & ~(kChunk - 1);
+            const int end = std::min(x1, base + kChunk);
+            std::int64_t px, py;
+            position(x, px, py);
+            const std::int64_t lastX = px + (end - 1 - x) * m_stepS;
+            const std::int64_t lastY = py + (end - 1 - x) * m_stepT;
+            if (interior(px, src.width) && interior(lastX, src.width) && interior(py, src.height) &&
+                interior(lastY, src.height)) {
+                m_span(m_dest + 4 * x, end - x, src.pixels, src.pitch,
+                       static_cast<std::int32_t>(px), static_cast<std::int32_t>(py),
+                       static_cast<std::int32_t>(m_stepS), static_cast<std::int32_t>(m_stepT));
+            } else {
+                for (int i = x; i < end; ++i) {
+                    const std::uint32_t s =
+                        m_source.bgra(px + (i - x) * m_stepS, py + (i - x) * m_stepT);
+                    std::memcpy(m_dest + 4 * i, &s, 4);
+                }
+            }
+            x = end;
+        }
+    }
+
+    const Mapping& m_map;
+    const Source& m_source;
+    std::uint8_t* m_dest;
+    bool m_bgra;
+    std::uint16_t* m_work;
+    std::uint16_t* m_coverage;
+    detail::BgraSpanFn m_span;
+    KernelBuffer::Extent& m_extent;
+    int m_lo = 1 << 30;
+    int m_hi = -1;
+    double m_rowS = 0.0;
+    double m_rowT = 0.0;
+    double m_rowW = 0.0;
+    std::int64_t m_stepS = 0;
+    std::int64_t m_stepT = 0;
+};
+
+// Exact area coverage of one pixel row by a polygon: every edge adds the signed area it cuts off
+// into an accumulation row, whose running sum is the coverage. Only the columns an edge crosses
+// are walked; between them the coverage is constant.
+class RowCoverage {
+public:
+    RowCoverage(double* acc, int width) : m_acc(acc), m_width(width) {}
+
+    // An edge from (xa, ya) to (xb, yb), ya < yb in row-local units (0 to 1), dir +1 downwards.
+    void addEdge(double xa, double ya, double xb, double yb, double dir) {
+        const double w = m_width;
+        if (xa >= 0.0 && xb >= 0.0 && xa <= w && xb <= w) {
+            accumulate(xa, xb, dir * (yb - ya));
+            return;
+        }
+        // Split at the destination's sides: left of it an edge counts as lying on x = 0, right of
+        // it it changes nothing inside.
+        const double tLeft = (0.0 - xa) / (xb - xa);
+        const double tRight = (w - xa) / (xb - xa);
+        double cuts[4] = {0.0, std::min(tLeft, tRight), std::max(tLeft, tRight), 1.0};
+        const int n = 4;
+        for (double& t : cuts) {
+            t = std::clamp(t, 0.0, 1.0);
+        }
+        for (int i = 0; i + 1 < n; ++i) {
+            const double t0 = cuts[i];
+            const double t1 = cuts[i + 1];
+            if (t1 <= t0) {
+                continue;
+            }
+            const double mid = xa + (xb - xa) * (0.5 * (t0 + t1));
+            if (mid > w) {
+                continue;
+            }
+            const double x0 = std::clamp(xa + (xb - xa) * t0, 0.0, w);
+            const double x1 = std::clamp(xa + (xb - xa) * t1, 0.0, w);
+            accumulate(x0, x1, dir * (yb - ya) * (t1 - t0));
+        }
+    }
+
+    // Walks the row: fullRun(x0, x1) for fully covered runs, pixel(x, q) for partly covered ones.
+    template <typename Shader>
+    void emit(Shader& shader) {
+        std::sort(m_spans.begin(), m_spans.begin() + m_count);
+        double running = 0.0;
+        int pos = 0;
+        int fullStart = -1;
+        const auto flush = [&](int x) {
+            if (fullStart >= 0) {
+                shader.fullRun(fullStart, x);
+                fullStart = -1;
+            }
+        };
+        for (int i = 0; i < m_count;) {
+            int lo = m_spans[i].first;
+            int hi = m_spans[i].second;
+            for (++i; i < m_count && m_spans[i].first <= hi + 1; ++i) {
+                hi = std::max(hi, m_spans[i].second);
+            }
+            if (lo > pos) {
+                const int q = quantize(running);
+                const int end = std::min(lo, m_width);
+                if (q == kFull) {
+                    if (fullStart < 0) {
+                        fullStart = pos;
+                    }
+                } else {
+                    flush(pos);
+                    for (int x = pos; q > 0 && x < end; ++x) {
+                        shader.pixel(x, q);
+                    }
+                }
+            }
+            for (int x = lo; x <= hi; ++x) {
+                running += m_acc[x];
+                m_acc[x] = 0.0;
+                if (x >= m_width) {
+                    continue;
+                }
+                const int q = quantize(running);
+                if (q == kFull) {
+                    if (fullStart < 0) {
+                        fullStart = x;
+                    }
+                } else {
+                    flush(x);
+                    if (q > 0) {
+                        shader.pixel(x, q);
+                    }
+                }
+            }
+            pos = hi + 1;
+        }
+        // Right of the last edge piece (edges beyond the right side were dropped).
+        if (pos < m_width) {
+            const int q = quantize(running);
+            if (q == kFull) {
+                if (fullStart < 0) {
+                    fullStart = pos;
+                }
+                pos = m_width;
+            } else {
+                flush(pos);
+                for (int x = pos; q > 0 && x < m_width; ++x) {
+                    shader.pixel(x, q);
+                }
+            }
+        }
+        flush(std::min(pos, m_width));
+        m_count = 0;
+    }
+
+private:
+    static int quantize(double coverage) {
+        const double c = std::min(std::abs(coverage), 1.0);
+        return static_cast<int>(c * kFull + 0.5);
+    }
+
+    void span(int lo, int hi) {
+        if (m_count < static_cast<int>(m_spans.size())) {
+            m_spans[m_count++] = {lo, hi};
+        }
+    }
+
+    // The signed area an edge piece from x = xa (top) to x = xb (bottom), d high, cuts off.
+    void accumulate(double xa, double xb, double d) {
+        if (d == 0.0) {
+            return;
+        }
+        const double x0 = std::min(xa, xb);
+        const double x1 = std::max(xa, xb);
+        const double x0floor = std::floor(x0);
+        const int i0 = static_cast<int>(x0floor);
+        const int i1 = static_cast<int>(std::ceil(x1));
+        if (i1 <= i0 + 1) {
+            const double mid = 0.5 * (xa + xb) - x0floor;
+            m_acc[i0] += d - d * mid;
+            m_acc[i0 + 1] += d * mid;
+            span(i0, i0 + 1);
+            return;
+        }
+        const double s = 1.0 / (x1 - x0);
+        const double x0f = x0 - x0floor;
+        const double a0 = 0.5 * s * (1.0 - x0f) * (1.0 - x0f);
+        const double x1f = x1 - i1 + 1.0;
+        const double am = 0.5 * s * x1f * x1f;
+        m_acc[i0] += d * a0;
+        if (i1 == i0 + 2) {
+            m_acc[i0 + 1] += d * (1.0 - a0 - am);
+        } else {
+            const double a1 = s * (1.5 - x0f);
+            m_acc[i0 + 1] += d * (a1 - a0);
+            for (int i = i0 + 2; i < i1 - 1; ++i) {
+                m_acc[i] += d * s;
+            }
+            const double a2 = a1 + (i1 - i0 - 3) * s;
+            m_acc[i1 - 1] += d * (1.0 - a2 - am);
+        }
+        m_acc[i1] += d * am;
+        span(i0, i1);
+    }
+
+    double* m_acc;
+    int m_width;
+    std::array<std::pair<int, int>, 24> m_spans{};
+    int m_count = 0;
+};
+
+struct Edge {
+    double xTop, yTop, xBottom, yBottom;
+    double dir;
+};
+
+detail::BgraSpanFn spanFor(MapperPath path) {
+    switch (availableMapperPath(path)) {
+        case MapperPath::Avx2:
+            return detail::spanBgraAvx2;
+        case MapperPath::Sse2:
+            return detail::spanBgraSse2;
+        default:
+            return detail::spanBgraScalar;
+    }
+}
+
+int parityFor(const RenderSurface& surface, std::uint32_t flags) {
+    const int selector = surface.destination.fieldSelector;
+    if (selector == 2 || selector == 3) {
+        return selector - 2;
+    }
+    if (flags & RenderSurface::kFlagField) {
+        return (flags & RenderSurface::kFlagSecondField) ? 1 : 0;
+    }
+    return -1;
+}
+
+}  // namespace
+
+MapperPath availableMapperPath(MapperPath wanted) {
+    if (wanted == MapperPath::Best || wanted == MapperPath::Avx2) {
+        return detail::cpuHasAvx2() ? MapperPath::Avx2 : MapperPath::Sse2;
+    }
+    return wanted;
+}
+
+bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitmap& source,
+                const MeshVertex* vertices, int count, std::uint32_t kernelFlags) {
+    const KernelBitmap& dest = surface.destination;
+    if (!dest.valid() || !source.valid() || source.layout != dest.layout) {
+        return false;
+    }
+    if (source.width > kMaxSourceSide || source.height > kMaxSourceSide) {
+        return false;
+    }
+    if (!surface.work || surface.work->width() != dest.width ||
+        surface.work->height() != dest.height) {
+        return false;
+    }
+    if (coverage && (coverage->width() != dest.width || coverage->height() != dest.height)) {
+        return false;
+    }
+    if (vertices == nullptr || (count != 3 && count != 4)) {
+        return false;
+    }
+    double top = 1e300, bottom = -1e300;
+    for (int i = 0; i < count; ++i) {
+        const MeshVertex& v = vertices[i];
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.u) ||
+            !std::isfinite(v.v)) {
+            return false;
+        }
+        top = std::min(top, static_cast<double>(v.y));
+        bottom = std::max(bottom, static_cast<double>(v.y));
+    }
+    Mapping map;
+    if (!buildMapping(vertices, count, map)) {
+        return true;  // no area: nothing to draw
+    }
+
+    // Edges with their upper end first, so that two polygons sharing an edge compute it alike.
+    std::array<Edge, 4> edges{};
+    int edgeCount = 0;
+    for (int i = 0; i < count; ++i) {
+        const MeshVertex& a = vertices[i];
+        const MeshVertex& b = vertices[(i + 1) % count];
+        if (a.y == b.y) {
+            continue;
+        }
+        const bool down = a.y < b.y;
+        const MeshVertex& hi = down ? a : b;
+        const MeshVertex& lo = down ? b : a;
+        edges[edgeCount++] = {hi.x, hi.y, lo.x, lo.y, down ? 1.0 : -1.0};
+    }
+
+    const int parity = parityFor(surface, kernelFlags);
+    const int firstRow = surface.firstRow;
+    const int rowBegin = std::max(0, static_cast<int>(std::max(std::floor(top), -1e9)) - firstRow);
+    const int rowEnd =
+        std::min(dest.height, static_cast<int>(std::min(std::ceil(bottom), 1e9)) - firstRow);
+    surface.scratch.resize(static_cast<std::size_t>(dest.width) + 2, 0.0);
+    RowCoverage rowCoverage(surface.scratch.data(), dest.width);
+    const Source src{source};
+    const detail::BgraSpanFn span = spanFor(surface.path);
+
+    for (int row = rowBegin; row < rowEnd; ++row) {
+        const int frameRow = firstRow + row;
+        if (parity >= 0 && (frameRow & 1) != parity) {
+            continue;
+        }
+        const double y0 = frameRow;
+        const double y1 = y0 + 1.0;
+        for (int e = 0; e < edgeCount; ++e) {
+            const Edge& edge = edges[e];
+            const double ya = std::max(edge.yTop, y0);
+            const double yb = std::min(edge.yBottom, y1);
+            if (!(ya < yb)) {
+                continue;
+            }
+            const double slope = (edge.xBottom - edge.xTop) / (edge.yBottom - edge.yTop);
+            const double xa = ya == edge.yTop ? edge.xTop : edge.xTop + (ya - edge.yTop) * slope;
+            const double xb =
+                yb == edge.yBottom ? edge.xBottom : edge.xTop + (yb - edge.yTop) * slope;
+            rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
+        }
+        RowShader shader(map, src, dest, row, y0 + 0.5, surface.work->row(row),
+                         surface.work->extent(row), coverage ? coverage->row(row) : nullptr, span);
+        rowCoverage.emit(shader);
+    }
+    return true;
+}
+
+void composeSurface(RenderSurface& surface) {
+    const KernelBitmap& dest = surface.destination;
+    if (!dest.valid() || dest.layout != KernelLayout::Bgra32 || !surface.work) {
+        return;
+    }
+    const int parity = surface.fieldParity();
+    for (int y = 0; y < dest.height; ++y) {
+        if (parity >= 0 && ((surface.firstRow + y) & 1) != parity) {
+            continue;
+        }
+        std::uint8_t* d = dest.row(y);
+        for (int x = 0; x < dest.width; ++x) {
+            d[4 * x + 3] = static_cast<std::uint8_t>(surface.work->coverageByte(x, y) * 255 >> 7);
+        }
+    }
+}
+
+}  // namespace pm

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Inner loops of the polygon mapper. Every path computes exactly the same integer arithmetic, so
+// the bytes do not depend on which one runs.
+namespace pm::detail {
+
+// One channel of a bilinear sample with 7-bit weights fx, fy (0..127): a horizontal blend of each
+// row with 7 bits kept, then a vertical blend through a 16-bit high multiply, rounded at the end.
+inline int bilerpChannel(int c00, int c01, int c10, int c11, int fx, int fy) {
+    const int top = (c00 << 7) + (c01 - c00) * fx;
+    const int bottom = (c10 << 7) + (c11 - c10) * fx;
+    const int v = top + ((((bottom - top) * (fy << 8)) >> 16) << 1);
+    return (v + 64) >> 7;
+}
+
+// Positions are 16.16 fixed point, already shifted so that integer values are pixel centres.
+inline int fraction7(std::int32_t position) {
+    return (position >> 9) & 127;
+}
+
+// Writes n 32-bit pixels sampled at (sx + i dsx, sy + i dsy). Every sample must have its 2 x 2
+// texels inside the source: 0 <= sx >> 16 <= width - 2 and 0 <= sy >> 16 <= height - 2.
+using BgraSpanFn = void (*)(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                            std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+
+void spanBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                    std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+
+bool cpuHasAvx2();
+
+// Sets n cells to value.
+void fillCells(std::uint16_t* cells, int n, std::uint16_t value);
+
+// How many of the first n cells are zero.
+int zeroCells(const std::uint16_t* cells, int n);
+
+}  // namespace pm::detail

@@ -1,0 +1,496 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "render/CameraGeometry.h"
+#include "render/PolygonMapper.h"
+
+namespace pm {
+namespace {
+
+using Quad = std::array<MeshVertex, 4>;
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    KernelLayout layout = KernelLayout::Bgra32;
+    std::vector<std::uint8_t> bytes;
+
+    Picture(int w, int h, KernelLayout l = KernelLayout::Bgra32) : width(w), height(h), layout(l) {
+        bytes.assign(static_cast<std::size_t>(pitch()) * h, 0);
+    }
+    int bytesPerPixel() const { return layout == KernelLayout::Yuy2 ? 2 : 4; }
+    int pitch() const { return width * bytesPerPixel(); }
+    std::uint8_t* at(int x, int y) { return bytes.data() + y * pitch() + x * bytesPerPixel(); }
+    const std::uint8_t* at(int x, int y) const {
+        return bytes.data() + y * pitch() + x * bytesPerPixel();
+    }
+    KernelBitmap bitmap(int fieldSelector = 0) {
+        KernelBitmap b;
+        b.width = width;
+        b.height = height;
+        b.pitch = pitch();
+        b.pixels = bytes.data();
+        b.bytesPerPixel = bytesPerPixel();
+        b.fieldSelector = fieldSelector;
+        b.layout = layout;
+        return b;
+    }
+    void fill(std::uint32_t bgra) {
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    at(x, y)[c] = static_cast<std::uint8_t>(bgra >> (8 * c));
+                }
+            }
+        }
+    }
+};
+
+Picture noise(int w, int h, std::uint32_t seed, KernelLayout layout = KernelLayout::Bgra32) {
+    Picture p(w, h, layout);
+    for (auto& b : p.bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return p;
+}
+
+// Gentle gradients: a 1/128 pixel difference in where a sample falls moves no channel by a level.
+Picture smooth(int w, int h) {
+    Picture p(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* q = p.at(x, y);
+            q[0] = static_cast<std::uint8_t>(128 + 100 * std::sin(x / 9.0 + y / 13.0));
+            q[1] = static_cast<std::uint8_t>(128 + 100 * std::cos(x / 11.0 - y / 7.0));
+            q[2] = static_cast<std::uint8_t>(40 + (x + 2 * y) % 160 / 2);
+            q[3] = 255;
+        }
+    }
+    return p;
+}
+
+MeshVertex vertex(double u, double v, double x, double y) {
+    return {static_cast<float>(u), static_cast<float>(v), 1.0f, static_cast<float>(x),
+            static_cast<float>(y)};
+}
+
+// The source rectangle w x h onto the parallelogram origin + u a + v b (per source pixel).
+Quad parallelogram(double w, double h, double ox, double oy, double ax, double ay, double bx,
+                   double by) {
+    const auto at = [&](double u, double v) {
+        return vertex(u, v, ox + u * ax + v * bx, oy + u * ay + v * by);
+    };
+    return {at(0, 0), at(w, 0), at(w, h), at(0, h)};
+}
+
+// The same parallelogram cut into n x n cells.
+std::vector<Quad> grid(int n, double w, double h, double ox, double oy, double ax, double ay,
+                       double bx, double by) {
+    std::vector<Quad> cells;
+    const auto at = [&](int i, int j) {
+        const double u = w * i / n;
+        const double v = h * j / n;
+        return vertex(u, v, ox + u * ax + v * bx, oy + u * ay + v * by);
+    };
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            cells.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)});
+        }
+    }
+    return cells;
+}
+
+std::vector<Quad> cellsOf(const Mesh& mesh, double targetWidth) {
+    std::vector<Quad> cells;
+    for (int j = 0; j + 1 < mesh.rows(); ++j) {
+        for (int k = 0; k + 1 < mesh.columns(); ++k) {
+            if (cellVisible(mesh, j, k, targetWidth)) {
+                cells.push_back(
+                    {mesh.at(j, k), mesh.at(j, k + 1), mesh.at(j + 1, k + 1), mesh.at(j + 1, k)});
+            }
+        }
+    }
+    return cells;
+}
+
+struct DrawSettings {
+    MapperPath path = MapperPath::Best;
+    int fieldSelector = 0;
+    std::uint32_t options = 0;
+    std::uint32_t flags = 0;
+    int firstRow = 0;
+};
+
+void draw(const KernelBitmap& target, Picture& source, const std::vector<Quad>& cells,
+          const DrawSettings& settings = {}) {
+    RenderSurface surface;
+    ASSERT_TRUE(surface.create(target, settings.options));
+    surface.path = settings.path;
+    surface.firstRow = settings.firstRow;
+    for (const Quad& q : cells) {
+        ASSERT_TRUE(mapPolygon(surface, surface.coverage.get(), source.bitmap(), q.data(), 4,
+                               settings.flags | surface.kernelFlags | 0x20));
+    }
+    surface.finish();
+}
+
+void draw(Picture& dest, Picture& source, const std::vector<Quad>& cells,
+          const DrawSettings& settings = {}) {
+    draw(dest.bitmap(settings.fieldSelector), source, cells, settings);
+}
+
+int maxDifference(const Picture& a, const Picture& b) {
+    int worst = 0;
+    for (std::size_t i = 0; i < a.bytes.size(); ++i) {
+        worst = std::max(worst, std::abs(a.bytes[i] - b.bytes[i]));
+    }
+    return worst;
+}
+
+const MapperPath kPaths[] = {MapperPath::Scalar, MapperPath::Sse2, MapperPath::Avx2};
+
+TEST(PolygonMapper, OwnRectangleReproducesThePicture) {
+    for (MapperPath path : kPaths) {
+        for (auto [w, h] : {std::pair{37, 23}, std::pair{300, 41}}) {
+            Picture source = noise(w, h, 7);
+            Picture dest(w, h);
+            draw(dest, source, {parallelogram(w, h, 0, 0, 1, 0, 0, 1)}, {path});
+            EXPECT_EQ(dest.bytes, source.bytes) << w << " path " << static_cast<int>(path);
+        }
+    }
+}
+
+TEST(PolygonMapper, HalfPixelShiftAveragesNeighbours) {
+    const int w = 150;
+    const int h = 9;
+    Picture source = noise(w, h, 11);
+    for (bool vertical : {false, true}) {
+        Picture dest(w, h);
+        const double dx = vertical ? 0.0 : 0.5;
+        const double dy = vertical ? 0.5 : 0.0;
+        draw(dest, source, {parallelogram(w, h, dx, dy, 1, 0, 0, 1)});
+        for (int y = 1; y < h; ++y) {
+            for (int x = 1; x < w; ++x) {
+                const std::uint8_t* a = source.at(x - (vertical ? 0 : 1), y - (vertical ? 1 : 0));
+                const std::uint8_t* b = source.at(x, y);
+                for (int c = 0; c < 4; ++c) {
+                    ASSERT_EQ(dest.at(x, y)[c], (a[c] + b[c] + 1) / 2)
+                        << "pixel " << x << "," << y << " vertical " << vertical;
+                }
+            }
+        }
+    }
+}
+
+TEST(PolygonMapper, CentreOfMassFollowsSubPixelSteps) {
+    // A soft blob well inside its picture, so edges and clamping play no part.
+    Picture source(24, 24);
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 0; x < 24; ++x) {
+            const double r2 = (x - 11.3) * (x - 11.3) + (y - 12.6) * (y - 12.6);
+            source.at(x, y)[1] = static_cast<std::uint8_t>(250 * std::exp(-r2 / 18.0));
+        }
+    }
+    for (double angle : {0.0, 0.5}) {
+        const double c = std::cos(angle) * 1.7;
+        const double s = std::sin(angle) * 1.7;
+        double first = 0.0;
+        for (int step = 0; step <= 20; ++step) {
+            const double shift = 0.1 * step;
+            Picture dest(80, 80);
+            draw(dest, source, {parallelogram(24, 24, 20 + shift, 15 + 0.3 * shift, c, s, -s, c)});
+            double mass = 0.0;
+            double mx = 0.0;
+            for (int y = 0; y < 80; ++y) {
+                for (int x = 0; x < 80; ++x) {
+                    mass += dest.at(x, y)[1];
+                    mx += dest.at(x, y)[1] * (x + 0.5);
+                }
+            }
+            const double centre = mx / mass;
+            if (step == 0) {
+                first = centre;
+            }
+            EXPECT_NEAR(centre - first, shift, 0.01) << "angle " << angle << " step " << step;
+        }
+    }
+}
+
+// Whether the pixel square (x, y) lies entirely outside the convex quad.
+bool squareOutside(const Quad& q, int x, int y) {
+    double area = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        area += q[i].x * q[(i + 1) % 4].y - q[(i + 1) % 4].x * q[i].y;
+    }
+    const double sign = area > 0.0 ? 1.0 : -1.0;
+    for (int i = 0; i < 4; ++i) {
+        const MeshVertex& a = q[i];
+        const MeshVertex& b = q[(i + 1) % 4];
+        const double nx = (b.y - a.y) * sign;
+        const double ny = (a.x - b.x) * sign;
+        bool allOut = true;
+        for (int k = 0; k < 4; ++k) {
+            const double px = x + (k & 1);
+            const double py = y + (k >> 1);
+            if ((px - a.x) * nx + (py - a.y) * ny <= 1e-9) {
+                allOut = false;
+            }
+        }
+        if (allOut) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(PolygonMapper, PixelsOutsideThePolygonKeepTheirBytes) {
+    Picture source = noise(64, 48, 3);
+    const Picture before = noise(120, 90, 99);
+    const Quad quads[] = {
+        parallelogram(64, 48, 30.3, 10.7, 0.9, 0.4, -0.35, 1.1),  // clockwise on screen
+        {vertex(0, 0, 20.2, 80.1), vertex(64, 0, 101.7, 85.4), vertex(64, 48, 90.5, 5.5),
+         vertex(0, 48, 35.0, 12.25)},  // other winding, not a parallelogram
+    };
+    for (const Quad& q : quads) {
+        Picture dest = before;
+        draw(dest, source, {q});
+        int outside = 0;
+        int changed = 0;
+        for (int y = 0; y < 90; ++y) {
+            for (int x = 0; x < 120; ++x) {
+                const bool same = std::equal(dest.at(x, y), dest.at(x, y) + 4, before.at(x, y));
+                if (squareOutside(q, x, y)) {
+                    ++outside;
+                    ASSERT_TRUE(same) << "pixel " << x << "," << y;
+                } else if (!same) {
+                    ++changed;
+                }
+            }
+        }
+        EXPECT_GT(outside, 3000);
+        EXPECT_GT(changed, 2000);
+    }
+}
+
+TEST(PolygonMapper, MeshesOfAFlatPictureMatchASingleCell) {
+    Picture source = smooth(200, 150);
+    struct Case {
+        const char* what;
+        double ox, oy, ax, ay, bx, by;
+    };
+    const Case cases[] = {
+        {"scaled", 10.3, 7.6, 1.153, 0.0, 0.0, 1.1187},
+        {"rotated", 60.25, -20.4, 0.98, 0.52, -0.52, 0.98},
+    };
+    for (const Case& c : cases) {
+        Picture single(256, 192);
+        single.fill(0xFF0000FFu);
+        Picture reference = single;
+        draw(single, source, {parallelogram(200, 150, c.ox, c.oy, c.ax, c.ay, c.bx, c.by)},
+             {.options = RenderSurface::kOptionAlpha});
+        for (int n : {2, 20}) {
+            Picture meshed = reference;
+            draw(meshed, source, grid(n, 200, 150, c.ox, c.oy, c.ax, c.ay, c.bx, c.by),
+                 {.options = RenderSurface::kOptionAlpha});
+            EXPECT_LE(maxDifference(single, meshed), 1) << c.what << " " << n << " x " << n;
+        }
+    }
+}
+
+TEST(PolygonMapper, PlacedMeshesMatchASingleCellAndLeaveNoSeam) {
+    Picture source = smooth(200, 150);
+    CameraValues camera;
+    camera.s = 0.7f;
+    camera.r = 0.4f;
+    camera.px = 0.45f;
+    const RenderTarget target{320, 240, 4.0 / 3.0, 1.0};
+    Mesh one;
+    Mesh many;
+    ASSERT_TRUE(placeMesh(one, camera, 200, 150, {2, 2}, target));
+    ASSERT_TRUE(placeMesh(many, camera, 200, 150, {21, 21}, target));
+    Picture single(320, 240);
+    single.fill(0x00FF00FFu);
+    Picture meshed = single;
+    const DrawSettings alpha{.options = RenderSurface::kOptionAlpha};
+    draw(single, source, cellsOf(one, 320), alpha);
+    draw(meshed, source, cellsOf(many, 320), alpha);
+    EXPECT_LE(maxDifference(single, meshed), 1);
+
+    // Where cells meet inside the picture the coverage adds up to exactly full.
+    const std::vector<Quad> cells = cellsOf(many, 320);
+    for (int y = 0; y < 240; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            if (single.at(x, y)[3] == 255) {
+                ASSERT_EQ(meshed.at(x, y)[3], 255) << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(PolygonMapper, TiltedMeshMatchesOneProjectiveCell) {
+    Picture source = smooth(200, 150);
+    CameraValues camera;
+    camera.s = 0.6f;
+    camera.a = 0.5f;
+    camera.b = -0.3f;
+    camera.dist = 2.0f;
+    const RenderTarget target{320, 240, 4.0 / 3.0, 1.0};
+    Mesh many;
+    ASSERT_TRUE(placeMesh(many, camera, 200, 150, {31, 31}, target));
+    const int last = many.columns() - 1;
+    const Quad whole{many.at(0, 0), many.at(0, last), many.at(last, last), many.at(last, 0)};
+    Picture single(320, 240);
+    Picture meshed(320, 240);
+    draw(single, source, {whole});
+    draw(meshed, source, cellsOf(many, 320));
+    EXPECT_LE(maxDifference(single, meshed), 1);
+    EXPECT_GT(std::count(single.bytes.begin(), single.bytes.end(), 0), 0);  // not all covered
+}
+
+TEST(PolygonMapper, FieldModeWritesOnlyItsRows) {
+    Picture source = noise(50, 40, 5);
+    const Quad q = parallelogram(50, 40, 3.5, 2.25, 1.2, 0.3, -0.2, 1.1);
+    struct Case {
+        int fieldSelector;
+        std::uint32_t flags;
+        int parity;
+    };
+    const Case cases[] = {{2, 0, 0}, {3, 0, 1}, {0, 2, 0}, {0, 3, 1}};
+    Picture whole(70, 60);
+    whole.fill(0x80808080u);
+    const Picture background = whole;
+    draw(whole, source, {q});
+    for (const Case& c : cases) {
+        Picture dest = background;
+        draw(dest, source, {q}, {.fieldSelector = c.fieldSelector, .flags = c.flags});
+        for (int y = 0; y < 60; ++y) {
+            const Picture& expected = (y & 1) == c.parity ? whole : background;
+            ASSERT_TRUE(std::equal(dest.at(0, y), dest.at(0, y) + 70 * 4, expected.at(0, y)))
+                << "row " << y << " selector " << c.fieldSelector << " flags " << c.flags;
+        }
+    }
+}
+
+std::vector<Quad> tiltedCells(int width, int height) {
+    CameraValues camera;
+    camera.s = 0.8f;
+    camera.a = -0.4f;
+    camera.b = 0.35f;
+    camera.r = 0.2f;
+    camera.dist = 2.5f;
+    Mesh mesh;
+    placeMesh(mesh, camera, 160, 120, {24, 24}, {double(width), double(height), 4.0 / 3.0, 1.0});
+    return cellsOf(mesh, width);
+}
+
+TEST(PolygonMapper, BandsGiveTheSameBytesAsTheWholeFrame) {
+    Picture source = noise(160, 120, 21);
+    const int w = 203;
+    const int h = 151;
+    const int split = 74;
+    // A rotated quad on a 1/1024 grid, so shifting it by the band's first row is exact.
+    const Quad rotated = parallelogram(160, 120, 40.125, -9.5, 1.0009765625, 0.43359375,
+                                       -0.4130859375, 1.0400390625);
+    for (const std::vector<Quad>& cells : {std::vector<Quad>{rotated}, tiltedCells(w, h)}) {
+        Picture whole = noise(w, h, 4);
+        Picture banded = whole;
+        Picture shifted = whole;
+        draw(whole, source, cells);
+        KernelBitmap top = banded.bitmap().region(0, 0, w, split);
+        KernelBitmap bottom = banded.bitmap().region(0, split, w, h - split);
+        draw(top, source, cells);
+        draw(bottom, source, cells, {.firstRow = split});
+        EXPECT_EQ(banded.bytes, whole.bytes);
+
+        if (cells.size() == 1) {
+            std::vector<Quad> moved = cells;
+            for (MeshVertex& v : moved[0]) {
+                v.y -= static_cast<float>(split);
+            }
+            draw(shifted.bitmap().region(0, 0, w, split), source, cells);
+            draw(shifted.bitmap().region(0, split, w, h - split), source, moved);
+            EXPECT_EQ(shifted.bytes, whole.bytes);
+        }
+    }
+}
+
+TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
+    Picture source = noise(330, 250, 8);
+    const std::vector<std::vector<Quad>> scenes = {
+        {parallelogram(330, 250, -3.3, 4.7, 0.8123, 0.0, 0.0, 0.7977)},   // reduced
+        {parallelogram(330, 250, -150.2, -99.9, 2.31, 0.0, 0.0, 2.31)},   // enlarged, clipped
+        {parallelogram(330, 250, 90.6, -30.2, 0.71, 0.35, -0.35, 0.71)},  // rotated
+        tiltedCells(300, 220),
+    };
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+        Picture scalar(300, 220);
+        draw(scalar, source, scenes[i], {MapperPath::Scalar});
+        for (MapperPath path : {MapperPath::Sse2, MapperPath::Avx2}) {
+            Picture vector(300, 220);
+            draw(vector, source, scenes[i], {path});
+            EXPECT_EQ(vector.bytes, scalar.bytes)
+                << "scene " << i << " path " << static_cast<int>(availableMapperPath(path));
+        }
+    }
+}
+
+TEST(PolygonMapper, FinishingWritesCoverageAsAlpha) {
+    Picture source(4, 4);
+    source.fill(0xFFFFFFFFu);
+    Picture dest(10, 4);
+    // Covers columns 2..5 fully, column 6 by a quarter.
+    draw(dest, source, {parallelogram(4, 4, 2.0, 0.0, 1.0625, 0, 0, 1)},
+         {.options = RenderSurface::kOptionAlpha | RenderSurface::kOptionCoverage});
+    EXPECT_EQ(dest.at(1, 2)[3], 0);
+    EXPECT_EQ(dest.at(3, 2)[3], 255);
+    EXPECT_EQ(dest.at(6, 2)[3], 32 * 255 >> 7);
+    EXPECT_EQ(dest.at(6, 2)[0], 64);  // a quarter of white over black
+}
+
+TEST(PolygonMapper, Yuy2PicturesMapToo) {
+    Picture source = noise(40, 12, 17, KernelLayout::Yuy2);
+    Picture dest(40, 12, KernelLayout::Yuy2);
+    draw(dest, source, {parallelogram(40, 12, 0, 0, 1, 0, 0, 1)});
+    EXPECT_EQ(dest.bytes, source.bytes);
+
+    Picture shifted = noise(60, 20, 2, KernelLayout::Yuy2);
+    const Picture before = shifted;
+    const Quad q = parallelogram(40, 12, 10.5, 4.25, 0.9, 0.1, 0, 1);
+    draw(shifted, source, {q});
+    for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 60; ++x) {
+            if (squareOutside(q, x, y)) {
+                ASSERT_TRUE(std::equal(shifted.at(x, y), shifted.at(x, y) + 2, before.at(x, y)));
+            }
+        }
+    }
+    EXPECT_NE(shifted.bytes, before.bytes);
+}
+
+TEST(PolygonMapper, UnusableInputsDrawNothing) {
+    Picture source = noise(8, 8, 1);
+    Picture yuy2 = noise(8, 8, 1, KernelLayout::Yuy2);
+    Picture dest(16, 16);
+    RenderSurface surface;
+    ASSERT_TRUE(surface.create(dest.bitmap(), 0));
+    Quad q = parallelogram(8, 8, 1, 1, 1, 0, 0, 1);
+    EXPECT_FALSE(mapPolygon(surface, nullptr, yuy2.bitmap(), q.data(), 4, 0x20));
+    EXPECT_FALSE(mapPolygon(surface, nullptr, source.bitmap(), q.data(), 5, 0x20));
+    q[2].x = std::nanf("");
+    EXPECT_FALSE(mapPolygon(surface, nullptr, source.bitmap(), q.data(), 4, 0x20));
+    KernelBitmap noPixels = source.bitmap();
+    noPixels.pixels = nullptr;
+    EXPECT_FALSE(mapPolygon(surface, nullptr, noPixels, q.data(), 4, 0x20));
+    EXPECT_EQ(std::count(dest.bytes.begin(), dest.bytes.end(), 0),
+              static_cast<long>(dest.bytes.size()));
+    RenderSurface empty;
+    EXPECT_FALSE(empty.create(noPixels, 0));
+}
+
+}  // namespace
+}  // namespace pm
