@@ -353,8 +353,10 @@ ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBu
         return result;
     }
     dib.reset();
-    if (options.format == PixelFormat::Bgra32) {
-        result.hasAlpha = settleAlpha(target);
+    // Rows converted from 24 bits are opaque already; only a picture with alpha of its own needs
+    // the look.
+    if (options.format == PixelFormat::Bgra32 && sourceFormat == PixelFormat::Bgra32) {
+        result.hasAlpha = settleAlpha(centre ? area : target);
     }
     *destination = std::move(target);
     result.status = Status::Ok;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <thread>
 #include <utility>
 
@@ -43,6 +44,56 @@ std::uint32_t scaledSide(double factor, std::uint32_t side) {
 bool isHeldPath(const std::string& path) {
     return !path.empty() && path.front() == '[';
 }
+
+// Bands smaller than this are not worth a second thread.
+constexpr std::uint64_t kBandPixels = 1u << 18;
+
+ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t count) {
+    ImageBuffer band =
+        ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
+    band.storage = image.storage;
+    return band;
+}
+
+// Area averaging of a large picture on two processors. The picture is cut where a destination
+// row edge meets a source row edge exactly, so each half sees the same weights as the whole and
+// the result is the same to the bit; sizes without such a place run in one piece.
+PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& source) {
+    const std::uint32_t dh = destination.height;
+    const std::uint32_t sh = source.height;
+    if (PerfKit::processorCount() < 2 ||
+        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * sh <
+            2 * kBandPixels ||
+        destination.format != source.format) {
+        return PerfKit::copy(destination, source);
+    }
+    const std::uint32_t g = std::gcd(dh, sh);
+    const std::uint32_t dstPeriod = dh / g;
+    const std::uint32_t srcPeriod = sh / g;
+    const std::uint32_t periods = (dh / 2 + dstPeriod / 2) / dstPeriod;
+    const std::uint32_t cut = periods * dstPeriod;
+    if (cut == 0 || cut >= dh) {
+        return PerfKit::copy(destination, source);
+    }
+    const std::uint32_t sourceCut = periods * srcPeriod;
+    PixelStatus lower = PixelStatus::Ok;
+    std::thread helper([&] {
+        lower = PerfKit::copy(rowBand(destination, cut, dh - cut),
+                              rowBand(source, sourceCut, sh - sourceCut));
+    });
+    const PixelStatus upper =
+        PerfKit::copy(rowBand(destination, 0, cut), rowBand(source, 0, sourceCut));
+    helper.join();
+    return upper != PixelStatus::Ok ? upper : lower;
+}
+
+}  // namespace
+
+PixelStatus SceneImage::resample(const ImageBuffer& destination, const ImageBuffer& source) {
+    return resampleLarge(destination, source);
+}
+
+namespace {
 
 // Pixels shared with another holder (the built-in picture, a copied scene) are never written.
 bool ownsAlone(const ImageBuffer& image) {
@@ -259,7 +310,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
             ImageBuffer reduced;
             if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
                                   static_cast<int>(size->height)) == PixelStatus::Ok &&
-                PerfKit::copy(reduced, full) == PixelStatus::Ok) {
+                resample(reduced, full) == PixelStatus::Ok) {
                 built.levels[0] = std::move(reduced);
             } else {
                 errors.report(kOutOfMemory);
@@ -339,7 +390,7 @@ bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorI
                 ok = false;
                 break;
             }
-            if (PerfKit::copy(made, from) != PixelStatus::Ok) {
+            if (resample(made, from) != PixelStatus::Ok) {
                 ok = false;
                 break;
             }

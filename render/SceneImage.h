@@ -121,6 +121,9 @@ public:
     // The proxy size for a picture: the longer side 200 pixels, the other in proportion.
     static std::uint32_t proxyWidth(std::uint32_t width, std::uint32_t height);
     static std::uint32_t proxyHeight(std::uint32_t width, std::uint32_t height);
+    // Area averaging into another size of the same format, on two processors when the picture
+    // is large; the result is that of a single pass.
+    static PixelStatus resample(const ImageBuffer& destination, const ImageBuffer& source);
 
 private:
     struct Source {

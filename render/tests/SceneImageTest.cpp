@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <random>
 #include <thread>
 
 #include "core/ErrorInfo.h"
@@ -13,6 +15,7 @@
 #include "render/ImageMemoryBudget.h"
 #include "render/ImagePrepSettings.h"
 #include "render/MipSchedule.h"
+#include "render/PerfKit.h"
 #include "render/PictureLoader.h"
 #include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
@@ -465,6 +468,43 @@ TEST_F(ScenePicturesTest, NeededScaleAndSteadyZoomPolicy) {
     ASSERT_EQ(scene.setKeyAtTime(Scale, 1.0f, key), 1);
     EXPECT_EQ(image.levelForRendering(scene, 0.05, true), image.chooseLevel(0.05));
     EXPECT_NE(image.chooseLevel(0.05), middle);
+}
+
+}  // namespace
+}  // namespace pm
+
+namespace pm {
+namespace {
+
+TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
+    // Two processors whatever the machine has, so that the cut is taken.
+    PerfKit::initialise(std::uint32_t{2} << 8);
+    ASSERT_EQ(PerfKit::processorCount(), 2);
+    std::mt19937 rng(11);
+    struct Case {
+        int sw, sh, dw, dh;
+    };
+    // Cuttable (4000 → 2800 rows meet every 10 / 7), barely cuttable, and prime sizes.
+    for (const Case c : {Case{900, 1000, 630, 700}, Case{1372, 1372, 960, 960},
+                         Case{1009, 997, 701, 613}, Case{800, 1200, 200, 300}}) {
+        ImageBuffer source;
+        ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh), PixelStatus::Ok);
+        for (std::uint32_t y = 0; y < source.height; ++y) {
+            for (std::int32_t i = 0; i < source.pitch; ++i) {
+                source.row(y)[i] = static_cast<std::uint8_t>(rng());
+            }
+        }
+        ImageBuffer whole;
+        ImageBuffer banded;
+        ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
+        ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
+        ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
+        ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
+        for (std::uint32_t y = 0; y < whole.height; ++y) {
+            ASSERT_EQ(std::memcmp(whole.row(y), banded.row(y), 4u * whole.width), 0)
+                << c.sw << "x" << c.sh << " row " << y;
+        }
+    }
 }
 
 }  // namespace
