@@ -1,0 +1,5 @@
+pictomove_bench(bench_images SOURCES bench_images.cpp LIBS render)
+find_path(BENCH_FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)
+find_library(BENCH_FREEIMAGE_LIBRARY freeimage REQUIRED)
+target_include_directories(bench_images PRIVATE ${BENCH_FREEIMAGE_INCLUDE_DIR})
+target_link_libraries(bench_images PRIVATE ${BENCH_FREEIMAGE_LIBRARY})

@@ -1,0 +1,930 @@
+#include "render/SceneImage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+#include <thread>
+#include <utility>
+
+#include "core/ErrorInfo.h"
+#include "core/MotionParameter.h"
+#include "core/ProgressReporter.h"
+#include "core/ProjectContext.h"
+#include "core/SceneMotion.h"
+#include "core/StringTable.h"
+#include "render/DefaultPicture.h"
+#include "render/ImageDecoder.h"
+#include "render/ImageMemoryBudget.h"
+#include "render/PerfKit.h"
+#include "render/PictureLoader.h"
+
+namespace pm {
+
+namespace {
+
+constexpr int kLoadingImage = 4050;
+constexpr int kLoadingDefaultImage = 4051;
+constexpr int kCreatingMipmaps = 4052;
+constexpr std::uint32_t kOutOfMemory = 6101 | ErrorInfo::kSerious;
+constexpr int kCouldNotLoadImage = 6204;
+constexpr int kUnsupportedSize = 6210;
+
+constexpr auto kLoadPoll = std::chrono::milliseconds(5);
+constexpr auto kReaderPoll = std::chrono::milliseconds(2);
+// Scale changes within this ratio over a scene keep one level for all its frames.
+constexpr double kSteadyZoomRatio = 1.3;
+// Level sizes are exact products such as 0.7 × 700 = 490; the tolerance keeps binary rounding
+// from truncating them to one pixel less.
+constexpr double kSizeTolerance = 1e-6;
+
+std::uint32_t scaledSide(double factor, std::uint32_t side) {
+    return static_cast<std::uint32_t>(factor * side + kSizeTolerance);
+}
+
+bool isHeldPath(const std::string& path) {
+    return !path.empty() && path.front() == '[';
+}
+
+// Bands smaller than this are not worth a second thread.
+constexpr std::uint64_t kBandPixels = 1u << 18;
+
+ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t count) {
+    ImageBuffer band =
+        ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
+    band.storage = image.storage;
+    return band;
+}
+
+// Area averaging of a large picture on two processors. The picture is cut where a destination
+// row edge meets a source row edge exactly, so each half sees the same weights as the whole and
+// the result is the same to the bit; sizes without such a place run in one piece.
+PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& source) {
+    const std::uint32_t dh = destination.height;
+    const std::uint32_t sh = source.height;
+    if (PerfKit::processorCount() < 2 ||
+        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * sh <
+            2 * kBandPixels ||
+        destination.format != source.format) {
+        return PerfKit::copy(destination, source);
+    }
+    const std::uint32_t g = std::gcd(dh, sh);
+    const std::uint32_t dstPeriod = dh / g;
+    const std::uint32_t srcPeriod = sh / g;
+    const std::uint32_t periods = (dh / 2 + dstPeriod / 2) / dstPeriod;
+    const std::uint32_t cut = periods * dstPeriod;
+    if (cut == 0 || cut >= dh) {
+        return PerfKit::copy(destination, source);
+    }
+    const std::uint32_t sourceCut = periods * srcPeriod;
+    PixelStatus lower = PixelStatus::Ok;
+    std::thread helper([&] {
+        lower = PerfKit::copy(rowBand(destination, cut, dh - cut),
+                              rowBand(source, sourceCut, sh - sourceCut));
+    });
+    const PixelStatus upper =
+        PerfKit::copy(rowBand(destination, 0, cut), rowBand(source, 0, sourceCut));
+    helper.join();
+    return upper != PixelStatus::Ok ? upper : lower;
+}
+
+}  // namespace
+
+PixelStatus SceneImage::resample(const ImageBuffer& destination, const ImageBuffer& source) {
+    return resampleLarge(destination, source);
+}
+
+namespace {
+
+// Pixels shared with another holder (the built-in picture, a copied scene) are never written.
+bool ownsAlone(const ImageBuffer& image) {
+    return image.storage && image.storage.use_count() == 1;
+}
+
+}  // namespace
+
+// Waits until no reader holds a reference, then marks the picture busy and keeps readers out
+// until it is destroyed.
+class SceneImage::WriteGuard {
+public:
+    explicit WriteGuard(SceneImage& image) : m_image(image), m_readers(image.m_readerMutex) {
+        while (m_image.m_readers > 0) {
+            m_readers.unlock();
+            std::this_thread::sleep_for(kReaderPoll);
+            m_readers.lock();
+        }
+        std::lock_guard busy(m_image.m_busyMutex);
+        m_image.m_busy = true;
+    }
+    ~WriteGuard() {
+        std::lock_guard busy(m_image.m_busyMutex);
+        m_image.m_busy = false;
+    }
+    WriteGuard(const WriteGuard&) = delete;
+    WriteGuard& operator=(const WriteGuard&) = delete;
+
+private:
+    SceneImage& m_image;
+    std::unique_lock<std::mutex> m_readers;
+};
+
+SceneImage::SceneImage(ProjectContext* context) : m_context(context) {
+    ErrorInfo scratch;
+    installDefault(nullptr, scratch);
+}
+
+SceneImage::~SceneImage() {
+    waitWhileLoading();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading
+
+bool SceneImage::load(const std::string& path, ProgressReporter* progress, ErrorInfo& errors) {
+    return load(path, progress, errors, 0);
+}
+
+bool SceneImage::load(const std::string& path, ProgressReporter* progress, ErrorInfo& errors,
+                      unsigned flags) {
+    if (path.empty()) {
+        return installDefault(progress, errors);
+    }
+    if (isHeldPath(path)) {
+        // Pictures held in the project arrive through loadFromMemory.
+        return true;
+    }
+    Source source;
+    source.kind = Source::Kind::File;
+    source.path = path;
+    return loadSource(source, progress, errors, flags, false);
+}
+
+bool SceneImage::loadFromMemory(const std::string& name,
+                                std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                ProgressReporter* progress, ErrorInfo& errors, unsigned flags) {
+    Source source;
+    source.kind = Source::Kind::Memory;
+    source.path = name;
+    source.bytes = std::move(bytes);
+    return loadSource(source, progress, errors, flags, true);
+}
+
+bool SceneImage::reload(ProgressReporter* progress, ErrorInfo& errors) {
+    Source source;
+    {
+        std::lock_guard data(m_dataMutex);
+        source = m_source;
+    }
+    return loadSource(source, progress, errors, 0, true);
+}
+
+bool SceneImage::installDefault(ProgressReporter* progress, ErrorInfo& errors) {
+    if (progress != nullptr) {
+        progress->setStatusText(strings::text(kLoadingDefaultImage));
+    }
+    return loadSource(Source{}, nullptr, errors, 0, true);
+}
+
+bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
+                              ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
+                              std::uint32_t* height) {
+    if (source.kind == Source::Kind::Default) {
+        *out = DefaultPicture::image();
+        *hasAlpha = false;
+        *width = DefaultPicture::kWidth;
+        *height = DefaultPicture::kHeight;
+        return out->pixels != nullptr;
+    }
+    ImageDecoder::Options options;
+    options.maxSide = kMaxSide;
+    ImageDecoder::Result result;
+    if (source.kind == Source::Kind::File) {
+        result = ImageDecoder::decodeFile(source.path, out, progress, options);
+    } else if (source.bytes) {
+        result = ImageDecoder::decodeMemory(source.bytes->data(), source.bytes->size(), source.path,
+                                            out, progress, options);
+    }
+    bool ok = result.ok();
+    const bool sizeRefused = result.status == ImageDecoder::Status::TooLarge ||
+                             (ok && (result.width < kMinSide || result.height < kMinSide));
+    if (sizeRefused) {
+        errors.report(kUnsupportedSize,
+                      {textArg(static_cast<int>(kMinSide)), textArg(static_cast<int>(kMinSide)),
+                       textArg(static_cast<int>(kMaxSide)), textArg(static_cast<int>(kMaxSide))});
+        ok = false;
+    } else if (result.status == ImageDecoder::Status::OutOfMemory) {
+        errors.report(kOutOfMemory);
+    }
+    if (!ok) {
+        *out = ImageBuffer{};
+        errors.report(kCouldNotLoadImage, {textArg(source.path)});
+        return false;
+    }
+    *hasAlpha = result.hasAlpha;
+    *width = result.width;
+    *height = result.height;
+    return true;
+}
+
+bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
+                            unsigned flags, bool force) {
+    if (!force && source.kind == Source::Kind::File) {
+        bool same = false;
+        {
+            std::lock_guard data(m_dataMutex);
+            same = m_source.kind == Source::Kind::File && m_source.path == source.path;
+        }
+        if (same && isLoaded() && !preparationPending() && atBudgetSize()) {
+            return true;
+        }
+    }
+    if (progress != nullptr && source.kind != Source::Kind::Default) {
+        progress->setStatusFormat(strings::text(kLoadingImage), {textArg(nameOf(source.path))});
+    }
+    claimLoading();
+    const ImagePrepSettings prep = m_prep;
+    MipSchedule schedule;
+    {
+        std::lock_guard data(m_dataMutex);
+        schedule = m_schedule;
+    }
+
+    // The built-in picture without preparation is the same for every scene: share one copy.
+    if (source.kind == Source::Kind::Default && !prep.isActive() && schedule.index() == 1 &&
+        (flags & kDeferLevels) == 0) {
+        static const Built shared = [] {
+            Built b;
+            b.levels[0] = DefaultPicture::image();
+            b.decodedWidth = DefaultPicture::kWidth;
+            b.decodedHeight = DefaultPicture::kHeight;
+            ErrorInfo scratch;
+            buildLevels(b, MipSchedule(1), scratch);
+            buildProxy(b, ImagePrepSettings{}, scratch);
+            return b;
+        }();
+        Built copy = shared;
+        {
+            WriteGuard guard(*this);
+            publishLocked(std::move(copy), source, prep.changeCount());
+        }
+        endLoading(true);
+        return true;
+    }
+
+    Built built;
+    ImageBuffer fresh;
+    if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
+                      &built.decodedHeight)) {
+        bool hasOwnPicture = false;
+        {
+            std::lock_guard data(m_dataMutex);
+            hasOwnPicture = m_source.kind != Source::Kind::Default &&
+                            (m_levels[0].pixels != nullptr || m_proxy.pixels != nullptr);
+        }
+        endLoading(isLoaded());
+        // A scene always has pixels: one that had none of its own shows the built-in picture.
+        if (!hasOwnPicture) {
+            installDefault(progress, errors);
+        }
+        return false;
+    }
+
+    // Drop the old full image before building the new one, so that both are not held at once;
+    // readers see the proxy meanwhile.
+    if (isLoaded()) {
+        WriteGuard guard(*this);
+        {
+            std::lock_guard state(m_stateMutex);
+            m_loaded = false;
+        }
+        std::lock_guard data(m_dataMutex);
+        m_levels.fill(ImageBuffer{});
+        m_levelsBuilt = 0;
+    }
+
+    built.levels[0] = std::move(fresh);
+    const Limit budget = limit();
+    if (budget.enabled) {
+        const ImageBuffer& full = built.levels[0];
+        if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
+                                                             full.height, budget.megabytes)) {
+            ImageBuffer reduced;
+            if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
+                                  static_cast<int>(size->height)) == PixelStatus::Ok &&
+                resample(reduced, full) == PixelStatus::Ok) {
+                built.levels[0] = std::move(reduced);
+            } else {
+                errors.report(kOutOfMemory);
+            }
+        }
+    }
+
+    if ((flags & kDeferLevels) == 0) {
+        if (progress != nullptr) {
+            progress->setStatusText(strings::text(kCreatingMipmaps));
+        }
+        prepareLevel0(built, prep, errors);
+        buildLevels(built, schedule, errors);
+    }
+    buildProxy(built, prep, errors);
+    {
+        WriteGuard guard(*this);
+        publishLocked(std::move(built), source, prep.changeCount());
+    }
+    endLoading(true);
+
+    if (m_context != nullptr && m_context->project().exportState() == 0) {
+        m_context->hooks().requestPreviewRefresh();
+    }
+    return true;
+}
+
+bool SceneImage::prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors) {
+    built.prepared = false;
+    if (!prep.isActive()) {
+        return true;
+    }
+    ImageBuffer& full = built.levels[0];
+    if (!ownsAlone(full)) {
+        ImageBuffer own;
+        if (PerfKit::allocate(&own, full.format, static_cast<int>(full.width),
+                              static_cast<int>(full.height)) != PixelStatus::Ok) {
+            return errors.report(kOutOfMemory) != 0;
+        }
+        if (prep.prepare(own, full) != PixelStatus::Ok) {
+            return false;
+        }
+        full = std::move(own);
+    } else if (prep.prepare(full, full) != PixelStatus::Ok) {
+        return false;
+    }
+    built.prepared = true;
+    return true;
+}
+
+bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorInfo& errors) {
+    MipSchedule schedule = scheduleIn;
+    const ImageBuffer& full = built.levels[0];
+    schedule.fill(full.width);
+    bool ok = true;
+    int count = 0;
+    const int last = std::min(schedule.levelCount() - 1, MipSchedule::kMaxLevels);
+    for (int level = 1; level <= last; ++level) {
+        if (scaledSide(schedule.scale(level), full.width) < MipSchedule::kMinLevelWidth) {
+            break;
+        }
+        ImageBuffer& target = built.levels[static_cast<std::size_t>(level)];
+        if (target.pixels == nullptr) {
+            const ImageBuffer& from = built.levels[static_cast<std::size_t>(level - 1)];
+            if (from.pixels == nullptr) {
+                break;
+            }
+            const double factor =
+                level == 1 ? schedule.scale(1) : schedule.scale(level) / schedule.scale(level - 1);
+            const std::uint32_t w = std::max<std::uint32_t>(1, scaledSide(factor, from.width));
+            const std::uint32_t h = std::max<std::uint32_t>(1, scaledSide(factor, from.height));
+            ImageBuffer made;
+            if (PerfKit::allocate(&made, from.format, static_cast<int>(w), static_cast<int>(h)) !=
+                PixelStatus::Ok) {
+                // The smaller levels come from this one, so they stay missing too.
+                errors.report(kOutOfMemory);
+                ok = false;
+                break;
+            }
+            if (resample(made, from) != PixelStatus::Ok) {
+                ok = false;
+                break;
+            }
+            target = std::move(made);
+        }
+        ++count;
+    }
+    built.levelsBuilt = count;
+    built.levelsDone = true;
+    return ok;
+}
+
+std::uint32_t SceneImage::proxyWidth(std::uint32_t width, std::uint32_t height) {
+    if (width == 0 || height == 0) {
+        return 0;
+    }
+    if (width >= height) {
+        return kProxySide;
+    }
+    return std::max<std::uint32_t>(
+        1, static_cast<std::uint32_t>(std::uint64_t{width} * kProxySide / height));
+}
+
+std::uint32_t SceneImage::proxyHeight(std::uint32_t width, std::uint32_t height) {
+    return proxyWidth(height, width);
+}
+
+bool SceneImage::buildProxy(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors) {
+    const ImageBuffer& full = built.levels[0];
+    if (full.pixels == nullptr) {
+        return false;
+    }
+    ImageBuffer proxy;
+    if (PerfKit::allocate(
+            &proxy, full.format, static_cast<int>(proxyWidth(full.width, full.height)),
+            static_cast<int>(proxyHeight(full.width, full.height))) != PixelStatus::Ok) {
+        return errors.report(kOutOfMemory) != 0;
+    }
+    if (PerfKit::copy(proxy, full) != PixelStatus::Ok) {
+        return false;
+    }
+    // A deferred preparation must not leave the storyboard showing the raw picture.
+    if (prep.isActive() && !built.prepared) {
+        prep.prepare(proxy, proxy);
+    }
+    built.proxy = std::move(proxy);
+    return true;
+}
+
+void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_t prepCount) {
+    std::lock_guard data(m_dataMutex);
+    const bool changed = source.kind != m_source.kind || source.path != m_source.path ||
+                         source.bytes != m_source.bytes;
+    if (changed) {
+        m_modified = true;
+    }
+    m_source = source;
+    m_displayName = source.kind == Source::Kind::Default ? std::string() : nameOf(source.path);
+    for (int level = 0; level < kLevelCount; ++level) {
+        m_levels[static_cast<std::size_t>(level)] =
+            std::move(built.levels[static_cast<std::size_t>(level)]);
+    }
+    m_levelsBuilt = built.levelsBuilt;
+    if (built.proxy.pixels != nullptr) {
+        m_proxy = std::move(built.proxy);
+    }
+    if (m_levels[0].pixels != nullptr) {
+        m_width = m_levels[0].width;
+        m_height = m_levels[0].height;
+    } else {
+        m_width = built.width;
+        m_height = built.height;
+    }
+    m_decodedWidth = built.decodedWidth;
+    m_decodedHeight = built.decodedHeight;
+    m_hasAlpha = built.hasAlpha;
+    m_prepared = built.prepared;
+    m_levelsDone = built.levelsDone;
+    m_preparedCount = prepCount;
+}
+
+SceneImage::Built SceneImage::takeBuilt() {
+    std::lock_guard data(m_dataMutex);
+    Built built;
+    for (int level = 0; level < kLevelCount; ++level) {
+        built.levels[static_cast<std::size_t>(level)] =
+            std::move(m_levels[static_cast<std::size_t>(level)]);
+    }
+    m_levels.fill(ImageBuffer{});
+    built.levelsBuilt = m_levelsBuilt;
+    built.proxy = m_proxy;
+    built.width = m_width;
+    built.height = m_height;
+    built.decodedWidth = m_decodedWidth;
+    built.decodedHeight = m_decodedHeight;
+    built.hasAlpha = m_hasAlpha;
+    built.prepared = m_prepared;
+    built.levelsDone = m_levelsDone;
+    return built;
+}
+
+bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress,
+                          ErrorInfo& errors) {
+    const auto* other = dynamic_cast<const SceneImage*>(&source);
+    if (other == nullptr) {
+        return load(source.path(), progress, errors);
+    }
+    if (other == this) {
+        return true;
+    }
+    other->waitWhileLoading();
+    // The pixels are shared, not copied: nothing writes into pixels that another holder has.
+    Built built;
+    Source from;
+    MipSchedule schedule;
+    std::uint32_t prepCount = 0;
+    {
+        std::lock_guard theirs(other->m_dataMutex);
+        for (int level = 0; level < kLevelCount; ++level) {
+            built.levels[static_cast<std::size_t>(level)] =
+                other->m_levels[static_cast<std::size_t>(level)];
+        }
+        built.levelsBuilt = other->m_levelsBuilt;
+        built.proxy = other->m_proxy;
+        built.width = other->m_width;
+        built.height = other->m_height;
+        built.decodedWidth = other->m_decodedWidth;
+        built.decodedHeight = other->m_decodedHeight;
+        built.hasAlpha = other->m_hasAlpha;
+        built.prepared = other->m_prepared;
+        built.levelsDone = other->m_levelsDone;
+        from = other->m_source;
+        schedule = other->m_schedule;
+        prepCount = other->m_preparedCount;
+    }
+    const bool loaded = other->isLoaded();
+    claimLoading();
+    m_prep = other->m_prep;
+    {
+        WriteGuard guard(*this);
+        publishLocked(std::move(built), from, prepCount);
+        std::lock_guard data(m_dataMutex);
+        m_schedule = schedule;
+    }
+    endLoading(loaded);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// State
+
+void SceneImage::claimLoading() {
+    for (;;) {
+        {
+            std::lock_guard state(m_stateMutex);
+            if (!m_loading) {
+                m_loading = true;
+                return;
+            }
+        }
+        std::this_thread::sleep_for(kLoadPoll);
+    }
+}
+
+void SceneImage::endLoading(bool loaded) {
+    std::lock_guard state(m_stateMutex);
+    m_loading = false;
+    m_loaded = loaded;
+}
+
+void SceneImage::waitWhileLoading() const {
+    while (isLoading()) {
+        std::this_thread::sleep_for(kLoadPoll);
+    }
+}
+
+bool SceneImage::isLoaded() const {
+    std::lock_guard state(m_stateMutex);
+    return m_loaded;
+}
+
+bool SceneImage::isLoading() const {
+    std::lock_guard state(m_stateMutex);
+    return m_loading;
+}
+
+bool SceneImage::isBusy() const {
+    std::lock_guard busy(m_busyMutex);
+    return m_busy;
+}
+
+bool SceneImage::ensureLoaded() {
+    if (isLoaded()) {
+        return true;
+    }
+    if (isLoading()) {
+        waitWhileLoading();
+        if (isLoaded()) {
+            return true;
+        }
+    }
+    if (m_loader != nullptr) {
+        return m_loader->loadNow(*this);
+    }
+    if (m_context != nullptr) {
+        return reload(nullptr, m_context->errors());
+    }
+    ErrorInfo scratch;
+    return reload(nullptr, scratch);
+}
+
+void SceneImage::unload(bool alsoProxy) {
+    claimLoading();
+    {
+        WriteGuard guard(*this);
+        std::lock_guard data(m_dataMutex);
+        m_levels.fill(ImageBuffer{});
+        m_levelsBuilt = 0;
+        m_prepared = false;
+        m_levelsDone = false;
+        if (alsoProxy) {
+            m_proxy = ImageBuffer{};
+        }
+    }
+    endLoading(false);
+}
+
+void SceneImage::setLoader(PictureLoader* loader) {
+    m_loader = loader;
+}
+
+SceneImage::Limit SceneImage::limit() const {
+    if (m_context == nullptr) {
+        return {};
+    }
+    const Project::ImageMemory memory = m_context->project().imageMemory();
+    return {memory.limitPerScene && memory.limitMegabytes > 0, memory.limitMegabytes};
+}
+
+bool SceneImage::atBudgetSize() const {
+    const Limit budget = limit();
+    std::lock_guard data(m_dataMutex);
+    if (!budget.enabled) {
+        return m_width == m_decodedWidth;
+    }
+    const std::uint64_t size = ImageMemoryBudget::megabytes(32, m_width, m_height);
+    const std::uint64_t decoded = ImageMemoryBudget::megabytes(32, m_decodedWidth, m_decodedHeight);
+    const auto cap = static_cast<std::uint64_t>(budget.megabytes);
+    return size == cap || (size < cap && size >= decoded);
+}
+
+std::string SceneImage::nameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Facts
+
+std::string SceneImage::path() const {
+    std::lock_guard data(m_dataMutex);
+    return m_source.kind == Source::Kind::Default ? std::string() : m_source.path;
+}
+
+std::string SceneImage::displayName() const {
+    std::lock_guard data(m_dataMutex);
+    return m_displayName;
+}
+
+bool SceneImage::isDefault() const {
+    std::lock_guard data(m_dataMutex);
+    return m_source.kind == Source::Kind::Default;
+}
+
+int SceneImage::width() const {
+    std::lock_guard data(m_dataMutex);
+    return static_cast<int>(m_width);
+}
+
+int SceneImage::height() const {
+    std::lock_guard data(m_dataMutex);
+    return static_cast<int>(m_height);
+}
+
+int SceneImage::decodedWidth() const {
+    std::lock_guard data(m_dataMutex);
+    return static_cast<int>(m_decodedWidth);
+}
+
+int SceneImage::decodedHeight() const {
+    std::lock_guard data(m_dataMutex);
+    return static_cast<int>(m_decodedHeight);
+}
+
+std::int64_t SceneImage::memoryEstimate() const {
+    std::lock_guard data(m_dataMutex);
+    const std::int64_t pw = proxyWidth(m_decodedWidth, m_decodedHeight);
+    const std::int64_t ph = proxyHeight(m_decodedWidth, m_decodedHeight);
+    return 4 * pw * ph + 5000 + 8 * std::int64_t{m_decodedWidth} * m_decodedHeight;
+}
+
+bool SceneImage::modified() const {
+    std::lock_guard data(m_dataMutex);
+    return m_modified;
+}
+
+void SceneImage::setModified(bool modified) {
+    std::lock_guard data(m_dataMutex);
+    m_modified = modified;
+}
+
+bool SceneImage::hasAlpha() const {
+    std::lock_guard data(m_dataMutex);
+    return m_hasAlpha;
+}
+
+int SceneImage::mipLevelsBuilt() const {
+    std::lock_guard data(m_dataMutex);
+    return m_levelsBuilt;
+}
+
+bool SceneImage::isPrepared() const {
+    std::lock_guard data(m_dataMutex);
+    return m_prepared;
+}
+
+ImageBuffer SceneImage::proxy() const {
+    std::lock_guard data(m_dataMutex);
+    return m_proxy;
+}
+
+int SceneImage::mipSchedule() const {
+    std::lock_guard data(m_dataMutex);
+    return m_schedule.index();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readers
+
+ImageBuffer SceneImage::getImage(int level, bool* locked, int* kind) {
+    if (locked != nullptr) {
+        *locked = false;
+    }
+    if (kind == nullptr || *kind == kKindFull) {
+        ensureLoaded();
+    }
+    auto giveProxy = [&] {
+        if (kind != nullptr) {
+            *kind = kKindProxy;
+        }
+        return proxy();
+    };
+    if (isBusy()) {
+        return giveProxy();
+    }
+    std::lock_guard readers(m_readerMutex);
+    if (!isLoaded() || isBusy()) {
+        return giveProxy();
+    }
+    ++m_readers;
+    if (locked != nullptr) {
+        *locked = true;
+    }
+    if (kind != nullptr) {
+        *kind = kKindFull;
+    }
+    std::lock_guard data(m_dataMutex);
+    if (level >= 0 && level < kLevelCount &&
+        m_levels[static_cast<std::size_t>(level)].pixels != nullptr) {
+        return m_levels[static_cast<std::size_t>(level)];
+    }
+    return m_proxy;
+}
+
+void SceneImage::releaseImage() {
+    std::lock_guard readers(m_readerMutex);
+    if (m_readers > 0) {
+        --m_readers;
+    }
+}
+
+int SceneImage::readerCount() const {
+    std::lock_guard readers(m_readerMutex);
+    return m_readers;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Level choice
+
+int SceneImage::chooseLevel(double neededScale) const {
+    std::lock_guard data(m_dataMutex);
+    for (int level = m_levelsBuilt - 1; level >= 1; --level) {
+        if (neededScale < m_schedule.threshold(level)) {
+            return level;
+        }
+    }
+    return 0;
+}
+
+float SceneImage::neededScale(const SceneMotion& scene, float time, bool useDecodedWidth,
+                              int outputWidth) const {
+    const double scale = scene.evaluate(Scale, time);
+    double w = 0.0;
+    double h = 0.0;
+    double decoded = 0.0;
+    {
+        const bool loaded = isLoaded();
+        std::lock_guard data(m_dataMutex);
+        const ImageBuffer& basis = loaded && m_levels[0].pixels != nullptr ? m_levels[0] : m_proxy;
+        w = basis.width;
+        h = basis.height;
+        decoded = m_decodedWidth;
+    }
+    if (outputWidth <= 0) {
+        outputWidth = m_context != nullptr ? m_context->project().assumedWidth() : 720;
+    }
+    const double effective = h < w ? scale * w / h : scale;
+    const double d = useDecodedWidth ? decoded : w;
+    return d > 0.0 ? static_cast<float>(outputWidth * effective / d) : 0.0f;
+}
+
+int SceneImage::levelForRendering(const SceneMotion& scene, double neededScale,
+                                  bool useDecodedWidth) const {
+    const int keys = scene.keyCount(Scale);
+    if (keys < 2) {
+        return chooseLevel(neededScale);
+    }
+    double low = 1e9;
+    double high = -1.0;
+    auto sampleSpan = [&](float from, float to) {
+        for (int i = 0; i <= 4; ++i) {
+            const double v = scene.evaluate(Scale, from + (to - from) * static_cast<float>(i) / 4);
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    };
+    KeyframeDesc key;
+    KeyframeDesc next;
+    for (int i = 0; i + 1 < keys; ++i) {
+        scene.getKey(Scale, i, key);
+        scene.getKey(Scale, i + 1, next);
+        sampleSpan(key.time, next.time);
+    }
+    scene.getKey(Scale, keys - 1, key);
+    sampleSpan(key.time, 1.0f);
+    if (low <= 0.0 || high / low > kSteadyZoomRatio) {
+        return chooseLevel(neededScale);
+    }
+    return chooseLevel(this->neededScale(scene, 0.5f, useDecodedWidth));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preparation and levels
+
+bool SceneImage::preparationPending() const {
+    std::lock_guard data(m_dataMutex);
+    return m_prep.changeCount() != m_preparedCount;
+}
+
+bool SceneImage::applyPreparation(ProgressReporter* progress, ErrorInfo& errors) {
+    if (!preparationPending()) {
+        return true;
+    }
+    // Prepared pixels cannot be unprepared: the picture is decoded again with the new settings.
+    const bool wasLoaded = isLoaded();
+    const bool ok = reload(progress, errors);
+    if (ok && !wasLoaded) {
+        unload(false);
+    }
+    return ok;
+}
+
+bool SceneImage::finishLevels(ProgressReporter* progress, ErrorInfo& errors) {
+    claimLoading();
+    const bool loaded = isLoaded();
+    bool done = false;
+    {
+        std::lock_guard data(m_dataMutex);
+        done = m_levelsDone;
+    }
+    bool ok = true;
+    if (loaded && !done) {
+        if (progress != nullptr) {
+            progress->setStatusText(strings::text(kCreatingMipmaps));
+        }
+        const ImagePrepSettings prep = m_prep;
+        WriteGuard guard(*this);
+        Built built = takeBuilt();
+        Source source;
+        MipSchedule schedule;
+        {
+            std::lock_guard data(m_dataMutex);
+            source = m_source;
+            schedule = m_schedule;
+        }
+        if (!built.prepared) {
+            ok = prepareLevel0(built, prep, errors);
+        }
+        ok = buildLevels(built, schedule, errors) && ok;
+        publishLocked(std::move(built), source, prep.changeCount());
+    }
+    endLoading(loaded);
+    return ok;
+}
+
+bool SceneImage::setMipSchedule(int index, ErrorInfo& errors) {
+    if (index < 0 || index > 3) {
+        return false;
+    }
+    claimLoading();
+    const bool loaded = isLoaded();
+    bool ok = true;
+    {
+        WriteGuard guard(*this);
+        Built built = takeBuilt();
+        Source source;
+        std::uint32_t prepCount = 0;
+        {
+            std::lock_guard data(m_dataMutex);
+            m_schedule = MipSchedule(index);
+            source = m_source;
+            prepCount = m_preparedCount;
+        }
+        for (int level = 1; level < kLevelCount; ++level) {
+            built.levels[static_cast<std::size_t>(level)] = ImageBuffer{};
+        }
+        built.levelsBuilt = 0;
+        if (built.levels[0].pixels != nullptr && built.levelsDone) {
+            ok = buildLevels(built, MipSchedule(index), errors);
+        }
+        publishLocked(std::move(built), source, prepCount);
+    }
+    endLoading(loaded);
+    return ok;
+}
+
+}  // namespace pm

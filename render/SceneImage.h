@@ -1,0 +1,205 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/ScenePicture.h"
+#include "render/ImageBuffer.h"
+#include "render/ImagePrepSettings.h"
+#include "render/MipSchedule.h"
+
+namespace pm {
+
+class ErrorInfo;
+class PictureLoader;
+class ProgressReporter;
+class ProjectContext;
+class SceneMotion;
+
+// A scene's picture: the full image (level 0), reduced copies for rendering small, and a proxy
+// whose longer side is 200 pixels that stays while the full image is unloaded.
+//
+// Render threads read through getImage/releaseImage; the user-interface thread and the loader
+// thread rebuild. A rebuild waits until no reader holds a reference, and readers never see a
+// picture in the middle of a rebuild: they get the proxy instead. A thread that holds a
+// reference must release it before it loads or rebuilds the same picture.
+class SceneImage : public ScenePicture {
+public:
+    static constexpr std::uint32_t kMinSide = 100;
+    static constexpr std::uint32_t kMaxSide = 25000;
+    static constexpr std::uint32_t kProxySide = 200;
+    static constexpr int kLevelCount = MipSchedule::kMaxLevels + 1;
+
+    // What getImage handed out.
+    static constexpr int kKindProxy = 2;
+    static constexpr int kKindFull = 3;
+
+    // Load flags: leave preparation and the reduced copies for finishLevels().
+    static constexpr unsigned kDeferLevels = 1;
+
+    // `context` supplies the memory limit, the preview hook and the output width; a picture
+    // without one has no memory limit.
+    explicit SceneImage(ProjectContext* context = nullptr);
+    ~SceneImage() override;
+    SceneImage(const SceneImage&) = delete;
+    SceneImage& operator=(const SceneImage&) = delete;
+
+    // ScenePicture. A path starting with "[" names a picture the project already holds.
+    bool load(const std::string& path, ProgressReporter* progress, ErrorInfo& errors) override;
+    bool load(const std::string& path, ProgressReporter* progress, ErrorInfo& errors,
+              unsigned flags);
+    // Decodes a picture held in memory (a project's embedded copy); `name` is its path in the
+    // project and its extension chooses the decoder. The bytes are kept for reloading.
+    bool loadFromMemory(const std::string& name,
+                        std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                        ProgressReporter* progress, ErrorInfo& errors, unsigned flags = 0);
+    bool copyFrom(const ScenePicture& source, ProgressReporter* progress,
+                  ErrorInfo& errors) override;
+    // Decodes the current picture again (after its preparation changed, or after it was
+    // unloaded). The previous pixels stay when this fails.
+    bool reload(ProgressReporter* progress, ErrorInfo& errors);
+
+    std::string path() const override;
+    std::string displayName() const;
+    bool isDefault() const override;
+    int width() const override;
+    int height() const override;
+    int decodedWidth() const override;
+    int decodedHeight() const;
+    std::int64_t memoryEstimate() const override;
+
+    bool ensureLoaded() override;
+    void unload() override { unload(false); }
+    void unload(bool alsoProxy);
+    bool isLoaded() const override;
+    bool isLoading() const override;
+    bool isBusy() const;
+
+    bool modified() const override;
+    void setModified(bool modified) override;
+
+    // Readers. Level 0 is the full image. Without the full image (unloaded, or being rebuilt)
+    // this gives the proxy and kind 2; otherwise it takes a reference (locked = true), gives the
+    // level, or the proxy when that level does not exist, and kind 3. A kind of 3 on entry, or
+    // none, loads the picture first. Every reference taken is released with releaseImage().
+    ImageBuffer getImage(int level, bool* locked, int* kind = nullptr);
+    void releaseImage();
+    int readerCount() const;
+    ImageBuffer proxy() const;
+    bool hasAlpha() const;
+    int mipLevelsBuilt() const;
+    bool isPrepared() const;
+
+    // Level choice for rendering. `neededScale` is output pixels per picture pixel.
+    int chooseLevel(double neededScale) const;
+    // `outputWidth` 0 uses the project's assumed output width.
+    float neededScale(const SceneMotion& scene, float time, bool useDecodedWidth,
+                      int outputWidth = 0) const;
+    // A scene whose zoom changes little renders every frame from one level.
+    int levelForRendering(const SceneMotion& scene, double neededScale, bool useDecodedWidth) const;
+
+    // Preparation. Setters on prepSettings() count changes; applyPreparation() rebuilds the
+    // picture when the counter moved since the pixels were made.
+    const ImagePrepSettings& prepSettings() const { return m_prep; }
+    ImagePrepSettings& prepSettings() { return m_prep; }
+    bool preparationPending() const;
+    bool applyPreparation(ProgressReporter* progress, ErrorInfo& errors);
+    // Prepares and builds the reduced copies of a picture loaded with kDeferLevels.
+    bool finishLevels(ProgressReporter* progress, ErrorInfo& errors);
+
+    int mipSchedule() const;
+    // 0 removes the reduced copies; 1 to 3 rebuilds them.
+    bool setMipSchedule(int index, ErrorInfo& errors);
+
+    // The picture cache; without one, ensureLoaded() reloads directly.
+    void setLoader(PictureLoader* loader);
+
+    // The proxy size for a picture: the longer side 200 pixels, the other in proportion.
+    static std::uint32_t proxyWidth(std::uint32_t width, std::uint32_t height);
+    static std::uint32_t proxyHeight(std::uint32_t width, std::uint32_t height);
+    // Area averaging into another size of the same format, on two processors when the picture
+    // is large; the result is that of a single pass.
+    static PixelStatus resample(const ImageBuffer& destination, const ImageBuffer& source);
+
+private:
+    struct Source {
+        enum class Kind { Default, File, Memory } kind = Kind::Default;
+        std::string path;
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+    };
+    // Everything one load produces, built aside and published at once.
+    struct Built {
+        ImageBuffer levels[kLevelCount];
+        int levelsBuilt = 0;
+        ImageBuffer proxy;
+        // The held size, for a picture copied while its full image is unloaded.
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        std::uint32_t decodedWidth = 0;
+        std::uint32_t decodedHeight = 0;
+        bool hasAlpha = false;
+        bool prepared = false;
+        bool levelsDone = false;
+    };
+    class WriteGuard;
+    struct Limit {
+        bool enabled = false;
+        int megabytes = 0;
+    };
+
+    bool loadSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
+                    unsigned flags, bool force);
+    bool decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
+                      ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
+                      std::uint32_t* height);
+    static bool buildLevels(Built& built, const MipSchedule& schedule, ErrorInfo& errors);
+    static bool buildProxy(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
+    static bool prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
+    // The caller holds a WriteGuard.
+    void publishLocked(Built&& built, const Source& source, std::uint32_t prepCount);
+    Built takeBuilt();
+    bool installDefault(ProgressReporter* progress, ErrorInfo& errors);
+    bool atBudgetSize() const;
+    Limit limit() const;
+    void waitWhileLoading() const;
+    void claimLoading();
+    void endLoading(bool loaded);
+    static std::string nameOf(const std::string& path);
+
+    ProjectContext* m_context;
+    PictureLoader* m_loader = nullptr;
+    ImagePrepSettings m_prep;
+
+    // The three locks of the reader protocol: state (loaded, loading), busy, readers.
+    mutable std::mutex m_stateMutex;
+    bool m_loaded = false;
+    bool m_loading = false;
+    mutable std::mutex m_busyMutex;
+    bool m_busy = false;
+    mutable std::mutex m_readerMutex;
+    int m_readers = 0;
+
+    // Guards the fields below for short reads and the publication of a rebuilt picture.
+    mutable std::mutex m_dataMutex;
+    Source m_source;
+    std::string m_displayName;
+    std::array<ImageBuffer, kLevelCount> m_levels;
+    int m_levelsBuilt = 0;
+    ImageBuffer m_proxy;
+    std::uint32_t m_width = 0;
+    std::uint32_t m_height = 0;
+    std::uint32_t m_decodedWidth = 0;
+    std::uint32_t m_decodedHeight = 0;
+    bool m_hasAlpha = false;
+    bool m_prepared = false;
+    bool m_levelsDone = false;
+    std::uint32_t m_preparedCount = 0;
+    MipSchedule m_schedule{1};
+    bool m_modified = false;
+};
+
+}  // namespace pm
