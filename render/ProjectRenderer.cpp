@@ -1,0 +1,100 @@
+#include "render/ProjectRenderer.h"
+
+#include "core/ErrorInfo.h"
+#include "core/ProjectContext.h"
+#include "render/PerfKit.h"
+#include "render/SceneRenderer.h"
+
+namespace pm {
+
+namespace {
+
+constexpr std::uint32_t kMemoryFailed = 6101 | ErrorInfo::kSerious;
+
+// The whole frame an interlaced field belongs to.
+ImageBuffer frameOfField(const ImageBuffer& field, bool isFirstField) {
+    ImageBuffer frame = field;
+    frame.pitch = field.pitch / 2;
+    frame.height = field.height * 2;
+    if (!isFirstField) {
+        frame.pixels = field.pixels - frame.pitch;
+    }
+    return frame;
+}
+
+ImageBuffer fieldRows(const ImageBuffer& frame, int fieldMode) {
+    if (fieldMode == 0) {
+        return frame;
+    }
+    ImageBuffer view = frame;
+    view.pixels = frame.pixels + (fieldMode == 2 ? frame.pitch : 0);
+    view.pitch = frame.pitch * 2;
+    view.height = fieldMode == 2 ? frame.height / 2 : (frame.height + 1) / 2;
+    return view;
+}
+
+}  // namespace
+
+void ProjectRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
+    const Project::Colour c = m_context.project().backgroundColour();
+    const std::uint32_t colour =
+        static_cast<std::uint32_t>(c.r) | (static_cast<std::uint32_t>(c.g) << 8) |
+        (static_cast<std::uint32_t>(c.b) << 16) | (static_cast<std::uint32_t>(c.a) << 24);
+    PerfKit::fill(fieldRows(target, fieldMode), colour, m_context.project().backgroundColourKind());
+}
+
+int ProjectRenderer::renderScene(int index, double sceneTime, const ImageBuffer& target,
+                                 int fieldMode, float yScale, int kind) {
+    Scene* scene = m_context.project().sceneAt(index);
+    if (!scene) {
+        return 0;
+    }
+    SceneRenderer renderer(*scene);
+    renderer.setBands(m_bands);
+    return renderer.renderFrame(sceneTime, target, fieldMode, yScale, kind);
+}
+
+int ProjectRenderer::renderFrame(double time, const ImageBuffer& target, int fieldMode,
+                                 float yScale, int kind) {
+    if (!target.pixels) {
+        return 0;
+    }
+    const SceneAtTime at = m_context.project().sceneAtTime(time);
+    if (at.index < 0) {
+        fillBackground(target, fieldMode);
+        return 3;
+    }
+    if (!at.inTransition) {
+        return renderScene(at.index, at.sceneTime, target, fieldMode, yScale, kind);
+    }
+    ImageBuffer next;
+    if (PerfKit::allocate(&next, target.format, static_cast<int>(target.width),
+                          static_cast<int>(target.height)) != PixelStatus::Ok) {
+        m_context.errors().report(kMemoryFailed);
+        return 0;
+    }
+    const int nextQuality =
+        renderScene(at.nextIndex, at.nextSceneTime, next, fieldMode, yScale, kind);
+    const int quality =
+        nextQuality != 0 ? renderScene(at.index, at.sceneTime, target, fieldMode, yScale, kind) : 0;
+    if (quality != 0) {
+        // Flattened frames mix byte by byte; frames that keep alpha mix by it.
+        const bool alphaAware = !flattenAlpha() && target.format != PixelFormat::Yuy2 &&
+                                target.format != PixelFormat::Bgr24;
+        const ImageBuffer to = fieldRows(target, fieldMode);
+        PerfKit::mix(to, to, fieldRows(next, fieldMode), at.weight4096, alphaAware);
+    }
+    PerfKit::free(&next);
+    return quality == 0 ? 0 : std::min(quality, nextQuality);
+}
+
+int ProjectRenderer::renderField(double time, const ImageBuffer& fieldTarget, bool isFirstField,
+                                 float yScale, int kind) {
+    if (!fieldTarget.pixels) {
+        return 0;
+    }
+    return renderFrame(time, frameOfField(fieldTarget, isFirstField), isFirstField ? 1 : 2, yScale,
+                       kind);
+}
+
+}  // namespace pm

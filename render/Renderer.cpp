@@ -1,0 +1,36 @@
+#include "render/Renderer.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace pm {
+
+namespace {
+std::atomic<bool> g_flattenAlpha{true};
+}
+
+double RenderRequest::fraction() const {
+    if (rangeLength <= 0) {
+        return 0.0;
+    }
+    return std::clamp(ticksToSeconds(time - rangeStart) / ticksToSeconds(rangeLength), 0.0, 1.0);
+}
+
+int Renderer::renderRequest(const RenderRequest& request, int kind) {
+    const int fieldMode = request.mode == 3 ? 0 : request.mode == 1 ? 2 : 1;
+    return renderFrame(request.fraction(), request.target, fieldMode, request.yScale, kind);
+}
+
+int Renderer::renderFieldRequest(const RenderRequest& request, int kind) {
+    return renderField(request.fraction(), request.target, request.mode != 1, request.yScale, kind);
+}
+
+bool flattenAlpha() {
+    return g_flattenAlpha.load(std::memory_order_relaxed);
+}
+
+bool setFlattenAlpha(bool flatten) {
+    return g_flattenAlpha.exchange(flatten);
+}
+
+}  // namespace pm

@@ -1,0 +1,338 @@
+#include "render/SceneRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+#include "core/ErrorInfo.h"
+#include "core/ProjectContext.h"
+#include "core/Scene.h"
+#include "render/BlurFilter.h"
+#include "render/EdgeSmoother.h"
+#include "render/KernelBitmap.h"
+#include "render/PerfKit.h"
+#include "render/PolygonMapper.h"
+#include "render/RenderSurface.h"
+#include "render/SceneImage.h"
+
+namespace pm {
+
+namespace {
+
+constexpr std::uint32_t kMemoryFailed = 6101 | ErrorInfo::kSerious;
+constexpr std::uint32_t kCannotInitialise = 6109 | ErrorInfo::kSerious;
+constexpr int kHighestLevel = 11;
+
+// The rows of one field as a picture of their own: every other row, half the height.
+ImageBuffer fieldView(const ImageBuffer& frame, int fieldMode) {
+    ImageBuffer view = frame;
+    const bool second = fieldMode == 2;
+    view.pixels = frame.pixels + (second ? frame.pitch : 0);
+    view.pitch = frame.pitch * 2;
+    view.height = second ? frame.height / 2 : (frame.height + 1) / 2;
+    return view;
+}
+
+KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
+    KernelBitmap k;
+    k.width = static_cast<int>(image.width);
+    k.height = static_cast<int>(image.height);
+    k.pitch = image.pitch;
+    k.pixels = image.pixels;
+    k.bytesPerPixel = static_cast<int>(image.bitsPerPixel / 8);
+    k.layout = image.format == PixelFormat::Yuy2 ? KernelLayout::Yuy2 : KernelLayout::Bgra32;
+    k.fieldSelector = fieldMode == 1 ? 2 : fieldMode == 2 ? 3 : 0;
+    return k;
+}
+
+// Colour of the project's background as the fill routine takes it.
+std::uint32_t packedColour(const Project::Colour& c) {
+    return static_cast<std::uint32_t>(c.r) | (static_cast<std::uint32_t>(c.g) << 8) |
+           (static_cast<std::uint32_t>(c.b) << 16) | (static_cast<std::uint32_t>(c.a) << 24);
+}
+
+// Keeps a picture level referenced for as long as it is drawn from.
+class LevelAccess {
+public:
+    LevelAccess(SceneImage& picture, int level, int kind) : m_picture(picture) {
+        m_kind = kind;
+        m_image = picture.getImage(level, &m_locked, &m_kind);
+    }
+    ~LevelAccess() {
+        if (m_locked) {
+            m_picture.releaseImage();
+        }
+    }
+    LevelAccess(const LevelAccess&) = delete;
+    LevelAccess& operator=(const LevelAccess&) = delete;
+    const ImageBuffer& image() const { return m_image; }
+    int kind() const { return m_kind; }
+
+private:
+    SceneImage& m_picture;
+    ImageBuffer m_image;
+    bool m_locked = false;
+    int m_kind = 0;
+};
+
+}  // namespace
+
+SceneRenderer::SceneRenderer(Scene& scene) : m_scene(scene) {}
+
+SceneImage* SceneRenderer::picture() const {
+    return dynamic_cast<SceneImage*>(&m_scene.picture());
+}
+
+void SceneRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
+    const Project& project = m_scene.project().project();
+    const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+    PerfKit::fill(rows, packedColour(project.backgroundColour()), project.backgroundColourKind());
+}
+
+int SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target, int fieldMode,
+                               float yScale, int kind) {
+    if (!target.pixels) {
+        return kRenderFailed;
+    }
+    // The mesh density of a tilted picture follows the picture's own shape.
+    m_density = meshDensity(m_scene.picture().width(), m_scene.picture().height());
+    fillBackground(target, fieldMode);
+    return drawScene(sceneTime, target, fieldMode, yScale, kind);
+}
+
+int SceneRenderer::renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
+                               float yScale, int kind) {
+    if (!fieldTarget.pixels) {
+        return kRenderFailed;
+    }
+    // The whole frame the field belongs to: twice as many rows, half the pitch.
+    ImageBuffer frame = fieldTarget;
+    frame.pitch = fieldTarget.pitch / 2;
+    frame.height = fieldTarget.height * 2;
+    if (!isFirstField) {
+        frame.pixels = fieldTarget.pixels - frame.pitch;
+    }
+    return renderFrame(sceneTime, frame, isFirstField ? 1 : 2, yScale, kind);
+}
+
+int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fieldMode,
+                             float yScale, int kind) {
+    if (target.format == PixelFormat::Bgra32) {
+        return drawBgra(sceneTime, target, fieldMode, yScale, kind);
+    }
+    // Other formats are drawn in 32-bit BGRA and converted, only the field's rows in a field.
+    ImageBuffer temporary;
+    if (PerfKit::allocate(&temporary, PixelFormat::Bgra32, static_cast<int>(target.width),
+                          static_cast<int>(target.height)) != PixelStatus::Ok) {
+        m_scene.project().errors().report(kMemoryFailed);
+        return kRenderFailed;
+    }
+    fillBackground(temporary, fieldMode);
+    const int quality = drawBgra(sceneTime, temporary, fieldMode, yScale, kind);
+    if (quality != kRenderFailed) {
+        const ImageBuffer from = fieldMode != 0 ? fieldView(temporary, fieldMode) : temporary;
+        const ImageBuffer to = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+        PerfKit::copy(to, from);
+    }
+    PerfKit::free(&temporary);
+    return quality;
+}
+
+int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fieldMode,
+                            float yScale, int kind) {
+    SceneImage* image = picture();
+    if (!image) {
+        return kRenderFailed;
+    }
+    std::lock_guard renderLock(m_scene.rendererLock());
+    ErrorInfo& errors = m_scene.project().errors();
+    {
+        // The picture must have pixels at all.
+        LevelAccess check(*image, 0, kind);
+        if (!check.image().pixels) {
+            return kRenderFailed;
+        }
+    }
+    if (m_scene.length() == 0) {
+        return kRenderFailed;
+    }
+    const auto time = static_cast<float>(std::clamp(sceneTime, 0.0, 1.0));
+    const double width = target.width;
+    const float scale = image->neededScale(m_scene, time, true, static_cast<int>(target.width));
+    const int level = image->levelForRendering(m_scene, scale, true);
+    if (level > kHighestLevel) {
+        return kRenderFailed;
+    }
+    LevelAccess access(*image, level, kind);
+    const ImageBuffer& source = access.image();
+    if (!source.pixels) {
+        return kRenderFailed;
+    }
+    if (yScale <= 0.0f) {
+        yScale = 1.0f;
+    }
+    const CameraValues camera = CameraValues::fromParameters(m_scene.evaluateAll(time));
+    const Project& project = m_scene.project().project();
+    RenderTarget frame;
+    frame.width = width;
+    frame.height = target.height;
+    frame.aspect = project.vAspRatio() > 0.0 ? project.vAspRatio() : 4.0 / 3.0;
+    frame.yScale = yScale;
+    const double W = source.width;
+    const double H = source.height;
+    const PicturePlacement place =
+        placePicture(camera, W, H, {frame.width, frame.width / frame.aspect});
+    const GridSize grid =
+        (std::fabs(camera.a) + std::fabs(camera.b) == 0.0f) ? flatGridSize(place.zoom) : m_density;
+    Mesh mesh;
+    if (!placeMesh(mesh, camera, W, H, grid, frame)) {
+        errors.report(kMemoryFailed);
+        return kRenderFailed;
+    }
+    if (!mapCells(mesh, source, target, fieldMode)) {
+        return kRenderFailed;
+    }
+    const bool flat = flattenAlpha();
+    if (image->hasAlpha()) {
+        if (flat) {
+            flatten(target, fieldMode);
+        }
+    } else {
+        EdgeSmoother::Options options;
+        options.fieldMode = fieldMode;
+        options.keepAlpha = !flat;
+        EdgeSmoother::smooth(target, mesh, width, options);
+    }
+    if (camera.blur > 1e-6f) {
+        const double r = width * camera.blur * 0.0005;
+        auto filter = PerfKit::createBlurFilter();
+        const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+        filter->setRadii(r, fieldMode != 0 ? r / 2.0 : r);
+        if (flat) {
+            filter->applyKeepAlpha(rows, rows);
+        } else {
+            filter->apply(rows, rows);
+        }
+    }
+    return access.kind();
+}
+
+bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const ImageBuffer& target,
+                             int fieldMode) {
+    const KernelBitmap source = kernelBitmapOf(level, 0);
+    const KernelBitmap destination = kernelBitmapOf(target, fieldMode);
+    const int height = static_cast<int>(target.height);
+    const double width = target.width;
+    const std::uint32_t options = fieldMode != 0 ? RenderSurface::kOptionInterlaced : 0;
+
+    // Band starts on even rows, so both fields split the same way.
+    int bands = m_bands > 0 ? m_bands : PerfKit::processorCount();
+    bands = std::clamp(bands, 1, std::max(1, height / 2));
+    std::vector<int> starts;
+    for (int b = 0; b <= bands; ++b) {
+        starts.push_back(b == bands ? height : (height * b / bands) & ~1);
+    }
+
+    std::vector<RenderSurface> surfaces(static_cast<std::size_t>(bands));
+    for (int b = 0; b < bands; ++b) {
+        const KernelBitmap band =
+            destination.region(0, starts[b], destination.width, starts[b + 1] - starts[b]);
+        if (!surfaces[b].create(band, options)) {
+            m_scene.project().errors().report(kCannotInitialise);
+            return false;
+        }
+        surfaces[b].firstRow = starts[b];
+    }
+    const auto drawBand = [&](int b) {
+        RenderSurface& surface = surfaces[b];
+        const float top = static_cast<float>(starts[b]);
+        const float bottom = static_cast<float>(starts[b + 1]);
+        for (int j = 0; j + 1 < mesh.rows(); ++j) {
+            for (int k = 0; k + 1 < mesh.columns(); ++k) {
+                if (!cellVisible(mesh, j, k, width)) {
+                    continue;
+                }
+                const MeshVertex cell[4] = {mesh.at(j, k), mesh.at(j, k + 1), mesh.at(j + 1, k + 1),
+                                            mesh.at(j + 1, k)};
+                // Cells entirely outside the band have nothing to draw here.
+                const float lo = std::min({cell[0].y, cell[1].y, cell[2].y, cell[3].y});
+                const float hi = std::max({cell[0].y, cell[1].y, cell[2].y, cell[3].y});
+                if (hi < top - 1.0f || lo > bottom + 1.0f) {
+                    continue;
+                }
+                mapPolygon(surface, nullptr, source, cell, 4, surface.kernelFlags);
+            }
+        }
+        surface.finish();
+    };
+    std::vector<std::thread> threads;
+    for (int b = 1; b < bands; ++b) {
+        threads.emplace_back(drawBand, b);
+    }
+    drawBand(0);
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    return true;
+}
+
+void SceneRenderer::flatten(const ImageBuffer& target, int fieldMode) const {
+    const Project::Colour bg = m_scene.project().project().backgroundColour();
+    const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+    const unsigned background[3] = {bg.b, bg.g, bg.r};
+    for (std::uint32_t y = 0; y < rows.height; ++y) {
+        std::uint8_t* p = rows.row(y);
+        for (std::uint32_t x = 0; x < rows.width; ++x, p += 4) {
+            const unsigned a = p[3];
+            for (int c = 0; c < 3; ++c) {
+                p[c] = static_cast<std::uint8_t>((p[c] * a + (255 - a) * background[c]) >> 8);
+            }
+        }
+    }
+}
+
+int SceneRenderer::drawRegion(const ImageBuffer& target, double x, double y, double width,
+                              double height) {
+    SceneImage* image = picture();
+    if (!image || !target.pixels || target.format != PixelFormat::Bgra32 || width <= 0.0 ||
+        height <= 0.0) {
+        return 0;
+    }
+    LevelAccess full(*image, 0, kAccessExport);
+    if (!full.image().pixels) {
+        return 0;
+    }
+    const double pictureWidth = image->width();
+    const double pictureHeight = image->height();
+    int level = image->chooseLevel(target.width / width);
+    if (level > 0) {
+        --level;  // one finer than enough, so the reduction stays sharp
+    }
+    LevelAccess access(*image, level, kAccessPreview);
+    const ImageBuffer& source = access.image();
+    if (!source.pixels || pictureWidth <= 0.0 || pictureHeight <= 0.0) {
+        return 0;
+    }
+    const double sx = source.width / pictureWidth;
+    const double sy = source.height / pictureHeight;
+    const auto W = static_cast<float>(target.width);
+    const auto H = static_cast<float>(target.height);
+    const auto f = [](double v) { return static_cast<float>(v); };
+    const MeshVertex corners[4] = {
+        {f(x * sx), f(y * sy), 0, 0, 0},
+        {f((x + width) * sx), f(y * sy), 0, W, 0},
+        {f((x + width) * sx), f((y + height) * sy), 0, W, H},
+        {f(x * sx), f((y + height) * sy), 0, 0, H},
+    };
+    RenderSurface surface;
+    if (!surface.create(kernelBitmapOf(target, 0), 0)) {
+        return 0;
+    }
+    const bool ok =
+        mapPolygon(surface, nullptr, kernelBitmapOf(source, 0), corners, 4, surface.kernelFlags);
+    surface.finish();
+    return ok ? 1 : 0;
+}
+
+}  // namespace pm

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <vector>
+
+#include "render/CameraGeometry.h"
+#include "render/ImageBuffer.h"
+#include "render/Mesh.h"
+#include "render/Renderer.h"
+
+namespace pm {
+
+class Scene;
+class SceneImage;
+
+// Draws one scene's picture into a frame through the camera: picks the picture level, places the
+// mesh, maps its cells (one horizontal band of the target per processor, each on its own thread;
+// the bytes do not depend on the number of bands), flattens transparency or smooths the outline,
+// and blurs.
+class SceneRenderer : public Renderer {
+public:
+    explicit SceneRenderer(Scene& scene);
+
+    // Fills the target (or the field's rows) with the background and draws the scene at a
+    // normalized scene time. fieldMode: 0 whole frame, 1 first field, 2 second field.
+    int renderFrame(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
+                    int kind) override;
+    int renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
+                    float yScale, int kind) override;
+
+    // Draws the rectangle (x, y, width, height) of the full picture onto the whole target.
+    int drawRegion(const ImageBuffer& target, double x, double y, double width, double height);
+
+    // Bands the cells are drawn in; 0 takes the processor count of the pixel routines.
+    void setBands(int bands) { m_bands = bands; }
+
+    // Picture of the scene, when the picture library drew it.
+    SceneImage* picture() const;
+
+private:
+    int drawScene(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
+                  int kind);
+    int drawBgra(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
+                 int kind);
+    void fillBackground(const ImageBuffer& target, int fieldMode) const;
+    void flatten(const ImageBuffer& target, int fieldMode) const;
+    bool mapCells(const Mesh& mesh, const ImageBuffer& level, const ImageBuffer& target,
+                  int fieldMode);
+
+    Scene& m_scene;
+    int m_bands = 0;
+    GridSize m_density{20, 20};
+};
+
+}  // namespace pm

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/ProjectContext.h"
+#include "render/PerfKit.h"
+#include "render/ProjectRenderer.h"
+#include "render/SceneImage.h"
+#include "render/ScenePictureFactory.h"
+#include "render/SceneRenderer.h"
+#include "render/tests/PictureFiles.h"
+
+namespace pm {
+namespace {
+
+constexpr TickTime kSecond = kTicksPerSecond;
+
+struct Frame {
+    ImageBuffer image;
+    Frame(int w, int h, PixelFormat format = PixelFormat::Bgra32) {
+        EXPECT_EQ(PerfKit::allocate(&image, format, w, h), PixelStatus::Ok);
+    }
+    ~Frame() { PerfKit::free(&image); }
+    Frame(const Frame&) = delete;
+    std::vector<std::uint8_t> bytes() const {
+        std::vector<std::uint8_t> out;
+        const std::size_t row = image.width * (image.bitsPerPixel / 8);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            out.insert(out.end(), image.row(y), image.row(y) + row);
+        }
+        return out;
+    }
+    const std::uint8_t* at(int x, int y) const { return image.row(y) + x * 4; }
+};
+
+class FrameCompositionTest : public ::testing::Test {
+protected:
+    test::TempFolder folder;
+    ProjectContext context;
+    std::string first;
+    std::string second;
+
+    void SetUp() override {
+        ASSERT_TRUE(context.initialise(false));
+        installScenePictures(context);
+        context.project().setVAspRatio(4.0 / 3.0);
+        first = folder.file("first.png");
+        second = folder.file("second.png");
+        test::writeFile(first, test::encodePicture(400, 300, 24, FIF_PNG, test::gradient));
+        test::writeFile(second, test::encodePicture(400, 300, 24, FIF_PNG, [](int x, int y) {
+                            return test::bgra(200, (x * 7) & 255, (y * 2) & 255);
+                        }));
+    }
+
+    Scene& add(const std::string& path, double start, double length) {
+        const int id =
+            context.project().addScene(path, secondsToTicks(start), secondsToTicks(length));
+        EXPECT_GE(id, 0) << context.errors().text();
+        return *context.project().sceneById(id);
+    }
+
+    static void key(Scene& scene, int parameter, float time, float value) {
+        KeyframeDesc d;
+        d.value = value;
+        d.time = time;
+        d.mask = KF_VALUE | KF_TIME;
+        ASSERT_NE(scene.setKeyAtTime(parameter, time, d), 0);
+    }
+};
+
+TEST_F(FrameCompositionTest, AGapShowsTheBackgroundOnly) {
+    add(first, 0, 2);
+    add(second, 3, 2);
+    context.project().setBackgroundColour({10, 20, 30, 255}, 1);
+    ProjectRenderer renderer(context);
+    Frame frame(64, 48);
+    EXPECT_EQ(renderer.renderFrame(2.5 / 5.0, frame.image, 0, 1.0f, kAccessExport), 3);
+    for (int y = 0; y < 48; y += 7) {
+        for (int x = 0; x < 64; x += 5) {
+            const std::uint8_t* p = frame.at(x, y);
+            EXPECT_EQ(p[0], 30);  // B
+            EXPECT_EQ(p[1], 20);
+            EXPECT_EQ(p[2], 10);
+        }
+    }
+}
+
+TEST_F(FrameCompositionTest, TransitionsMixByTheNextScenesWeight) {
+    Scene& a = add(first, 0, 4);
+    Scene& b = add(second, 3, 4);  // overlap [3 s, 4 s)
+    ProjectRenderer project(context);
+    const double length = 7.0;
+
+    // At the overlap's first instant only the current scene shows.
+    Frame start(80, 60);
+    Frame alone(80, 60);
+    ASSERT_NE(project.renderFrame(3.0 / length, start.image, 0, 1.0f, kAccessExport), 0);
+    SceneRenderer(a).renderFrame(3.0 / 4.0, alone.image, 0, 1.0f, kAccessExport);
+    EXPECT_EQ(start.bytes(), alone.bytes());
+
+    // Half way through, every byte is (2048 next + 2048 current) >> 12.
+    Frame mixed(80, 60);
+    Frame current(80, 60);
+    Frame next(80, 60);
+    ASSERT_NE(project.renderFrame(3.5 / length, mixed.image, 0, 1.0f, kAccessExport), 0);
+    SceneRenderer(a).renderFrame(3.5 / 4.0, current.image, 0, 1.0f, kAccessExport);
+    SceneRenderer(b).renderFrame(0.5 / 4.0, next.image, 0, 1.0f, kAccessExport);
+    const auto m = mixed.bytes();
+    const auto c = current.bytes();
+    const auto n = next.bytes();
+    ASSERT_EQ(m.size(), c.size());
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        ASSERT_EQ(m[i], (2048 * n[i] + 2048 * c[i]) >> 12) << "byte " << i;
+    }
+}
+
+TEST_F(FrameCompositionTest, APictureNotLoadedDrawsFromItsProxy) {
+    Scene& scene = add(first, 0, 5);
+    SceneImage* image = SceneRenderer(scene).picture();
+    ASSERT_NE(image, nullptr);
+    image->unload();
+    Frame frame(64, 48);
+    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessPreview),
+              kRenderedFromProxy);
+    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport),
+              kRenderedFully);
+}
+
+TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
+    Scene& scene = add(first, 0, 5);
+    key(scene, CamAngleA, 0.0f, 0.35f);  // tilted: a dense mesh
+    key(scene, Angle, 0.0f, 0.3f);
+    key(scene, Scale, 0.0f, 0.6f);
+    key(scene, Blur, 0.0f, 3.0f);
+    std::vector<std::uint8_t> reference;
+    for (int bands : {1, 2, 3, 7}) {
+        Frame frame(161, 97);  // odd sizes
+        SceneRenderer renderer(scene);
+        renderer.setBands(bands);
+        ASSERT_NE(renderer.renderFrame(0.4, frame.image, 0, 1.0f, kAccessExport), 0);
+        if (reference.empty()) {
+            reference = frame.bytes();
+        } else {
+            EXPECT_EQ(frame.bytes(), reference) << bands << " bands";
+        }
+    }
+}
+
+TEST_F(FrameCompositionTest, TheSecondFieldIsTheFramesOddRows) {
+    Scene& scene = add(first, 0, 5);
+    key(scene, Scale, 0.0f, 2.0f);  // the picture covers the whole frame: no outline inside
+    Frame whole(64, 48);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, whole.image, 0, 1.0f, kAccessExport), 0);
+    Frame field(64, 48);
+    std::memset(field.image.pixels, 0x55, static_cast<std::size_t>(field.image.pitch) * 48);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, field.image, 2, 1.0f, kAccessExport), 0);
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            if (y % 2 == 0) {
+                ASSERT_EQ(field.at(x, y)[1], 0x55) << x << "," << y;  // the other field
+            } else {
+                ASSERT_EQ(std::memcmp(field.at(x, y), whole.at(x, y), 4), 0) << x << "," << y;
+            }
+        }
+    }
+    // The same through a field description: rows two lines apart, starting one line down.
+    Frame again(64, 48);
+    std::memset(again.image.pixels, 0x55, static_cast<std::size_t>(again.image.pitch) * 48);
+    ImageBuffer odd = again.image;
+    odd.pixels += odd.pitch;
+    odd.pitch *= 2;
+    odd.height /= 2;
+    ASSERT_NE(SceneRenderer(scene).renderField(0.3, odd, false, 1.0f, kAccessExport), 0);
+    EXPECT_EQ(again.bytes(), field.bytes());
+}
+
+TEST_F(FrameCompositionTest, BlurFollowsTheFrameWidth) {
+    Scene& scene = add(first, 0, 5);
+    key(scene, Scale, 0.0f, 2.0f);
+    Frame sharp(72, 54);
+    Frame soft(72, 54);
+    SceneRenderer(scene).renderFrame(0.5, sharp.image, 0, 1.0f, kAccessExport);
+    key(scene, Blur, 0.0f, 100.0f);  // radius 72 x 100 x 0.0005 = 3.6 pixels
+    SceneRenderer(scene).renderFrame(0.5, soft.image, 0, 1.0f, kAccessExport);
+    EXPECT_NE(sharp.bytes(), soft.bytes());
+    // The gradient's blue channel wraps from 255 to 0: a cliff that the blur spreads out.
+    int sharpCliff = 0;
+    int softCliff = 0;
+    for (int y = 10; y < 44; ++y) {
+        for (int x = 10; x < 62; ++x) {
+            sharpCliff = std::max(sharpCliff, std::abs(sharp.at(x, y)[0] - sharp.at(x - 1, y)[0]));
+            softCliff = std::max(softCliff, std::abs(soft.at(x, y)[0] - soft.at(x - 1, y)[0]));
+        }
+    }
+    EXPECT_GT(sharpCliff, 120);
+    EXPECT_GT(sharpCliff, 2 * softCliff) << softCliff;
+}
+
+TEST_F(FrameCompositionTest, OtherFormatsAreDrawnThroughBgra) {
+    Scene& scene = add(first, 0, 5);
+    Frame bgra(64, 48);
+    Frame yuy2(64, 48, PixelFormat::Yuy2);
+    Frame converted(64, 48, PixelFormat::Yuy2);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, bgra.image, 0, 1.0f, kAccessExport), 0);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, yuy2.image, 0, 1.0f, kAccessExport), 0);
+    ASSERT_EQ(PerfKit::copy(converted.image, bgra.image), PixelStatus::Ok);
+    EXPECT_EQ(yuy2.bytes(), converted.bytes());
+}
+
+}  // namespace
+}  // namespace pm
