@@ -97,7 +97,8 @@ private:
 };
 
 // A video frame to be rendered. Field mode 3 is a whole frame, 1 the second field, anything else
-// the first field.
+// the first field. A vertical scale of 0 asks the program to fit the project's frame to the
+// frame's rows, whatever the two aspects are.
 class VideoFrame : public MediaObject {
 public:
     // Allocates rows of the format (pitch rounded up to 4 bytes); `valid` tells whether it worked.

@@ -1,0 +1,158 @@
+#include "export/ProjectExportSource.h"
+
+#include <cstring>
+
+#include "audio/SoundTrack.h"
+#include "core/ProgressReporter.h"
+#include "core/ProjectContext.h"
+#include "render/PerfKit.h"
+#include "render/ProjectRenderer.h"
+#include "render/RenderRequest.h"
+
+namespace pm {
+
+namespace {
+
+ImageBuffer imageOf(const plugin::FrameImage& f) {
+    ImageBuffer image;
+    image.format = static_cast<PixelFormat>(f.format);
+    image.width = static_cast<std::uint32_t>(f.width);
+    image.height = static_cast<std::uint32_t>(f.height);
+    image.pitch = f.pitch;
+    image.bitsPerPixel = static_cast<std::uint32_t>(f.bitsPerPixel);
+    image.pixels = f.pixels;
+    return image;
+}
+
+}  // namespace
+
+ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* sound,
+                                         ProgressReporter* progress, std::string title)
+    : m_context(context),
+      m_sound(sound),
+      m_progress(progress),
+      m_title(std::move(title)),
+      m_duration(context.project().projectLength()) {
+    if (m_progress) {
+        m_progress->setFraction(0.0);
+    }
+    m_context.beginBatch(true);
+    m_previousExportState = m_context.project().exportState();
+    m_context.project().setExportState(1);
+    m_previousFlatten = setFlattenAlpha(true);
+}
+
+ProjectExportSource::~ProjectExportSource() {
+    setFlattenAlpha(m_previousFlatten);
+    m_context.project().setExportState(m_previousExportState);
+    m_context.endBatch(false);
+    if (m_progress) {
+        m_progress->setFraction(100.0);
+    }
+}
+
+std::int32_t ProjectExportSource::projectTitle(plugin::TextObject* title) {
+    if (!title) {
+        return 0;
+    }
+    title->set(m_title.c_str());
+    return m_title.empty() ? 0 : 1;
+}
+
+TickTime* ProjectExportSource::duration(TickTime* out) {
+    if (out) {
+        *out = m_duration;
+    }
+    return out;
+}
+
+std::int32_t ProjectExportSource::audioFormat(plugin::AudioFormatDesc* format) {
+    if (!format) {
+        return 0;
+    }
+    *format = plugin::AudioFormatDesc{};
+    if (!m_sound || !m_sound->isPresent()) {
+        return 0;
+    }
+    const SoundFormat sound = m_sound->soundFormat();
+    format->formatTag = 1;
+    format->channels = static_cast<std::uint32_t>(sound.channels);
+    format->samplesPerSecond = static_cast<std::uint32_t>(sound.rate);
+    format->bitsPerSample = static_cast<std::uint32_t>(sound.bits);
+    format->bytesPerFrame = static_cast<std::uint32_t>(sound.channels * sound.bits / 8);
+    return 1;
+}
+
+std::int32_t ProjectExportSource::audio(plugin::AudioBuffer* buffer) {
+    if (!buffer || !buffer->valid) {
+        return 0;
+    }
+    SampleRequest request;
+    request.format.rate = static_cast<int>(buffer->format.samplesPerSecond);
+    request.format.channels = static_cast<int>(buffer->format.channels);
+    request.format.bits = static_cast<int>(buffer->format.bitsPerSample);
+    request.frames = buffer->capacity;
+    request.data = buffer->data;
+    request.position = buffer->position;
+    if (!request.format.isValid()) {
+        return 0;
+    }
+    if (!m_sound) {
+        // No sound: silence in the asked format.
+        const int silence = request.format.bits == 8 ? 128 : 0;
+        std::memset(buffer->data, silence,
+                    static_cast<std::size_t>(buffer->capacity) * request.format.bytesPerFrame());
+        return 1;
+    }
+    return m_sound->readSamples(request, true) ? 1 : 0;
+}
+
+std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
+    if (!frame || !frame->valid) {
+        return 0;
+    }
+    if (m_progress && m_duration > 0) {
+        const double percent = 100.0 * static_cast<double>(frame->time) / m_duration;
+        if (!m_progress->setFraction(percent)) {
+            return 0;
+        }
+    } else if (m_progress && m_progress->cancelled()) {
+        return 0;
+    }
+    const ImageBuffer target = imageOf(frame->image);
+    float yScale = frame->yScale;
+    if (!(yScale > 0.0f)) {
+        const double aspect = m_context.project().vAspRatio();
+        yScale = static_cast<float>(target.height * aspect / target.width);
+    }
+    const double time =
+        m_duration > 0 ? static_cast<double>(frame->time) / static_cast<double>(m_duration) : 0.0;
+    const int fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
+
+    ProjectRenderer renderer(m_context);
+    int quality = 0;
+    if (target.format == PixelFormat::Bgra32) {
+        quality = renderer.renderFrame(time, target, fieldMode, yScale, kAccessExport);
+    } else {
+        ImageBuffer temporary;
+        if (PerfKit::allocate(&temporary, PixelFormat::Bgra32, static_cast<int>(target.width),
+                              static_cast<int>(target.height)) != PixelStatus::Ok) {
+            return 0;
+        }
+        quality = renderer.renderFrame(time, temporary, fieldMode, yScale, kAccessExport);
+        if (quality != 0 && PerfKit::copy(target, temporary) != PixelStatus::Ok) {
+            quality = 0;
+        }
+        PerfKit::free(&temporary);
+    }
+    if (quality != 0) {
+        ++m_frames;
+    }
+    return quality != 0 ? 1 : 0;
+}
+
+std::int32_t ProjectExportSource::keepAlpha(std::int32_t keep) {
+    return setFlattenAlpha(keep == 0) ? 0 : 1;
+}
+
+}  // namespace pm

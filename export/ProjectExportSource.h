@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "core/TickTime.h"
+#include "export/PluginApi.h"
+
+namespace pm {
+
+class ProjectContext;
+class ProgressReporter;
+class SoundTrack;
+
+// What an exporter pulls a project's frames and sound from during one run. While it exists the
+// project is in its export state, changes are held back in a batch, and frames come flattened
+// onto the background unless the exporter asks to keep alpha; everything is restored at the end.
+class ProjectExportSource final : public plugin::ExportSource {
+public:
+    // `sound` and `progress` may be null. `title` is the project's document title.
+    ProjectExportSource(ProjectContext& context, SoundTrack* sound, ProgressReporter* progress,
+                        std::string title);
+    virtual ~ProjectExportSource();
+    ProjectExportSource(const ProjectExportSource&) = delete;
+    ProjectExportSource& operator=(const ProjectExportSource&) = delete;
+
+    std::int32_t projectTitle(plugin::TextObject* title) override;
+    TickTime* duration(TickTime* out) override;
+    std::int32_t audioFormat(plugin::AudioFormatDesc* format) override;
+    std::int32_t audio(plugin::AudioBuffer* buffer) override;
+    // A frame's yScale of 0 or less asks for the whole frame: the rows the project's display
+    // aspect gives for the frame's width are fitted to the frame's height.
+    std::int32_t videoFrame(plugin::VideoFrame* frame) override;
+    std::int32_t keepAlpha(std::int32_t keep) override;
+
+    int framesRendered() const { return m_frames; }
+
+private:
+    ProjectContext& m_context;
+    SoundTrack* m_sound;
+    ProgressReporter* m_progress;
+    std::string m_title;
+    TickTime m_duration;
+    int m_previousExportState = 0;
+    bool m_previousFlatten = true;
+    int m_frames = 0;
+};
+
+}  // namespace pm

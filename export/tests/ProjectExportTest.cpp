@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <filesystem>
+
+#include "audio/SoundTrack.h"
+#include "core/ProgressReporter.h"
+#include "core/ProjectContext.h"
+#include "export/ExporterManager.h"
+#include "export/ProjectExportSource.h"
+#include "render/Renderer.h"
+#include "render/ScenePictureFactory.h"
+#include "render/tests/PictureFiles.h"
+#include "store/MemoryStorage.h"
+#include "store/StoreKey.h"
+
+namespace pm {
+namespace {
+
+// Stops the run once it passes a given position.
+class CancellingProgress : public ProgressReporter {
+public:
+    double cancelAt = 101.0;
+    void refresh() override {
+        if (position() * 100.0 >= cancelAt) {
+            cancel();
+        }
+    }
+};
+
+class ProjectExportTest : public ::testing::Test {
+protected:
+    test::TempFolder folder;
+    ProjectContext context;
+    HeadlessHostServices host;
+    ExporterManager manager{host};
+
+    void SetUp() override {
+        ASSERT_TRUE(context.initialise(false));
+        installScenePictures(context);
+        const std::string picture = folder.file("p.png");
+        test::writeFile(picture, test::encodePicture(320, 240, 24, FIF_PNG, test::gradient));
+        ASSERT_GE(context.project().insertSceneAt(0, picture, 2 * kTicksPerSecond), 0);
+        ASSERT_GE(context.project().insertSceneAt(context.project().projectLength(), picture,
+                                                  2 * kTicksPerSecond),
+                  0);
+        ASSERT_TRUE(manager.addModule(PLUGIN_DIR "/ffmpeg.mzx"));
+    }
+
+    std::unique_ptr<ExporterInstance> mp4() {
+        auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.ffmpeg.mp4"));
+        MemoryStorage settings;
+        EXPECT_TRUE(settings.open());
+        StoreKeyPtr data = settings.root();
+        data->setInt("Width", 128);
+        data->setInt("Height", 72);
+        data->setInt64("FrameDuration", kTicksPerSecond / 10);
+        data->setString("Speed", "ultrafast");
+        EXPECT_TRUE(exporter->loadSettings(data.get()));
+        return exporter;
+    }
+};
+
+TEST_F(ProjectExportTest, RendersEveryFrameOfTheProjectIntoAFile) {
+    const std::string out = folder.file("project.mp4");
+    auto exporter = mp4();
+    ProgressReporter progress;
+    progress.begin("Export");
+    int frames = 0;
+    {
+        ProjectExportSource source(context, nullptr, &progress, "project");
+        EXPECT_EQ(context.project().exportState(), 1);
+        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
+        frames = source.framesRendered();
+    }
+    EXPECT_EQ(context.project().exportState(), 0);  // restored
+    EXPECT_TRUE(flattenAlpha());
+    EXPECT_EQ(frames, 30);  // 3 s (two 2 s scenes overlapping by 1 s) at 10 frames per second
+    AVFormatContext* format = nullptr;
+    ASSERT_EQ(avformat_open_input(&format, out.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(format, nullptr), 0);
+    EXPECT_EQ(format->nb_streams, 1u);  // the project has no sound
+    EXPECT_EQ(format->streams[0]->codecpar->width, 128);
+    avformat_close_input(&format);
+}
+
+TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
+    const std::string out = folder.file("cancelled.mp4");
+    auto exporter = mp4();
+    CancellingProgress progress;
+    progress.cancelAt = 40.0;
+    progress.begin("Export");
+    ProjectExportSource source(context, nullptr, &progress, "project");
+    EXPECT_EQ(exporter->run(source, out.c_str()), 0);
+    EXPECT_LT(source.framesRendered(), 30);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(ProjectExportTest, SoundIsReadInTheExportersFormat) {
+    ProjectExportSource source(context, nullptr, nullptr, "");
+    plugin::AudioFormatDesc format;
+    EXPECT_EQ(source.audioFormat(&format), 0);
+    plugin::AudioFormatDesc wanted{24, 1, 2, 48000, 4, 16};
+    plugin::AudioBuffer* buffer = plugin::AudioBuffer::create(256, wanted, 0);
+    buffer->data[0] = 7;
+    EXPECT_EQ(source.audio(buffer), 1);
+    EXPECT_EQ(buffer->data[0], 0);  // silence without sound
+    buffer->release();
+    plugin::TextObject* none = nullptr;
+    EXPECT_EQ(source.projectTitle(none), 0);
+}
+
+}  // namespace
+}  // namespace pm
