@@ -1,5 +1,7 @@
 #include "app/CPanZoomApp.h"
 
+#include <utility>
+
 #include "app/SystemFolders.h"
 #include "core/StringTable.h"
 #include "core/Timecode.h"
@@ -238,6 +240,25 @@ void CPanZoomApp::applyKeyframeSettings() {
     current.takeParameterInfo();
     current.setDefaultInterpolationMode(
         static_cast<InterpolationMode>(m_settings.defaultInterpolation));
+}
+
+void CPanZoomApp::noteKeyframeEdit(KeyframeEdit edit) {
+    constexpr int kAdded = 4001;
+    constexpr int kAddedMany = 4002;
+    constexpr int kModified = 4010;
+    if (edit == KeyframeEdit::Modified) {
+        if (m_pendingUndoName == 0) {
+            m_pendingUndoName = kModified;
+        }
+    } else if (m_pendingUndoName == 0 || m_pendingUndoName == kModified) {
+        m_pendingUndoName = kAdded;
+    } else if (m_pendingUndoName == kAdded) {
+        m_pendingUndoName = kAddedMany;
+    }
+}
+
+int CPanZoomApp::takePendingUndoName() {
+    return std::exchange(m_pendingUndoName, 0);
 }
 
 bool CPanZoomApp::newProject() {

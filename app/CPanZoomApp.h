@@ -111,6 +111,13 @@ public:
     void setDefaultInterpolation(int mode);
     void setDefaultPosSmoothing(double smoothing);
 
+    // Several keyframe edits become one undo step, named after what they did: 4010 "Keyframes
+    // Modified", 4001 "Keyframe Added" or 4002 "Keyframes Added". Taking the name resets it.
+    enum class KeyframeEdit { Modified, Added };
+    void noteKeyframeEdit(KeyframeEdit edit);
+    int pendingUndoName() const { return m_pendingUndoName; }
+    int takePendingUndoName();
+
     // Projects.
     bool newProject();
     bool openProject(const std::string& path);
@@ -171,6 +178,7 @@ private:
     int m_appState = 0;
     int m_editMode = kEditScene;
     bool m_sceneTime = true;
+    int m_pendingUndoName = 0;
     std::string m_documentPath;
     std::string m_helpFilePath;
     std::string m_undoText;

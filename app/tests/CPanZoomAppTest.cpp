@@ -268,5 +268,31 @@ TEST_F(AppTest, UndoMenuTexts) {
     EXPECT_FALSE(app->canUndo());
 }
 
+TEST_F(AppTest, KeyframeEditsNameOneUndoStep) {
+    using Edit = CPanZoomApp::KeyframeEdit;
+    struct Case {
+        std::vector<Edit> edits;
+        int name;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        {{Edit::Modified}, 4010},
+        {{Edit::Modified, Edit::Modified}, 4010},
+        {{Edit::Added}, 4001},
+        {{Edit::Modified, Edit::Added}, 4001},
+        {{Edit::Added, Edit::Added}, 4002},
+        {{Edit::Added, Edit::Modified}, 4001},
+        {{Edit::Added, Edit::Added, Edit::Added, Edit::Modified}, 4002},
+    };
+    auto app = makeApp();
+    for (const auto& c : cases) {
+        for (Edit edit : c.edits) {
+            app->noteKeyframeEdit(edit);
+        }
+        EXPECT_EQ(app->takePendingUndoName(), c.name);
+        EXPECT_EQ(app->pendingUndoName(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace pm
