@@ -1,5 +1,6 @@
 #include "export/ProjectExportSource.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/SoundTrack.h"
@@ -51,6 +52,12 @@ ProjectExportSource::~ProjectExportSource() {
     }
 }
 
+void ProjectExportSource::setRange(TickTime start, TickTime end) {
+    const TickTime length = m_context.project().projectLength();
+    m_start = std::clamp<TickTime>(start, 0, length);
+    m_duration = std::clamp<TickTime>(end, m_start, length) - m_start;
+}
+
 std::int32_t ProjectExportSource::projectTitle(plugin::TextObject* title) {
     if (!title) {
         return 0;
@@ -93,7 +100,8 @@ std::int32_t ProjectExportSource::audio(plugin::AudioBuffer* buffer) {
     request.format.bits = static_cast<int>(buffer->format.bitsPerSample);
     request.frames = buffer->capacity;
     request.data = buffer->data;
-    request.position = buffer->position;
+    request.position = buffer->position +
+                       m_start * static_cast<std::int64_t>(request.format.rate) / kTicksPerSecond;
     if (!request.format.isValid()) {
         return 0;
     }
@@ -125,8 +133,10 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         const double aspect = m_context.project().vAspRatio();
         yScale = static_cast<float>(target.height * aspect / target.width);
     }
-    const double time =
-        m_duration > 0 ? static_cast<double>(frame->time) / static_cast<double>(m_duration) : 0.0;
+    const TickTime projectLength = m_context.project().projectLength();
+    const double time = projectLength > 0 ? static_cast<double>(m_start + frame->time) /
+                                                static_cast<double>(projectLength)
+                                          : 0.0;
     const int fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
 
     ProjectRenderer renderer(m_context);

@@ -33,6 +33,8 @@ public:
     std::int32_t keepAlpha(std::int32_t keep) override;
 
     int framesRendered() const { return m_frames; }
+    // Exports only [start, end) of the project: the exporter sees a project of that length.
+    void setRange(TickTime start, TickTime end);
 
 private:
     ProjectContext& m_context;
@@ -40,6 +42,7 @@ private:
     ProgressReporter* m_progress;
     std::string m_title;
     TickTime m_duration;
+    TickTime m_start = 0;
     int m_previousExportState = 0;
     bool m_previousFlatten = true;
     int m_frames = 0;
