@@ -57,8 +57,8 @@ void ProjectFile::close() {
     m_path.clear();
 }
 
-StoreKey& ProjectFile::metaData() {
-    return *m_metaData->root();
+StoreKeyPtr ProjectFile::metaData() const {
+    return m_metaData->root();
 }
 
 }  // namespace pm

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "store/StoreKeyPtr.h"
+
 namespace pm {
 
 class MemoryStorage;
@@ -53,7 +55,7 @@ public:
     // The file kept open; empty when none.
     const std::filesystem::path& path() const { return m_path; }
     // The file's "MetaData" node, kept in memory and written back on save.
-    StoreKey& metaData();
+    StoreKeyPtr metaData() const;
 
 private:
     ProjectContext& m_context;

@@ -274,7 +274,7 @@ TEST_F(ProjectFileTest, MetaDataIsKeptAcrossLoadAndSave) {
     ASSERT_TRUE(doc.save(file("meta2.mzp")));
     test::TestDocument other;
     ASSERT_TRUE(other.open(file("meta2.mzp")));
-    StoreKeyPtr author = other.file().metaData().openChild("Author");
+    StoreKeyPtr author = other.file().metaData()->openChild("Author");
     ASSERT_TRUE(author);
     EXPECT_EQ(author->readString("Name"), "Ada");
     EXPECT_EQ(author->getInt64("Stamp", 0), 1234567890123);
