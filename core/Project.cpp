@@ -563,6 +563,13 @@ void Project::setExportState(int state) {
     m_exportState = state;
 }
 
+void Project::updateMemoryEstimate(int id) {
+    const int index = indexOf(id);
+    if (index >= 0) {
+        m_table[index].memoryEstimate = m_table[index].scene->picture().memoryEstimate();
+    }
+}
+
 void Project::reset() {
     ChangeBatch batch(m_context);
     m_currentId = -1;

@@ -117,6 +117,9 @@ public:
     // Empties the project; with the add-default-scene flag one 5 s default scene (id 0) remains.
     void reset();
 
+    // Stores the scene's memory estimate afresh from its picture.
+    void updateMemoryEstimate(int id);
+
     // Re-derives the project's own length and the table order after start times changed.
     void refresh();
     void clearLookupCache() const;

@@ -171,6 +171,20 @@ bool SceneMotion::setValueKey(int parameter, float t, float value, std::uint32_t
     return r != 0;
 }
 
+bool SceneMotion::addStoredKey(int parameter, const KeyframeDesc& desc) {
+    if (!isValidParameter(parameter)) {
+        return false;
+    }
+    KeyframeDesc stored = desc;
+    stored.mask = KF_ALL_FIELDS | KF_KEEP_NEIGHBOURS;
+    stored.selected = 0;
+    if (!m_tracks[parameter].add(stored)) {
+        return false;
+    }
+    m_modified = true;
+    return true;
+}
+
 bool SceneMotion::deleteKey(int parameter, int index) {
     if (!isValidParameter(parameter)) {
         return false;

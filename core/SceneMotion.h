@@ -52,6 +52,9 @@ public:
 
     // 2 when a key was added, 1 when an existing key (within 1e-6 of t) was modified, 0 on failure.
     int setKeyAtTime(int parameter, float t, KeyframeDesc desc);
+    // Adds a key as a file stored it: every field taken as given and the neighbours' tangents
+    // kept, so stored tangents come back exactly. No group locks, no notification.
+    bool addStoredKey(int parameter, const KeyframeDesc& desc);
     bool deleteKey(int parameter, int index);
     void deleteAllKeys();
 

@@ -399,4 +399,17 @@ ImageDecoder::Result ImageDecoder::decodeMemory(const std::uint8_t* data, std::s
     return decodeStream(stream, name, destination, options);
 }
 
+int ImageDecoder::formatCode(const std::uint8_t* data, std::size_t size, std::string_view name) {
+    if (data == nullptr || size == 0) {
+        return -1;
+    }
+    initialiseOnce();
+    Stream stream;
+    stream.data = data;
+    stream.size = size;
+    FreeImageIO io = streamIo();
+    const FREE_IMAGE_FORMAT format = chooseFormat(name, io, stream);
+    return format == FIF_UNKNOWN ? -1 : static_cast<int>(format);
+}
+
 }  // namespace pm

@@ -58,6 +58,9 @@ public:
     static Result decodeMemory(const std::uint8_t* data, std::size_t size, std::string_view name,
                                ImageBuffer* destination, ProgressReporter* progress,
                                const Options& options);
+    // The image library's format code for a picture file held in memory (as the decoder would
+    // choose it); -1 when the format is unknown.
+    static int formatCode(const std::uint8_t* data, std::size_t size, std::string_view name);
 };
 
 }  // namespace pm

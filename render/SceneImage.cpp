@@ -26,6 +26,7 @@ constexpr int kLoadingImage = 4050;
 constexpr int kLoadingDefaultImage = 4051;
 constexpr int kCreatingMipmaps = 4052;
 constexpr std::uint32_t kOutOfMemory = 6101 | ErrorInfo::kSerious;
+constexpr int kCouldNotLoadBitmap = 6203;
 constexpr int kCouldNotLoadImage = 6204;
 constexpr int kUnsupportedSize = 6210;
 
@@ -43,6 +44,14 @@ std::uint32_t scaledSide(double factor, std::uint32_t side) {
 
 bool isHeldPath(const std::string& path) {
     return !path.empty() && path.front() == '[';
+}
+
+// A held picture's path shows its file name in square brackets; the decoder wants the name.
+std::string decoderName(const std::string& path) {
+    if (path.size() >= 2 && path.front() == '[' && path.back() == ']') {
+        return path.substr(1, path.size() - 2);
+    }
+    return path;
 }
 
 // Bands smaller than this are not worth a second thread.
@@ -168,6 +177,59 @@ bool SceneImage::loadFromMemory(const std::string& name,
     return loadSource(source, progress, errors, flags, true);
 }
 
+bool SceneImage::loadHeld(const std::string& name, std::shared_ptr<const HeldPicture> held,
+                          ProgressReporter* progress, ErrorInfo& errors) {
+    Source source;
+    source.kind = Source::Kind::Memory;
+    source.path = name;
+    source.held = std::move(held);
+    return loadSource(source, progress, errors, 0, true);
+}
+
+bool SceneImage::loadFromPixels(const std::string& name, const ImageBuffer& pixels, bool hasAlpha,
+                                std::shared_ptr<const HeldPicture> held, ErrorInfo& errors) {
+    if (pixels.pixels == nullptr || pixels.format != PixelFormat::Bgra32 ||
+        pixels.width < kMinSide || pixels.height < kMinSide || pixels.width > kMaxSide ||
+        pixels.height > kMaxSide) {
+        return errors.report(kCouldNotLoadBitmap) != 0;
+    }
+    Source source;
+    source.kind = Source::Kind::Pixels;
+    source.path = name;
+    source.held = std::move(held);
+    source.pixels = pixels;
+    source.pixelsHaveAlpha = hasAlpha;
+    return loadSource(source, nullptr, errors, 0, true);
+}
+
+bool SceneImage::adoptDeferred(const std::string& path, std::shared_ptr<const HeldPicture> held,
+                               std::uint32_t width, std::uint32_t height, bool hasAlpha,
+                               const ImageBuffer& proxy) {
+    if (proxy.pixels == nullptr || proxy.format != PixelFormat::Bgra32 || width < kMinSide ||
+        height < kMinSide || width > kMaxSide || height > kMaxSide) {
+        return false;
+    }
+    Source source;
+    source.kind = held ? Source::Kind::Memory : Source::Kind::File;
+    source.path = path;
+    source.held = std::move(held);
+    Built built;
+    built.proxy = proxy;
+    built.width = width;
+    built.height = height;
+    built.decodedWidth = width;
+    built.decodedHeight = height;
+    built.hasAlpha = hasAlpha;
+    claimLoading();
+    {
+        WriteGuard guard(*this);
+        // The stored proxy was made from the prepared picture.
+        publishLocked(std::move(built), source, m_prep.changeCount());
+    }
+    endLoading(false);
+    return true;
+}
+
 bool SceneImage::reload(ProgressReporter* progress, ErrorInfo& errors) {
     Source source;
     {
@@ -196,12 +258,28 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     }
     ImageDecoder::Options options;
     options.maxSide = kMaxSide;
+    if (source.kind == Source::Kind::Pixels) {
+        *out = source.pixels;
+        *hasAlpha = source.pixelsHaveAlpha;
+        *width = source.pixels.width;
+        *height = source.pixels.height;
+        return out->pixels != nullptr;
+    }
     ImageDecoder::Result result;
     if (source.kind == Source::Kind::File) {
         result = ImageDecoder::decodeFile(source.path, out, progress, options);
-    } else if (source.bytes) {
-        result = ImageDecoder::decodeMemory(source.bytes->data(), source.bytes->size(), source.path,
-                                            out, progress, options);
+    } else {
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes = source.bytes;
+        if (!bytes && source.held) {
+            bytes = source.held->bytes();
+            if (!bytes) {
+                errors.report(kCouldNotLoadBitmap);
+            }
+        }
+        if (bytes) {
+            result = ImageDecoder::decodeMemory(bytes->data(), bytes->size(),
+                                                decoderName(source.path), out, progress, options);
+        }
     }
     bool ok = result.ok();
     const bool sizeRefused = result.status == ImageDecoder::Status::TooLarge ||
@@ -442,8 +520,7 @@ bool SceneImage::buildProxy(Built& built, const ImagePrepSettings& prep, ErrorIn
 
 void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_t prepCount) {
     std::lock_guard data(m_dataMutex);
-    const bool changed = source.kind != m_source.kind || source.path != m_source.path ||
-                         source.bytes != m_source.bytes;
+    const bool changed = !source.sameAs(m_source);
     if (changed) {
         m_modified = true;
     }
@@ -653,6 +730,21 @@ std::string SceneImage::nameOf(const std::string& path) {
 std::string SceneImage::path() const {
     std::lock_guard data(m_dataMutex);
     return m_source.kind == Source::Kind::Default ? std::string() : m_source.path;
+}
+
+std::shared_ptr<const HeldPicture> SceneImage::heldPicture() const {
+    std::lock_guard data(m_dataMutex);
+    return m_source.held;
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> SceneImage::memoryBytes() const {
+    std::lock_guard data(m_dataMutex);
+    return m_source.bytes;
+}
+
+ImageBuffer SceneImage::sourcePixels() const {
+    std::lock_guard data(m_dataMutex);
+    return m_source.pixels;
 }
 
 std::string SceneImage::displayName() const {

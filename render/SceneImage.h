@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ScenePicture.h"
+#include "render/HeldPicture.h"
 #include "render/ImageBuffer.h"
 #include "render/ImagePrepSettings.h"
 #include "render/MipSchedule.h"
@@ -57,6 +58,18 @@ public:
     bool loadFromMemory(const std::string& name,
                         std::shared_ptr<const std::vector<std::uint8_t>> bytes,
                         ProgressReporter* progress, ErrorInfo& errors, unsigned flags = 0);
+    // Decodes a picture whose bytes are held elsewhere (fetched now and again at every reload).
+    bool loadHeld(const std::string& name, std::shared_ptr<const HeldPicture> held,
+                  ProgressReporter* progress, ErrorInfo& errors);
+    // Takes decoded Bgra32 pixels (a project's embedded pixels); they are kept for reloading.
+    // `held` names where they came from, for holders that ask.
+    bool loadFromPixels(const std::string& name, const ImageBuffer& pixels, bool hasAlpha,
+                        std::shared_ptr<const HeldPicture> held, ErrorInfo& errors);
+    // Shows `proxy` now and decodes only when the pixels are first needed: the file at `path`
+    // when `held` is null, else the held bytes. `width` and `height` are the picture's size.
+    bool adoptDeferred(const std::string& path, std::shared_ptr<const HeldPicture> held,
+                       std::uint32_t width, std::uint32_t height, bool hasAlpha,
+                       const ImageBuffer& proxy);
     bool copyFrom(const ScenePicture& source, ProgressReporter* progress,
                   ErrorInfo& errors) override;
     // Decodes the current picture again (after its preparation changed, or after it was
@@ -65,6 +78,11 @@ public:
 
     std::string path() const override;
     std::string displayName() const;
+    // Where a picture that is not a plain file comes from: the held picture (null otherwise), the
+    // bytes given to loadFromMemory (null otherwise) and the pixels given to loadFromPixels.
+    std::shared_ptr<const HeldPicture> heldPicture() const;
+    std::shared_ptr<const std::vector<std::uint8_t>> memoryBytes() const;
+    ImageBuffer sourcePixels() const;
     bool isDefault() const override;
     int width() const override;
     int height() const override;
@@ -127,9 +145,16 @@ public:
 
 private:
     struct Source {
-        enum class Kind { Default, File, Memory } kind = Kind::Default;
+        enum class Kind { Default, File, Memory, Pixels } kind = Kind::Default;
         std::string path;
         std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+        std::shared_ptr<const HeldPicture> held;
+        ImageBuffer pixels;
+        bool pixelsHaveAlpha = false;
+        bool sameAs(const Source& other) const {
+            return kind == other.kind && path == other.path && bytes == other.bytes &&
+                   held == other.held && pixels.pixels == other.pixels.pixels;
+        }
     };
     // Everything one load produces, built aside and published at once.
     struct Built {

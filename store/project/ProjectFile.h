@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "store/StoreKeyPtr.h"
+
+namespace pm {
+
+class MemoryStorage;
+class ProgressReporter;
+class ProjectContext;
+class SoundTrack;
+class StoreKey;
+
+namespace detail {
+class EmbeddedSource;
+struct NestedProjects;
+}  // namespace detail
+
+// Project files (".mzp"): one key/value store holding the scenes with their motion, pictures and
+// timing, the markers, the project settings and the sound. Opening and saving run on the
+// user-interface thread in one change batch and report failures into the context's error record.
+//
+// After a load or a save the file stays open, so that pictures embedded in it are read only when
+// they are needed. A save goes to a temporary file that replaces the project file only when it
+// is complete, so a failed save leaves the old file as it was.
+class ProjectFile {
+public:
+    struct Options {
+        // The "BmpInPzp" preference: embed pictures and the sound in the file.
+        bool embed = true;
+        // Free megabytes at a folder; statvfs unless replaced (tests).
+        std::function<std::optional<std::int64_t>(const std::filesystem::path&)> freeMegabytes;
+    };
+
+    ProjectFile(ProjectContext& context, SoundTrack& sound);
+    ~ProjectFile();
+    ProjectFile(const ProjectFile&) = delete;
+    ProjectFile& operator=(const ProjectFile&) = delete;
+
+    const Options& options() const { return m_options; }
+    void setOptions(Options options);
+
+    // A path with no file behind it gives a new, empty project and succeeds.
+    bool load(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
+    bool save(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
+    // Lets go of the file kept open and of its meta data (a new project).
+    void close();
+
+    // The file kept open; empty when none.
+    const std::filesystem::path& path() const { return m_path; }
+    // The file's "MetaData" node, kept in memory and written back on save.
+    StoreKeyPtr metaData() const;
+
+private:
+    ProjectContext& m_context;
+    SoundTrack& m_sound;
+    Options m_options;
+    std::filesystem::path m_path;
+    std::shared_ptr<detail::EmbeddedSource> m_source;
+    std::unique_ptr<MemoryStorage> m_metaData;
+    std::unique_ptr<detail::NestedProjects> m_nested;
+};
+
+}  // namespace pm
