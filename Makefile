@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench format clean
+.PHONY: all deps configure build test demo bench format clean
 
 all: build
 
@@ -21,6 +21,10 @@ build: configure
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Renders a short show made from generated pictures and sound to demo/demo.mp4.
+demo: build
+	@scripts/demo
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

@@ -1,0 +1,110 @@
+#include "app/cli/ProjectSession.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "audio/SoundTrack.h"
+#include "core/ProjectContext.h"
+#include "store/FileStorage.h"
+#include "store/StoreKey.h"
+#include "store/project/ProjectDocument.h"
+
+namespace pm::cli {
+
+namespace {
+
+// {CFG}: the program's settings folder.
+std::filesystem::path configFolder() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+        return std::filesystem::path(xdg) / "Korvane" / "Pictomove";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : "/tmp") / ".config" / "Korvane" / "Pictomove";
+}
+
+}  // namespace
+
+ProjectSession::ProjectSession() : m_document(std::make_unique<ProjectDocument>()) {}
+
+ProjectSession::~ProjectSession() = default;
+
+ProjectContext& ProjectSession::context() {
+    return m_document->context();
+}
+
+SoundTrack* ProjectSession::sound() {
+    SoundTrack& sound = m_document->sound();
+    return sound.isPresent() ? &sound : nullptr;
+}
+
+bool ProjectSession::open(const std::string& path) {
+    m_path = path;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        m_error = path + ": no such file";
+        return false;
+    }
+    context().errors().clear();
+    if (!m_document->open(path)) {
+        const std::string reason = context().errors().text();
+        m_error = path + ": " + (reason.empty() ? "cannot open the project" : reason);
+        return false;
+    }
+    return true;
+}
+
+void ProjectSession::newProject() {
+    m_document->newProject();
+    Project& project = context().project();
+    project.setAddDefaultScene(false);
+    project.reset();
+    context().errors().clear();
+}
+
+bool ProjectSession::save(const std::string& path) {
+    context().errors().clear();
+    if (!m_document->save(path)) {
+        const std::string reason = context().errors().text();
+        m_error = path + ": " + (reason.empty() ? "cannot save the project" : reason);
+        return false;
+    }
+    m_path = path;
+    return true;
+}
+
+bool ProjectSession::setSound(const std::string& path) {
+    const AudioStatus status = m_document->sound().open(path);
+    if (!status.ok()) {
+        m_error = status.text;
+        return false;
+    }
+    return true;
+}
+
+std::string ProjectSession::title() const {
+    return std::filesystem::path(m_path).stem().string();
+}
+
+std::string ProjectSession::errorText() const {
+    return m_error;
+}
+
+bool ProjectSession::loadPreset(const std::string& presetFile, const std::string& name,
+                                StoreKey& into) {
+    FileStorage presets;
+    if (!presets.open(configFolder() / "Settings" / (presetFile + ".EPF"), 0)) {
+        return false;
+    }
+    StoreKeyPtr root = presets.root();
+    char child[300];
+    for (int i = 0; root && root->childName(i, child, sizeof child); ++i) {
+        StoreKeyPtr preset = root->openChild(child);
+        if (preset && preset->readString("Name") == name) {
+            StoreKeyPtr data = preset->openChild("Data");
+            return data && into.copyContent(*data) != 0;
+        }
+    }
+    return false;
+}
+
+}  // namespace pm::cli

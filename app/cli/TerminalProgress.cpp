@@ -1,0 +1,78 @@
+#include "app/cli/TerminalProgress.h"
+
+#include <unistd.h>
+
+#include <csignal>
+
+namespace pm::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void onInterrupt(int) {
+    g_interrupted = 1;
+}
+
+std::string clockText(int seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+}  // namespace
+
+void installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupted() {
+    return g_interrupted != 0;
+}
+
+TerminalProgress::TerminalProgress(FILE* out)
+    : m_out(out),
+      m_terminal(isatty(fileno(out)) != 0),
+      m_started(std::chrono::steady_clock::now()) {}
+
+void TerminalProgress::refresh() {
+    if (interrupted()) {
+        cancel();
+    }
+    const double position = this->position();
+    const auto now = std::chrono::steady_clock::now();
+    m_clock.update(position, now);
+    const double elapsed = std::chrono::duration<double>(now - m_started).count();
+    const long frames = m_frames ? m_frames() : 0;
+    const double fps = elapsed > 0.0 ? static_cast<double>(frames) / elapsed : 0.0;
+    const int percent = static_cast<int>(position * 100.0);
+    if (m_terminal) {
+        // At most ten updates a second: drawing is not free.
+        if (now - m_lastDraw < std::chrono::milliseconds(100) && position < 1.0) {
+            return;
+        }
+        m_lastDraw = now;
+        std::fprintf(m_out, "\r%s %3d%%  %6.1f fps  %s left   ", title().c_str(), percent, fps,
+                     clockText(std::max(0, m_clock.remaining())).c_str());
+        std::fflush(m_out);
+    } else if (percent / 10 != m_lastDecile) {
+        m_lastDecile = percent / 10;
+        std::fprintf(m_out, "%s %d%% (%.1f fps, %s left)\n", title().c_str(), percent, fps,
+                     clockText(std::max(0, m_clock.remaining())).c_str());
+        std::fflush(m_out);
+    }
+}
+
+void TerminalProgress::end() {
+    if (m_terminal && active()) {
+        std::fprintf(m_out, "\n");
+    }
+    ProgressReporter::end();
+}
+
+}  // namespace pm::cli
