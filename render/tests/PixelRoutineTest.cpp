@@ -17,8 +17,11 @@ struct Size {
     int width;
     int height;
 };
-// Odd sizes, one narrower than a vector, one wider than several.
-const Size kSizes[] = {{1, 1}, {3, 2}, {7, 5}, {33, 9}, {101, 17}};
+// Odd sizes, one narrower than a vector, one wider than several, and widths on either side of
+// one and two 256-bit vectors of pixels and of Yuy2 pairs, so every vector loop ends in a tail
+// of each length (three-byte rows also stop early for their four-byte loads).
+const Size kSizes[] = {{1, 1},  {3, 2},  {7, 5},  {8, 3},  {9, 2},  {15, 3}, {16, 2},
+                       {17, 4}, {18, 3}, {31, 2}, {32, 3}, {33, 9}, {34, 2}, {101, 17}};
 
 int bpp(PixelFormat f) {
     return bytesPerPixel(f);
