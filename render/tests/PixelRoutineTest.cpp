@@ -197,10 +197,18 @@ TEST(PixelRoutines, ResamplingAgreesOnEveryPath) {
 
 TEST(PixelRoutines, BlurPassesAgreeOnEveryPath) {
     std::mt19937 rng(5);
-    for (const double radius : {0.3, 1.7, 2.0, 9.5, 36.0}) {
-        const std::vector<std::uint8_t> w = BlurFilter::kernelFor(radius);
+    std::vector<std::vector<std::uint8_t>> kernels;
+    for (const double radius : {0.3, 1.7, 2.0, 9.5, 36.0, 150.0}) {
+        kernels.push_back(BlurFilter::kernelFor(radius));
+    }
+    // Weights that rise, fall and vanish again still total 256.
+    kernels.push_back({40, 3, 50, 0, 55});
+    for (const std::vector<std::uint8_t>& w : kernels) {
+        const std::size_t taps = w.size();
         const int m = static_cast<int>(w.size()) - 1;
-        for (const Size s : {Size{1, 1}, Size{7, 5}, Size{33, 9}, Size{101, 83}}) {
+        // Lines shorter and longer than the kernel, strips and bands of rows whole and cut short.
+        for (const Size s : {Size{1, 1}, Size{7, 5}, Size{33, 9}, Size{101, 83}, Size{16, 32},
+                             Size{3, 70}, Size{70, 3}, Size{1, 40}, Size{47, 17}}) {
             const TestImage src(static_cast<std::size_t>(s.width) * 4, s.height, true, rng);
             const TestImage dst(static_cast<std::size_t>(s.width) * 4, s.height, false, rng);
             for (const bool keepAlpha : {false, true}) {
@@ -217,7 +225,7 @@ TEST(PixelRoutines, BlurPassesAgreeOnEveryPath) {
                         TestImage out(dst);
                         run(path, out);
                         ASSERT_EQ(out.memory, reference.memory)
-                            << "radius " << radius << " " << s.width << "x" << s.height
+                            << "kernel of " << taps << " weights, " << s.width << "x" << s.height
                             << (rows ? " rows" : " columns") << " on " << test::pathName(path);
                     }
                 }
