@@ -93,10 +93,16 @@ PixelStatus BlurFilter::run(const ImageBuffer& destination, const ImageBuffer& s
     }
     const detail::KernelSet& k = detail::kernelsFor(m_path);
     const auto tempPitch = static_cast<std::ptrdiff_t>(pitch);
-    k.blurRows(width, height, m_temp.data(), tempPitch, source.pixels, source.pitch,
-               m_weightsX.data(), static_cast<int>(m_weightsX.size()) - 1, keepAlpha);
-    k.blurColumns(width, height, destination.pixels, destination.pitch, m_temp.data(), tempPitch,
-                  m_weightsY.data(), static_cast<int>(m_weightsY.size()) - 1, keepAlpha);
+    try {
+        // The vector passes keep running sums for a strip of the image.
+        k.blurRows(width, height, m_temp.data(), tempPitch, source.pixels, source.pitch,
+                   m_weightsX.data(), static_cast<int>(m_weightsX.size()) - 1, keepAlpha);
+        k.blurColumns(width, height, destination.pixels, destination.pitch, m_temp.data(),
+                      tempPitch, m_weightsY.data(), static_cast<int>(m_weightsY.size()) - 1,
+                      keepAlpha);
+    } catch (const std::bad_alloc&) {
+        return PixelStatus::OutOfMemory;
+    }
     return PixelStatus::Ok;
 }
 

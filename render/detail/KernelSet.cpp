@@ -1,6 +1,25 @@
 #include "render/detail/KernelSet.h"
 
+#include <cstdlib>
+#include <new>
+
 namespace pm::detail {
+
+Scratch::Scratch(std::size_t bytes) {
+    constexpr std::size_t kAlign = 64;
+    m_data = std::aligned_alloc(kAlign, (bytes + kAlign - 1) / kAlign * kAlign + kAlign);
+    if (m_data == nullptr) {
+        throw std::bad_alloc();
+    }
+}
+
+Scratch::~Scratch() {
+    std::free(m_data);
+}
+
+void* Scratch::data() const {
+    return m_data;
+}
 
 bool codePathAvailable(CodePath path) {
     switch (path) {

@@ -18,6 +18,23 @@ struct KernelSet {
     BlurPass blurColumns;
 };
 
+// Raw memory for a vector pass, aligned for any vector. It is allocated and released by code
+// built for every processor: a template instantiated inside a vector build (std::vector and the
+// like) is emitted once for the whole program, and the linker could keep the copy that uses
+// instructions this processor lacks.
+class Scratch {
+public:
+    // Throws std::bad_alloc.
+    explicit Scratch(std::size_t bytes);
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    void* data() const;
+
+private:
+    void* m_data;
+};
+
 namespace plain {
 const KernelSet& kernels();
 }

@@ -5,6 +5,13 @@
 
 #include "render/detail/KernelSet.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PM_KERNEL_SIMD 1
+#else
+#define PM_KERNEL_SIMD 0
+#endif
+
 // Only the routines below may use AVX2; they run only after the processor reported it.
 #if defined(__x86_64__) || defined(__i386__)
 #pragma GCC push_options
@@ -12,6 +19,7 @@
 #endif
 #define PM_KERNEL_NS avx2
 #define PM_KERNEL_VECTOR 1
+#define PM_KERNEL_AVX2 1
 #include "render/detail/PixelKernels.inc"
 #if defined(__x86_64__) || defined(__i386__)
 #pragma GCC pop_options

@@ -7,6 +7,8 @@
 
 #define PM_KERNEL_NS plain
 #define PM_KERNEL_VECTOR 0
+#define PM_KERNEL_SIMD 0
+#define PM_KERNEL_AVX2 0
 #include "render/detail/PixelKernels.inc"
 
 namespace pm::detail::plain {

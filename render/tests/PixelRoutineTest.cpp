@@ -17,8 +17,11 @@ struct Size {
     int width;
     int height;
 };
-// Odd sizes, one narrower than a vector, one wider than several.
-const Size kSizes[] = {{1, 1}, {3, 2}, {7, 5}, {33, 9}, {101, 17}};
+// Odd sizes, one narrower than a vector, one wider than several, and widths on either side of
+// one and two 256-bit vectors of pixels and of Yuy2 pairs, so every vector loop ends in a tail
+// of each length (three-byte rows also stop early for their four-byte loads).
+const Size kSizes[] = {{1, 1},  {3, 2},  {7, 5},  {8, 3},  {9, 2},  {15, 3}, {16, 2},
+                       {17, 4}, {18, 3}, {31, 2}, {32, 3}, {33, 9}, {34, 2}, {101, 17}};
 
 int bpp(PixelFormat f) {
     return bytesPerPixel(f);
@@ -194,10 +197,18 @@ TEST(PixelRoutines, ResamplingAgreesOnEveryPath) {
 
 TEST(PixelRoutines, BlurPassesAgreeOnEveryPath) {
     std::mt19937 rng(5);
-    for (const double radius : {0.3, 1.7, 2.0, 9.5, 36.0}) {
-        const std::vector<std::uint8_t> w = BlurFilter::kernelFor(radius);
+    std::vector<std::vector<std::uint8_t>> kernels;
+    for (const double radius : {0.3, 1.7, 2.0, 9.5, 36.0, 150.0}) {
+        kernels.push_back(BlurFilter::kernelFor(radius));
+    }
+    // Weights that rise, fall and vanish again still total 256.
+    kernels.push_back({40, 3, 50, 0, 55});
+    for (const std::vector<std::uint8_t>& w : kernels) {
+        const std::size_t taps = w.size();
         const int m = static_cast<int>(w.size()) - 1;
-        for (const Size s : {Size{1, 1}, Size{7, 5}, Size{33, 9}, Size{101, 83}}) {
+        // Lines shorter and longer than the kernel, strips and bands of rows whole and cut short.
+        for (const Size s : {Size{1, 1}, Size{7, 5}, Size{33, 9}, Size{101, 83}, Size{16, 32},
+                             Size{3, 70}, Size{70, 3}, Size{1, 40}, Size{47, 17}}) {
             const TestImage src(static_cast<std::size_t>(s.width) * 4, s.height, true, rng);
             const TestImage dst(static_cast<std::size_t>(s.width) * 4, s.height, false, rng);
             for (const bool keepAlpha : {false, true}) {
@@ -214,7 +225,7 @@ TEST(PixelRoutines, BlurPassesAgreeOnEveryPath) {
                         TestImage out(dst);
                         run(path, out);
                         ASSERT_EQ(out.memory, reference.memory)
-                            << "radius " << radius << " " << s.width << "x" << s.height
+                            << "kernel of " << taps << " weights, " << s.width << "x" << s.height
                             << (rows ? " rows" : " columns") << " on " << test::pathName(path);
                     }
                 }

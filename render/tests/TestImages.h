@@ -57,6 +57,10 @@ inline std::vector<CodePath> availablePaths() {
     return paths;
 }
 
+inline const RoutineTable& pathRoutines(CodePath p) {
+    return detail::kernelsFor(p).routines;
+}
+
 inline const char* pathName(CodePath p) {
     return p == CodePath::Plain ? "plain" : (p == CodePath::Sse2 ? "sse2" : "avx2");
 }
