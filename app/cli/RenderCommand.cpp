@@ -129,6 +129,10 @@ int runRender(const std::vector<std::string>& words) {
     TerminalProgress progress;
     progress.begin(std::filesystem::path(*out).filename().string());
     int result = 0;
+    // The frames-per-second figure reads the source while it exists, and its last count after.
+    const ProjectExportSource* running = nullptr;
+    long framesDone = 0;
+    progress.setFrameCounter([&] { return running ? running->framesRendered() : framesDone; });
     {
         ProjectExportSource source(session.context(), session.sound(), &progress, session.title());
         if (from || to) {
@@ -144,9 +148,10 @@ int runRender(const std::vector<std::string>& words) {
             std::fprintf(stderr, "raw frames: %s, 32-bit BGRA, top row first\n",
                          exporter->configurationSummary().c_str());
         }
-        progress.setFrameCounter([&source] { return source.framesRendered(); });
+        running = &source;
         result = exporter->run(source, out->c_str());
-        progress.setFrameCounter({});
+        framesDone = source.framesRendered();
+        running = nullptr;
     }
     progress.end();
     if (interrupted()) {
