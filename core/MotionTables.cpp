@@ -3,6 +3,8 @@
 #include <numbers>
 #include <utility>
 
+#include "core/StringTable.h"
+
 namespace pm {
 
 namespace {
@@ -10,11 +12,11 @@ namespace {
 constexpr float kThirdPi = static_cast<float>(std::numbers::pi / 3.0);        // 1.0471976
 constexpr float kThousandPi = static_cast<float>(std::numbers::pi * 1000.0);  // 3141.5928
 
-ParameterInfo makeParameter(const char* key, const char* name, float lo, float hi, float def,
+ParameterInfo makeParameter(const char* key, int nameId, float lo, float hi, float def,
                             bool logarithmic = false) {
     ParameterInfo p;
     p.storeKey = key;
-    p.displayName = name;
+    p.displayName = strings::text(nameId);
     p.kind = 2;
     p.minimum = lo;
     p.maximum = hi;
@@ -25,10 +27,9 @@ ParameterInfo makeParameter(const char* key, const char* name, float lo, float h
     return p;
 }
 
-GroupInfo makeGroup(const char* name, const char* key, int first, int count, int rowKind,
-                    bool locked) {
+GroupInfo makeGroup(int nameId, const char* key, int first, int count, int rowKind, bool locked) {
     GroupInfo g;
-    g.displayName = name;
+    g.displayName = strings::text(nameId);
     g.storeKey = key;
     g.firstParameter = first;
     g.count = count;
@@ -41,24 +42,24 @@ GroupInfo makeGroup(const char* name, const char* key, int first, int count, int
 
 MotionTables::MotionTables()
     : m_parameters{
-          makeParameter("PosX", "X", -2.0f, 3.0f, 0.5f),
-          makeParameter("PosY", "Y", -2.0f, 3.0f, 0.5f),
-          makeParameter("Scale", "Scale", 0.0f, 45.0f, 0.85f, true),
-          makeParameter("CamAngleA", "X Angle", -kThirdPi, kThirdPi, 0.0f),
-          makeParameter("CamAngleB", "Y Angle", -kThirdPi, kThirdPi, 0.0f),
-          makeParameter("Angle", "Z Angle", -kThousandPi, kThousandPi, 0.0f),
-          makeParameter("CamDist", "Perspective", 0.0f, 100.0f, 80.0f),
-          makeParameter("OffX", "X", -1.0f, 1.0f, 0.0f),
-          makeParameter("OffY", "Y", -1.0f, 1.0f, 0.0f),
-          makeParameter("Blur", "Blur", 0.0f, 100.0f, 0.0f),
+          makeParameter("PosX", 7100, -2.0f, 3.0f, 0.5f),
+          makeParameter("PosY", 7101, -2.0f, 3.0f, 0.5f),
+          makeParameter("Scale", 7102, 0.0f, 45.0f, 0.85f, true),
+          makeParameter("CamAngleA", 7103, -kThirdPi, kThirdPi, 0.0f),
+          makeParameter("CamAngleB", 7104, -kThirdPi, kThirdPi, 0.0f),
+          makeParameter("Angle", 7105, -kThousandPi, kThousandPi, 0.0f),
+          makeParameter("CamDist", 7106, 0.0f, 100.0f, 80.0f),
+          makeParameter("OffX", 7107, -1.0f, 1.0f, 0.0f),
+          makeParameter("OffY", 7108, -1.0f, 1.0f, 0.0f),
+          makeParameter("Blur", 7109, 0.0f, 100.0f, 0.0f),
       },
       m_groups{
-          makeGroup("All", "All", 0, 10, 1, false),
-          makeGroup("Position", "LookAt", 0, 2, 2, true),
-          makeGroup("Scale", "Scale", 2, 1, 1, true),
-          makeGroup("Camera", "Camera", 3, 4, 5, true),
-          makeGroup("Anchor Point", "Offset", 7, 2, 1, true),
-          makeGroup("Filters", "Blur", 9, 1, 1, true),
+          makeGroup(7120, "All", 0, 10, 1, false),
+          makeGroup(7121, "LookAt", 0, 2, 2, true),
+          makeGroup(7122, "Scale", 2, 1, 1, true),
+          makeGroup(7123, "Camera", 3, 4, 5, true),
+          makeGroup(7124, "Offset", 7, 2, 1, true),
+          makeGroup(7125, "Blur", 9, 1, 1, true),
       } {}
 
 int MotionTables::groupOf(int parameter) const {

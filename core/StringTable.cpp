@@ -121,6 +121,23 @@ constexpr Entry kTable[] = {
     {6306, "Upper Field First"},
     {6307, "Full Frame"},
     {6308, "We're sorry!\nThis feature is not implemented yet."},
+    // Names of the motion parameters and their groups.
+    {7100, "X"},
+    {7101, "Y"},
+    {7102, "Scale"},
+    {7103, "X Angle"},
+    {7104, "Y Angle"},
+    {7105, "Z Angle"},
+    {7106, "Perspective"},
+    {7107, "X"},
+    {7108, "Y"},
+    {7109, "Blur"},
+    {7120, "All"},
+    {7121, "Position"},
+    {7122, "Scale"},
+    {7123, "Camera"},
+    {7124, "Anchor Point"},
+    {7125, "Filters"},
 };
 
 static_assert(std::is_sorted(std::begin(kTable), std::end(kTable),
