@@ -346,9 +346,9 @@ TEST_F(HostileFileTest, LyingSizesAndOddValuesLoadWhatTheyCan) {
         EXPECT_EQ(doc.context().project().sceneCount(), 2) << c.what;
         // Whatever was read, rendering reads a picture of the size the scene reports.
         for (int i = 0; i < 2; ++i) {
-            ScenePicture& picture = doc.context().project().sceneAt(i)->picture();
-            EXPECT_TRUE(picture.ensureLoaded()) << c.what;
-            EXPECT_GT(picture.width(), 0) << c.what;
+            ScenePicture& shown = doc.context().project().sceneAt(i)->picture();
+            EXPECT_TRUE(shown.ensureLoaded()) << c.what;
+            EXPECT_GT(shown.width(), 0) << c.what;
         }
     }
 }
