@@ -33,7 +33,8 @@ ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* so
       m_sound(sound),
       m_progress(progress),
       m_title(std::move(title)),
-      m_duration(context.project().projectLength()) {
+      m_duration(context.project().projectLength()),
+      m_renderer(std::make_unique<ProjectRenderer>(context)) {
     if (m_progress) {
         m_progress->setFraction(0.0);
     }
@@ -139,7 +140,7 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
                                           : 0.0;
     const int fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
 
-    ProjectRenderer renderer(m_context);
+    ProjectRenderer& renderer = *m_renderer;
     int quality = 0;
     if (target.format == PixelFormat::Bgra32) {
         quality = renderer.renderFrame(time, target, fieldMode, yScale, kAccessExport);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "core/TickTime.h"
@@ -10,6 +11,7 @@ namespace pm {
 class ProjectContext;
 class ProgressReporter;
 class SoundTrack;
+class ProjectRenderer;
 
 // What an exporter pulls a project's frames and sound from during one run. While it exists the
 // project is in its export state, changes are held back in a batch, and frames come flattened
@@ -46,6 +48,8 @@ private:
     int m_previousExportState = 0;
     bool m_previousFlatten = true;
     int m_frames = 0;
+    // One renderer for the run, so frames reuse its buffers.
+    std::unique_ptr<ProjectRenderer> m_renderer;
 };
 
 }  // namespace pm

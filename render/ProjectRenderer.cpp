@@ -51,6 +51,7 @@ int ProjectRenderer::renderScene(int index, double sceneTime, const ImageBuffer&
     }
     SceneRenderer renderer(*scene);
     renderer.setBands(m_bands);
+    renderer.setScratch(m_scratch.get());
     return renderer.renderFrame(sceneTime, target, fieldMode, yScale, kind);
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+
+#include "render/RenderScratch.h"
 #include "render/Renderer.h"
 
 namespace pm {
@@ -10,7 +13,8 @@ class ProjectContext;
 // mixed by the next scene's 12-bit weight.
 class ProjectRenderer : public Renderer {
 public:
-    explicit ProjectRenderer(ProjectContext& context) : m_context(context) {}
+    explicit ProjectRenderer(ProjectContext& context)
+        : m_context(context), m_scratch(std::make_unique<RenderScratch>()) {}
 
     // `time` is a normalized project time. Returns 0 on failure, 3 when only background was
     // drawn, otherwise the lowest quality of the scenes drawn.
@@ -29,6 +33,7 @@ private:
 
     ProjectContext& m_context;
     int m_bands = 0;
+    std::unique_ptr<RenderScratch> m_scratch;
 };
 
 }  // namespace pm

@@ -13,6 +13,7 @@
 #include "render/KernelBitmap.h"
 #include "render/PerfKit.h"
 #include "render/PolygonMapper.h"
+#include "render/RenderScratch.h"
 #include "render/RenderSurface.h"
 #include "render/SceneImage.h"
 
@@ -97,8 +98,13 @@ int SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target, int 
     }
     // The mesh density of a tilted picture follows the picture's own shape.
     m_density = meshDensity(m_scene.picture().width(), m_scene.picture().height());
-    fillBackground(target, fieldMode);
-    return drawScene(sceneTime, target, fieldMode, yScale, kind);
+    // The background is filled by the bands that draw the picture, each its own rows; a frame
+    // that ends before that gets it here.
+    const int quality = drawScene(sceneTime, target, fieldMode, yScale, kind);
+    if (!m_filled) {
+        fillBackground(target, fieldMode);
+    }
+    return quality;
 }
 
 int SceneRenderer::renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
@@ -128,8 +134,10 @@ int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fi
         m_scene.project().errors().report(kMemoryFailed);
         return kRenderFailed;
     }
-    fillBackground(temporary, fieldMode);
     const int quality = drawBgra(sceneTime, temporary, fieldMode, yScale, kind);
+    if (!m_filled) {
+        fillBackground(temporary, fieldMode);
+    }
     if (quality != kRenderFailed) {
         const ImageBuffer from = fieldMode != 0 ? fieldView(temporary, fieldMode) : temporary;
         const ImageBuffer to = fieldMode != 0 ? fieldView(target, fieldMode) : target;
@@ -141,6 +149,7 @@ int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fi
 
 int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fieldMode,
                             float yScale, int kind) {
+    m_filled = false;
     SceneImage* image = picture();
     if (!image) {
         return kRenderFailed;
@@ -234,18 +243,40 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
         starts.push_back(b == bands ? height : (height * b / bands) & ~1);
     }
 
-    std::vector<RenderSurface> surfaces(static_cast<std::size_t>(bands));
+    std::unique_lock<std::mutex> scratchLock;
+    std::vector<RenderSurface> own;
+    std::vector<RenderSurface*> surfaces(static_cast<std::size_t>(bands));
+    if (m_scratch) {
+        scratchLock = std::unique_lock(m_scratch->lock());
+    } else {
+        own.resize(static_cast<std::size_t>(bands));
+    }
     for (int b = 0; b < bands; ++b) {
         const KernelBitmap band =
             destination.region(0, starts[b], destination.width, starts[b + 1] - starts[b]);
-        if (!surfaces[b].create(band, options)) {
+        RenderSurface* surface = nullptr;
+        if (m_scratch) {
+            surface = m_scratch->surface(static_cast<std::size_t>(b), band, options);
+        } else if (own[b].create(band, options)) {
+            surface = &own[b];
+        }
+        if (!surface) {
             m_scene.project().errors().report(kCannotInitialise);
             return false;
         }
-        surfaces[b].firstRow = starts[b];
+        surface->firstRow = starts[b];
+        surfaces[b] = surface;
     }
+    const Project& project = m_scene.project().project();
+    const std::uint32_t colour = packedColour(project.backgroundColour());
+    const int colourKind = project.backgroundColourKind();
     const auto drawBand = [&](int b) {
-        RenderSurface& surface = surfaces[b];
+        // Each band clears its own rows to the background before drawing on them.
+        ImageBuffer rows = target;
+        rows.pixels = target.row(static_cast<std::uint32_t>(starts[b]));
+        rows.height = static_cast<std::uint32_t>(starts[b + 1] - starts[b]);
+        PerfKit::fill(fieldMode != 0 ? fieldView(rows, fieldMode) : rows, colour, colourKind);
+        RenderSurface& surface = *surfaces[b];
         const float top = static_cast<float>(starts[b]);
         const float bottom = static_cast<float>(starts[b + 1]);
         for (int j = 0; j + 1 < mesh.rows(); ++j) {
@@ -274,6 +305,7 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
     for (std::thread& t : threads) {
         t.join();
     }
+    m_filled = true;
     return true;
 }
 

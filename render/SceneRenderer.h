@@ -11,6 +11,7 @@ namespace pm {
 
 class Scene;
 class SceneImage;
+class RenderScratch;
 
 // Draws one scene's picture into a frame through the camera: picks the picture level, places the
 // mesh, maps its cells (one horizontal band of the target per processor, each on its own thread;
@@ -32,6 +33,8 @@ public:
 
     // Bands the cells are drawn in; 0 takes the processor count of the pixel routines.
     void setBands(int bands) { m_bands = bands; }
+    // Buffers kept across frames (optional; without it every frame allocates its own).
+    void setScratch(RenderScratch* scratch) { m_scratch = scratch; }
 
     // Picture of the scene, when the picture library drew it.
     SceneImage* picture() const;
@@ -48,6 +51,8 @@ private:
 
     Scene& m_scene;
     int m_bands = 0;
+    RenderScratch* m_scratch = nullptr;
+    bool m_filled = false;
     GridSize m_density{20, 20};
 };
 

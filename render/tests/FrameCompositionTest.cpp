@@ -197,6 +197,22 @@ TEST_F(FrameCompositionTest, BlurFollowsTheFrameWidth) {
     EXPECT_GT(sharpCliff, 2 * softCliff) << softCliff;
 }
 
+TEST_F(FrameCompositionTest, KeptBuffersDrawLikeFreshOnes) {
+    Scene& scene = add(first, 0, 5);
+    key(scene, Angle, 0.0f, 0.2f);
+    ProjectRenderer kept(context);
+    kept.setBands(2);
+    for (const auto& [w, h] : {std::pair{96, 54}, std::pair{64, 48}, std::pair{96, 54}}) {
+        Frame reused(w, h);
+        Frame fresh(w, h);
+        ASSERT_NE(kept.renderFrame(0.3, reused.image, 0, 1.0f, kAccessExport), 0);
+        ProjectRenderer once(context);
+        once.setBands(2);
+        ASSERT_NE(once.renderFrame(0.3, fresh.image, 0, 1.0f, kAccessExport), 0);
+        EXPECT_EQ(reused.bytes(), fresh.bytes()) << w << " x " << h;
+    }
+}
+
 TEST_F(FrameCompositionTest, OtherFormatsAreDrawnThroughBgra) {
     Scene& scene = add(first, 0, 5);
     Frame bgra(64, 48);
