@@ -6,6 +6,7 @@
 #include "audio/SampleConversion.h"
 #include "audio/detail/SoundShaping.h"
 #include "audio/detail/SoundShared.h"
+#include "core/StringTable.h"
 
 namespace pm {
 
@@ -283,6 +284,14 @@ std::unique_ptr<SoundStream> SoundTrack::openStream(TickTime streamTime) const {
     std::unique_ptr<SoundStream> stream(new SoundStream(m_shared, m_format, totalFrames()));
     stream->seek(streamTime);
     return stream;
+}
+
+std::string SoundTrack::description() const {
+    const SoundFormat f = soundFormat();
+    if (!f.present) {
+        return strings::text(6301);
+    }
+    return strings::format(6300, {textArg(f.channels), textArg(f.rate * 0.001), textArg(f.bits)});
 }
 
 }  // namespace pm

@@ -58,6 +58,8 @@ public:
 
     const AudioFormat& format() const { return m_format; }
     SoundFormat soundFormat() const;
+    // "Audio: 2 Channel(s), 44.100kHz, 16Bit", or "No Audio".
+    std::string description() const;
     double duration() const { return m_duration; }
     std::int64_t totalBytes() const { return m_totalBytes; }
 

@@ -117,6 +117,8 @@ constexpr Entry kTable[] = {
      "Available: %i MB)"},
     {6220, "Could not load image file.  Scene will not be added. \n(%s)"},
     {6221, "Maximum number of scenes exceeded (%i)"},
+    {6300, "Audio: %i Channel(s), %6.3fkHz, %iBit"},
+    {6301, "No Audio"},
     {6305, "Lower Field First"},
     {6306, "Upper Field First"},
     {6307, "Full Frame"},

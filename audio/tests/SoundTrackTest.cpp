@@ -58,7 +58,9 @@ protected:
 };
 
 TEST_F(SoundTrackTest, OpensAndNormalisesItsTimes) {
+    EXPECT_EQ(m_track.description(), "No Audio");
     ASSERT_TRUE(m_track.open(m_folder.file("flat.wav")).ok());
+    EXPECT_EQ(m_track.description(), "Audio: 2 Channel(s),  1.000kHz, 16Bit");
     EXPECT_TRUE(m_track.isPresent());
     EXPECT_EQ(m_changes, 1);
     EXPECT_EQ(m_track.fileName(), m_folder.file("flat.wav"));

@@ -10,6 +10,7 @@
 #include "core/ErrorInfo.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
+#include "core/TextFormat.h"
 #include "render/SceneImage.h"
 #include "store/StoreKey.h"
 #include "store/project/MotionFormat.h"
@@ -554,6 +555,10 @@ void ProjectLoader::loadSound(StoreKey& root) {
                        node->getInt64(key::kSoundFadeIn, 0), node->getInt64(key::kSoundFadeOut, 0));
     } else {
         sound.clear();
+        // The project opens without its sound; the user is told which file was lost.
+        if (!name.empty()) {
+            m_parts.context.errors().report(6218, {textArg(name)});
+        }
     }
 }
 

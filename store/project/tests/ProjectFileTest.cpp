@@ -251,9 +251,13 @@ TEST_F(ProjectFileTest, AMissingSoundIsAskedForAndGivingUpLeavesNoSound) {
     EXPECT_EQ(hooks.asked, 1);
     EXPECT_EQ(other.sound().fileName(), file("moved.wav"));
     std::filesystem::remove(file("moved.wav"));
+    other.context().errors().clear();
     ASSERT_TRUE(other.open(path));
     EXPECT_EQ(hooks.asked, 2);
     EXPECT_FALSE(other.sound().isPresent());
+    // The project opens; the record says which sound was lost.
+    EXPECT_EQ(other.context().errors().code(), 6218u);
+    EXPECT_NE(other.context().errors().text().find("tune.wav"), std::string::npos);
     other.context().setHooks(nullptr);
 }
 
