@@ -9,6 +9,7 @@
 #include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
 #include "render/SceneRenderer.h"
+#include "render/TemplateIcon.h"
 #include "render/tests/PictureFiles.h"
 
 namespace pm {
@@ -211,6 +212,37 @@ TEST_F(FrameCompositionTest, KeptBuffersDrawLikeFreshOnes) {
         ASSERT_NE(once.renderFrame(0.3, fresh.image, 0, 1.0f, kAccessExport), 0);
         EXPECT_EQ(reused.bytes(), fresh.bytes()) << w << " x " << h;
     }
+}
+
+TEST_F(FrameCompositionTest, TemplateIconsShowTheFramesOnThePicture) {
+    Scene& scene = add(first, 0, 5);  // 400 x 300
+    key(scene, Scale, 0.0f, 2.0f);
+    key(scene, PosX, 0.0f, 0.3f);
+    key(scene, PosX, 1.0f, 0.7f);
+    const auto covered = [](const ImageBuffer& icon) {
+        int n = 0;
+        for (std::uint32_t y = 0; y < icon.height; ++y) {
+            for (std::uint32_t x = 0; x < icon.width; ++x) {
+                n += icon.row(y)[x * 4 + 3] != 0;
+            }
+        }
+        return n;
+    };
+    ImageBuffer single;
+    ImageBuffer trail;
+    ASSERT_TRUE(drawTemplateIcon(scene, {0.0f}, false, 0.0, single));
+    ASSERT_TRUE(drawTemplateIcon(scene, {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}, true, 0.0, trail));
+    EXPECT_EQ(single.width, 200u);
+    EXPECT_EQ(single.height, 150u);
+    // At zoom 2 a frame covers 0.375 x 0.375 of the picture; the path covers more.
+    EXPECT_NEAR(covered(single), 200 * 150 * 0.375 * 0.375, 300);
+    EXPECT_LT(covered(single), 200 * 150 / 2);
+    EXPECT_GT(covered(trail), covered(single) * 3 / 2);
+    // The left of the picture is inside the first frame (PosX 0.3), the right outside it.
+    EXPECT_NE(single.row(75)[60 * 4 + 3], 0);
+    EXPECT_EQ(single.row(75)[190 * 4 + 3], 0);
+    PerfKit::free(&single);
+    PerfKit::free(&trail);
 }
 
 TEST_F(FrameCompositionTest, OtherFormatsAreDrawnThroughBgra) {
