@@ -19,6 +19,7 @@ extern "C" {
 #include <vector>
 
 #include "export/PluginApi.h"
+#include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
 
 using namespace pm;
@@ -46,7 +47,6 @@ const Container kContainers[] = {
     {"pictomove.ffmpeg.webm", "WebM Video (VP9, Opus)", "*.webm", "WebM Video", "webm",
      "libvpx-vp9", AV_CODEC_ID_VP9, "libopus", AV_CODEC_ID_OPUS},
 };
-constexpr int kContainerCount = static_cast<int>(std::size(kContainers));
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -336,21 +336,6 @@ private:
     std::int64_t m_audioSamples = 0;
 };
 
-class Info final : public FormatInfoInterface {
-public:
-    explicit Info(const Container& c) : m_container(c) {}
-    virtual ~Info() = default;
-    void release() override { delete this; }
-    std::int32_t kind() override { return 2; }
-    const char* identifier() override { return m_container.identifier; }
-    const char* displayName() override { return m_container.displayName; }
-    const char* filePattern() override { return m_container.pattern; }
-    const char* fourthText() override { return ""; }
-
-private:
-    const Container& m_container;
-};
-
 class Exporter final : public ExporterInterface {
 public:
     explicit Exporter(const Container& c) : m_container(c) {}
@@ -459,24 +444,6 @@ private:
     exporters::VideoSettings m_settings;
 };
 
-class Module final : public PlugInModuleInterface {
-public:
-    virtual ~Module() = default;
-    void release() override { delete this; }
-    void* query(std::int32_t index, std::int32_t what, std::intptr_t) override {
-        if (index < 0 || index >= kContainerCount) {
-            return nullptr;
-        }
-        if (what == kQueryFormatInfo) {
-            return static_cast<FormatInfoInterface*>(new (std::nothrow) Info(kContainers[index]));
-        }
-        if (what == kQueryExporter) {
-            return static_cast<ExporterInterface*>(new (std::nothrow) Exporter(kContainers[index]));
-        }
-        return nullptr;
-    }
-};
-
 }  // namespace
 
 extern "C" {
@@ -486,6 +453,6 @@ __attribute__((visibility("default"))) PLGFileInfo PLGFileInfo = {
 
 __attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices*) {
     av_log_set_level(AV_LOG_ERROR);
-    return new (std::nothrow) Module();
+    return new (std::nothrow) exporters::EntryModule<Container, Exporter>(kContainers);
 }
 }

@@ -15,6 +15,7 @@ extern "C" {
 #include <vector>
 
 #include "export/PluginApi.h"
+#include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
 
 using namespace pm;
@@ -37,7 +38,6 @@ const Format kFormats[] = {
     {"pictomove.images.jpg", "JPEG Image Sequence", "*.jpg;*.jpeg", "JPEG Sequence", Kind::Jpeg},
     {"pictomove.images.raw", "Raw Video Frames (BGRA)", "*.raw", "Raw Frames", Kind::Raw},
 };
-constexpr int kFormatCount = static_cast<int>(std::size(kFormats));
 
 // "name.png" becomes "name_00000.png", "name_00001.png", ...; a name that already holds a
 // printf-style number ("shot%04d.png") is used as it is.
@@ -152,21 +152,6 @@ private:
     std::int64_t m_count = 0;
 };
 
-class Info final : public FormatInfoInterface {
-public:
-    explicit Info(const Format& f) : m_format(f) {}
-    virtual ~Info() = default;
-    void release() override { delete this; }
-    std::int32_t kind() override { return 2; }
-    const char* identifier() override { return m_format.identifier; }
-    const char* displayName() override { return m_format.displayName; }
-    const char* filePattern() override { return m_format.pattern; }
-    const char* fourthText() override { return ""; }
-
-private:
-    const Format& m_format;
-};
-
 class Exporter final : public ExporterInterface {
 public:
     explicit Exporter(const Format& f) : m_format(f) { m_settings.audio = false; }
@@ -279,24 +264,6 @@ private:
     exporters::VideoSettings m_settings;
 };
 
-class Module final : public PlugInModuleInterface {
-public:
-    virtual ~Module() = default;
-    void release() override { delete this; }
-    void* query(std::int32_t index, std::int32_t what, std::intptr_t) override {
-        if (index < 0 || index >= kFormatCount) {
-            return nullptr;
-        }
-        if (what == kQueryFormatInfo) {
-            return static_cast<FormatInfoInterface*>(new (std::nothrow) Info(kFormats[index]));
-        }
-        if (what == kQueryExporter) {
-            return static_cast<ExporterInterface*>(new (std::nothrow) Exporter(kFormats[index]));
-        }
-        return nullptr;
-    }
-};
-
 }  // namespace
 
 extern "C" {
@@ -306,6 +273,6 @@ __attribute__((visibility("default"))) PLGFileInfo PLGFileInfo = {
 
 __attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices*) {
     av_log_set_level(AV_LOG_ERROR);
-    return new (std::nothrow) Module();
+    return new (std::nothrow) exporters::EntryModule<Format, Exporter>(kFormats);
 }
 }
