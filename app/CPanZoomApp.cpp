@@ -27,7 +27,8 @@ CPanZoomApp::CPanZoomApp() : CPanZoomApp(AppRegistry()) {}
 CPanZoomApp::CPanZoomApp(AppRegistry registry)
     : m_registry(std::move(registry)),
       m_headlessServices(std::make_unique<HeadlessHostServices>()),
-      m_hostServices(m_headlessServices.get()) {
+      m_hostServices(m_headlessServices.get()),
+      m_context(m_document.context()) {
     m_context.setHooks(this);
     m_preferences.attach(PreferenceSlot::Application, this);
     setProjectOpener(nullptr);
@@ -43,8 +44,12 @@ void CPanZoomApp::setProjectOpener(ProjectOpener opener) {
         m_openProject = std::move(opener);
         return;
     }
-    m_openProject = [](ProjectContext& context, const std::string& path) {
-        return context.errors().report(kProjectLoadFailed, {}, path) != 0;
+    // The document's own file reading; another opener serves tests and special starts.
+    m_openProject = [this](ProjectContext& context, const std::string& path) {
+        if (&context != &m_context) {
+            return context.errors().report(kProjectLoadFailed, {}, path) != 0;
+        }
+        return m_document.open(path);
     };
 }
 
@@ -262,11 +267,7 @@ int CPanZoomApp::takePendingUndoName() {
 }
 
 bool CPanZoomApp::newProject() {
-    {
-        ChangeBatch batch(m_context);
-        m_context.project().reset();
-        m_context.notify(kChangeProjectReplaced, 0);
-    }
+    m_document.newProject();
     setDocumentPath({});
     applyKeyframeSettings();
     return true;
@@ -350,7 +351,12 @@ void CPanZoomApp::showUndoNames(const std::optional<std::string>& undo,
 }
 
 void CPanZoomApp::setDocumentPath(const std::string& path) {
+    m_documentHooks.setDocumentPath(path);
     m_documentPath = path;
+}
+
+std::int32_t CPanZoomApp::searchForMissingFile(std::string& path) {
+    return m_documentHooks.searchForMissingFile(path);
 }
 
 }  // namespace pm

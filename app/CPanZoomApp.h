@@ -20,6 +20,8 @@
 #include "app/TempFolder.h"
 #include "core/HostHooks.h"
 #include "core/ProjectContext.h"
+#include "store/project/DocumentHooks.h"
+#include "store/project/ProjectDocument.h"
 
 namespace pm {
 
@@ -144,6 +146,7 @@ public:
     void showUndoNames(const std::optional<std::string>& undo,
                        const std::optional<std::string>& redo) override;
     void setDocumentPath(const std::string& path) override;
+    std::int32_t searchForMissingFile(std::string& path) override;
 
     // PreferenceParticipant: the application's own values.
     void exchangePreferences(StoreKey& settings, bool save) override;
@@ -167,8 +170,12 @@ private:
     plugin::HostServices* m_hostServices = nullptr;
     std::unique_ptr<ExporterManager> m_exporters;
     std::vector<std::string> m_loadedModules;
+    // The headless answers to missing files (the same-folder search) that the editor's dialogs
+    // will replace.
+    DocumentHooks m_documentHooks;
     // Last: its scenes and hooks call back into the members above while it is destroyed.
-    ProjectContext m_context;
+    ProjectDocument m_document;
+    ProjectContext& m_context;
 
     bool m_running = false;
     bool m_closed = false;

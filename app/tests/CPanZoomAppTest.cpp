@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "AppTestEnvironment.h"
 #include "app/CPanZoomApp.h"
 #include "core/ChangeListener.h"
@@ -7,6 +9,7 @@
 #include "export/ExporterManager.h"
 #include "store/RegistryKey.h"
 #include "store/StoreKey.h"
+#include "store/project/ProjectDocument.h"
 
 namespace pm {
 namespace {
@@ -196,14 +199,40 @@ TEST_F(AppTest, ShutDownLeavesNoTemporaryFiles) {
     EXPECT_EQ(left, std::vector<std::string>{TempFolder::lockFileName()});
 }
 
+TEST_F(AppTest, StartsWithTheProjectFileNamedOnTheCommandLine) {
+    const std::string path = (m_scratch.root() / "two.mzp").string();
+    {
+        ProjectDocument document;
+        document.newProject();
+        Project& project = document.context().project();
+        project.setAddDefaultScene(false);
+        project.reset();
+        ASSERT_GE(project.addScene("", 0, 2 * kTicksPerSecond), 0);
+        ASSERT_GE(project.addScene("", kTicksPerSecond, 3 * kTicksPerSecond), 0);
+        ASSERT_TRUE(document.save(path));
+    }
+    auto app = makeApp();
+    ASSERT_TRUE(app->initInstance(CommandLine::parse({path})));
+    EXPECT_EQ(app->context().project().sceneCount(), 2);
+    EXPECT_EQ(app->context().project().projectLength(), 4 * kTicksPerSecond);
+    app->exitInstance();
+
+    // A name with no file behind it starts a new project under that name.
+    auto fresh = makeApp();
+    EXPECT_TRUE(fresh->initInstance(CommandLine::parse({(m_scratch.root() / "new.mzp").string()})));
+    fresh->exitInstance();
+}
+
 TEST_F(AppTest, CommandLineProjectGoesThroughTheOpener) {
     ScratchHome::setInt(m_scratch.userRegistry(), "Settings", "TimeCodeType", 0);
+    const std::string broken = (m_scratch.root() / "broken.mzp").string();
+    std::ofstream(broken) << "not a project";
     {
         auto app = makeApp();
-        const bool started = app->initInstance(CommandLine::parse({"/x/missing.mzp"}));
+        const bool started = app->initInstance(CommandLine::parse({broken}));
         EXPECT_FALSE(started);
         EXPECT_EQ(app->errors().code(), 6205u);
-        EXPECT_NE(app->errors().text().find("/x/missing.mzp"), std::string::npos);
+        EXPECT_NE(app->errors().text().find(broken), std::string::npos);
         EXPECT_FALSE(app->isRunning());
     }
     // A failed start wrote nothing over the stored preferences.

@@ -115,7 +115,8 @@ ProjectLoader::ProjectLoader(ProjectFileParts& parts, std::filesystem::path path
     : m_parts(parts), m_path(std::move(path)), m_progress(progress) {}
 
 bool ProjectLoader::fail() {
-    return m_parts.context.errors().report(kCouldNotLoad) != 0;
+    // The message names the file, so the user knows which one was refused.
+    return m_parts.context.errors().report(kCouldNotLoad, {}, m_path.string()) != 0;
 }
 
 bool ProjectLoader::run() {
