@@ -196,6 +196,13 @@ struct Source {
     }
 };
 
+// The inner loops one call uses.
+struct Kernels {
+    detail::BgraSpanFn span = detail::spanBgraScalar;
+    detail::BgraSampleFn sample = detail::sampleBgraScalar;
+    detail::ProjectFn project = detail::projectScalar;
+};
+
 inline std::uint8_t blendByte(int d, int s, int w) {
     return static_cast<std::uint8_t>((d * (256 - w) + s * w + 128) >> 8);
 }
@@ -205,14 +212,14 @@ class RowShader {
 public:
     RowShader(const Mapping& map, const Source& source, const KernelBitmap& dest, int row,
               double centreY, std::uint16_t* work, KernelBuffer::Extent& extent,
-              std::uint16_t* coverage, detail::BgraSpanFn span)
+              std::uint16_t* coverage, const Kernels& kernels)
         : m_map(map),
           m_source(source),
           m_dest(dest.row(row)),
           m_bgra(dest.layout == KernelLayout::Bgra32),
           m_work(work),
           m_coverage(coverage),
-          m_span(span),
+          m_kernels(kernels),
           m_extent(extent) {
         const double dy = centreY - map.oy;
         if (map.affine) {
@@ -226,6 +233,15 @@ public:
             m_rowS = h[1] * dy + h[2];
             m_rowT = h[4] * dy + h[5];
             m_rowW = h[7] * dy + h[8];
+            m_row = {h[0],
+                     h[3],
+                     h[6],
+                     m_rowS,
+                     m_rowT,
+                     m_rowW,
+                     map.ox,
+                     source.bitmap.width,
+                     source.bitmap.height};
         }
     }
 
@@ -340,14 +356,23 @@ private:
             }
             return;
         }
+        const KernelBitmap& src = m_source.bitmap;
         if (!m_map.affine) {
-            for (int x = x0; x < x1; ++x) {
-                const std::uint32_t s = sampleBgra(x);
-                std::memcpy(m_dest + 4 * x, &s, 4);
+            alignas(32) std::int32_t xs[kChunk];
+            alignas(32) std::int32_t ys[kChunk];
+            for (int x = x0; x < x1; x += kChunk) {
+                const int n = std::min(kChunk, x1 - x);
+                if (m_kernels.project(m_row, x, n, xs, ys)) {
+                    m_kernels.sample(m_dest + 4 * x, n, src.pixels, src.pitch, xs, ys);
+                    continue;
+                }
+                for (int i = 0; i < n; ++i) {
+                    const std::uint32_t s = m_source.bgra(xs[i], ys[i]);
+                    std::memcpy(m_dest + 4 * (x + i), &s, 4);
+                }
             }
             return;
         }
-        const KernelBitmap& src = m_source.bitmap;
         for (int x = x0; x < x1;) {
             const int base = x & ~(kChunk - 1);
             const int end = std::min(x1, base + kChunk);
@@ -357,9 +382,10 @@ private:
             const std::int64_t lastY = py + (end - 1 - x) * m_stepT;
             if (interior(px, src.width) && interior(lastX, src.width) && interior(py, src.height) &&
                 interior(lastY, src.height)) {
-                m_span(m_dest + 4 * x, end - x, src.pixels, src.pitch,
-                       static_cast<std::int32_t>(px), static_cast<std::int32_t>(py),
-                       static_cast<std::int32_t>(m_stepS), static_cast<std::int32_t>(m_stepT));
+                m_kernels.span(m_dest + 4 * x, end - x, src.pixels, src.pitch,
+                               static_cast<std::int32_t>(px), static_cast<std::int32_t>(py),
+                               static_cast<std::int32_t>(m_stepS),
+                               static_cast<std::int32_t>(m_stepT));
             } else {
                 for (int i = x; i < end; ++i) {
                     const std::uint32_t s =
@@ -377,7 +403,8 @@ private:
     bool m_bgra;
     std::uint16_t* m_work;
     std::uint16_t* m_coverage;
-    detail::BgraSpanFn m_span;
+    const Kernels& m_kernels;
+    detail::ProjectiveRow m_row;
     KernelBuffer::Extent& m_extent;
     int m_lo = 1 << 30;
     int m_hi = -1;
@@ -560,15 +587,27 @@ struct Edge {
     double dir;
 };
 
-detail::BgraSpanFn spanFor(MapperPath path) {
+Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
+    Kernels k;
     switch (availableMapperPath(path)) {
-        case MapperPath::Avx2:
-            return detail::spanBgraAvx2;
+        case MapperPath::Avx2: {
+            k.span = detail::spanBgraAvx2;
+            k.project = detail::projectAvx2;
+            // Its texel offsets are 32-bit.
+            const std::int64_t reach = (static_cast<std::int64_t>(source.height) + 1) *
+                                       std::abs(static_cast<std::int64_t>(source.pitch));
+            k.sample =
+                reach < (std::int64_t{1} << 31) ? detail::sampleBgraAvx2 : detail::sampleBgraSse2;
+            break;
+        }
         case MapperPath::Sse2:
-            return detail::spanBgraSse2;
+            k.span = detail::spanBgraSse2;
+            k.sample = detail::sampleBgraSse2;
+            break;
         default:
-            return detail::spanBgraScalar;
+            break;
     }
+    return k;
 }
 
 int parityFor(const RenderSurface& surface, std::uint32_t flags) {
@@ -648,7 +687,7 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
     surface.scratch.resize(static_cast<std::size_t>(dest.width) + 2, 0.0);
     RowCoverage rowCoverage(surface.scratch.data(), dest.width);
     const Source src{source};
-    const detail::BgraSpanFn span = spanFor(surface.path);
+    const Kernels kernels = kernelsFor(surface.path, source);
 
     for (int row = rowBegin; row < rowEnd; ++row) {
         const int frameRow = firstRow + row;
@@ -671,7 +710,8 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
         }
         RowShader shader(map, src, dest, row, y0 + 0.5, surface.work->row(row),
-                         surface.work->extent(row), coverage ? coverage->row(row) : nullptr, span);
+                         surface.work->extent(row), coverage ? coverage->row(row) : nullptr,
+                         kernels);
         rowCoverage.emit(shader);
     }
     return true;
