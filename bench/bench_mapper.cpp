@@ -106,7 +106,7 @@ void mapCells(benchmark::State& state, const std::vector<Quad>& cells, pm::Mappe
     long covered = 0;
     for (int y = 0; y < kFrameHeight; ++y) {
         for (int x = 0; x < kFrameWidth; ++x) {
-            covered += surface.work->row(y)[x] != 0;
+            covered += surface.work->cell(x, y) != 0;
         }
     }
     state.counters["Mpix/s"] = benchmark::Counter(

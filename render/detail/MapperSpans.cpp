@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -282,7 +283,17 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
         vx = _mm256_add_epi32(vx, stepX);
         vy = _mm256_add_epi32(vy, stepY);
     }
-    spanBgraSse2(dst + 4 * i, n - i, src, pitch, sx + i * dsx, sy + i * dsy, dsx, dsy);
+    if (i < n) {
+        // The last pixel's position repeats in the lanes past the end.
+        const __m256i last = _mm256_min_epi32(lanes, _mm256_set1_epi32(n - i - 1));
+        alignas(32) std::uint8_t out[32];
+        sample8(out, src, pitch,
+                _mm256_add_epi32(_mm256_set1_epi32(sx + i * dsx),
+                                 _mm256_mullo_epi32(last, _mm256_set1_epi32(dsx))),
+                _mm256_add_epi32(_mm256_set1_epi32(sy + i * dsy),
+                                 _mm256_mullo_epi32(last, _mm256_set1_epi32(dsy))));
+        std::memcpy(dst + 4 * i, out, static_cast<std::size_t>(4 * (n - i)));
+    }
 }
 
 __attribute__((target("avx2"))) void sampleBgraAvx2(std::uint8_t* dst, int n,
@@ -295,7 +306,20 @@ __attribute__((target("avx2"))) void sampleBgraAvx2(std::uint8_t* dst, int n,
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i)),
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i)));
     }
-    sampleBgraSse2(dst + 4 * i, n - i, src, pitch, xs + i, ys + i);
+    if (i < n) {
+        // The last position repeats in the lanes past the end.
+        alignas(32) std::int32_t px[8];
+        alignas(32) std::int32_t py[8];
+        for (int k = 0; k < 8; ++k) {
+            const int j = std::min(i + k, n - 1);
+            px[k] = xs[j];
+            py[k] = ys[j];
+        }
+        alignas(32) std::uint8_t out[32];
+        sample8(out, src, pitch, _mm256_load_si256(reinterpret_cast<const __m256i*>(px)),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(py)));
+        std::memcpy(dst + 4 * i, out, static_cast<std::size_t>(4 * (n - i)));
+    }
 }
 
 __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
@@ -318,10 +342,9 @@ __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x
     const __m128i limitY = _mm_set1_epi32((row.height - 1) * 65536);
     const __m128i flip = _mm_set1_epi32(INT32_MIN);
     __m128i outside = _mm_setzero_si128();
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m256d px =
-            _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x + i), _mm_setr_epi32(0, 1, 2, 3)));
+    const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    for (int i = 0; i < n; i += 4) {
+        const __m256d px = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x + i), lanes));
         const __m256d dx = _mm256_sub_pd(_mm256_add_pd(px, half), ox);
         const __m256d w = _mm256_add_pd(_mm256_mul_pd(h6, dx), rw);
         const __m256d r = _mm256_div_pd(one, w);
@@ -337,16 +360,24 @@ __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x
             _mm256_blendv_pd(_mm256_floor_pd(_mm256_min_pd(_mm256_max_pd(pt, lo), hiY)), lo, none);
         const __m128i is = _mm256_cvtpd_epi32(fs);
         const __m128i it = _mm256_cvtpd_epi32(ft);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(xs + i), is);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ys + i), it);
         // Unsigned p < limit, through signed compares of the values with the top bit flipped.
         const __m128i inX = _mm_cmplt_epi32(_mm_xor_si128(is, flip), _mm_xor_si128(limitX, flip));
         const __m128i inY = _mm_cmplt_epi32(_mm_xor_si128(it, flip), _mm_xor_si128(limitY, flip));
-        outside =
-            _mm_or_si128(outside, _mm_andnot_si128(_mm_and_si128(inX, inY), _mm_set1_epi32(-1)));
+        const __m128i valid = _mm_cmplt_epi32(lanes, _mm_set1_epi32(n - i));
+        outside = _mm_or_si128(outside, _mm_andnot_si128(_mm_and_si128(inX, inY), valid));
+        if (i + 4 <= n) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(xs + i), is);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(ys + i), it);
+        } else {
+            alignas(16) std::int32_t bx[4];
+            alignas(16) std::int32_t by[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(bx), is);
+            _mm_store_si128(reinterpret_cast<__m128i*>(by), it);
+            std::memcpy(xs + i, bx, static_cast<std::size_t>(4 * (n - i)));
+            std::memcpy(ys + i, by, static_cast<std::size_t>(4 * (n - i)));
+        }
     }
-    const bool rest = projectScalar(row, x + i, n - i, xs + i, ys + i);
-    return rest && _mm_movemask_epi8(outside) == 0;
+    return _mm_movemask_epi8(outside) == 0;
 }
 
 bool cpuHasAvx2() {
