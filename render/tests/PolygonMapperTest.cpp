@@ -526,6 +526,48 @@ TEST(PolygonMapper, ProjectivePositionsAgree) {
     }
 }
 
+// A cleared surface draws exactly as a fresh one, though its buffers still hold the old cells.
+TEST(PolygonMapper, ClearedSurfaceDrawsAsAFreshOne) {
+    Picture source = noise(90, 70, 31);
+    const std::vector<Quad> first = tiltedCells(120, 90);
+    const std::vector<Quad> second = {parallelogram(90, 70, 30.6, 11.2, 0.7, 0.3, -0.25, 0.8),
+                                      parallelogram(90, 70, -20.3, 40.9, 0.5, 0.0, 0.0, 0.6)};
+    const std::uint32_t options = RenderSurface::kOptionAlpha | RenderSurface::kOptionCoverage;
+    Picture fresh = noise(120, 90, 6);
+    Picture reused = fresh;
+    draw(fresh, source, second, {.options = options});
+
+    RenderSurface surface;
+    ASSERT_TRUE(surface.create(reused.bitmap(), options));
+    Picture scratch(120, 90);
+    KernelBitmap other = scratch.bitmap();
+    surface.destination = other;
+    for (const Quad& q : first) {
+        ASSERT_TRUE(mapPolygon(surface, surface.coverage.get(), source.bitmap(), q.data(), 4,
+                               surface.kernelFlags));
+    }
+    surface.clear();
+    surface.destination = reused.bitmap();
+    for (const Quad& q : second) {
+        ASSERT_TRUE(mapPolygon(surface, surface.coverage.get(), source.bitmap(), q.data(), 4,
+                               surface.kernelFlags));
+    }
+    surface.finish();
+    EXPECT_EQ(reused.bytes, fresh.bytes);
+    int covered = 0;
+    for (int y = 0; y < 90; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            EXPECT_EQ(surface.coverage->cell(x, y), surface.work->cell(x, y));
+            covered += surface.work->cell(x, y) == KernelBuffer::kFullCoverage;
+            const bool outside = squareOutside(second[0], x, y) && squareOutside(second[1], x, y);
+            if (outside) {
+                ASSERT_EQ(surface.work->cell(x, y), 0) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(covered, 2000);
+}
+
 TEST(PolygonMapper, FinishingWritesCoverageAsAlpha) {
     Picture source(4, 4);
     source.fill(0xFFFFFFFFu);
