@@ -32,6 +32,8 @@ constexpr int kChunk = 64;
 // Quadrilaterals closer than this to a parallelogram (in pixels) take the affine path.
 constexpr double kParallelTolerance = 1.0 / 512.0;
 constexpr int kMaxSourceSide = 32767;
+// Rows at most this wide are sampled whole before drawing.
+constexpr int kShortRow = 256;
 
 using Matrix = std::array<double, 9>;  // row-major 3 x 3
 
@@ -291,6 +293,16 @@ public:
             m_coverageBuffer->reach(m_row, lo, hi);
             m_coverage = m_coverageBuffer->row(m_row);
         }
+        // A short row (a mesh cell's) is sampled in one go: fewer, fuller vector calls.
+        if (m_bgra && hi - lo <= kShortRow) {
+            std::vector<std::uint32_t>& buffer = m_scratch.samples;
+            if (buffer.size() < static_cast<std::size_t>(kShortRow)) {
+                buffer.resize(static_cast<std::size_t>(kShortRow));
+            }
+            writeRun(reinterpret_cast<std::uint8_t*>(buffer.data()), lo, hi);
+            m_rowSamples = buffer.data();
+            m_rowBase = lo;
+        }
         const std::size_t count = runs.size();
         for (std::size_t i = 0; i < count;) {
             if (runs[i].q == kFull) {
@@ -320,7 +332,10 @@ private:
                               : x < hi ? detail::zeroCells(m_work + x, std::min(x1, hi) - x)
                                        : x1 - x;
             if (fresh > 0) {
-                if (m_bgra) {
+                if (m_rowSamples) {
+                    std::memcpy(m_dest + 4 * x, m_rowSamples + (x - m_rowBase),
+                                4 * static_cast<std::size_t>(fresh));
+                } else if (m_bgra) {
                     writeRun(m_dest + 4 * x, x, x + fresh);
                 } else {
                     writeYuy2(x, x + fresh);
@@ -353,7 +368,9 @@ private:
         const int x0 = runs[0].x0;
         const int x1 = runs[count - 1].x1;
         const std::uint32_t* samples = nullptr;
-        if (m_bgra) {
+        if (m_rowSamples) {
+            samples = m_rowSamples + (x0 - m_rowBase);
+        } else if (m_bgra) {
             std::vector<std::uint32_t>& buffer = m_scratch.samples;
             if (buffer.size() < static_cast<std::size_t>(x1 - x0)) {
                 buffer.resize(static_cast<std::size_t>(x1 - x0));
@@ -479,6 +496,8 @@ private:
     KernelBuffer::Extent m_old;
     std::uint16_t* m_work = nullptr;
     std::uint16_t* m_coverage = nullptr;
+    const std::uint32_t* m_rowSamples = nullptr;  // the samples of the whole row, when short
+    int m_rowBase = 0;
     detail::ProjectiveRow m_proj;
     double m_rowS = 0.0;
     double m_rowT = 0.0;
