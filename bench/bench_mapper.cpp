@@ -2,6 +2,7 @@
 // scene, next to a plain copy of the frame for scale.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -106,7 +107,7 @@ void mapCells(benchmark::State& state, const std::vector<Quad>& cells, pm::Mappe
     long covered = 0;
     for (int y = 0; y < kFrameHeight; ++y) {
         for (int x = 0; x < kFrameWidth; ++x) {
-            covered += surface.work->row(y)[x] != 0;
+            covered += surface.work->cell(x, y) != 0;
         }
     }
     state.counters["Mpix/s"] = benchmark::Counter(
@@ -142,7 +143,35 @@ void copyFrame(benchmark::State& state) {
         benchmark::Counter::kIsRate);
 }
 
+// What a frame pays for its work buffer before drawing: a fresh surface, or clearing one that a
+// full-frame picture was drawn into.
+void createSurface(benchmark::State& state) {
+    Bitmap frame(kFrameWidth, kFrameHeight);
+    for (auto _ : state) {
+        pm::RenderSurface surface;
+        surface.create(frame.view, 0);
+        benchmark::DoNotOptimize(surface.work.get());
+    }
+}
+
+void clearSurface(benchmark::State& state) {
+    Bitmap frame(kFrameWidth, kFrameHeight);
+    pm::RenderSurface surface;
+    surface.create(frame.view, 0);
+    const Quad q = frameQuad(0.0);
+    for (auto _ : state) {
+        pm::mapPolygon(surface, nullptr, source().view, q.data(), 4, surface.kernelFlags);
+        const auto start = std::chrono::steady_clock::now();
+        surface.clear();
+        benchmark::ClobberMemory();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
 BENCHMARK(copyFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(createSurface)->Unit(benchmark::kMicrosecond);
+BENCHMARK(clearSurface)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(flat, best, pm::MapperPath::Best)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flat, sse2, pm::MapperPath::Sse2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(flat, scalar, pm::MapperPath::Scalar)->Unit(benchmark::kMillisecond);

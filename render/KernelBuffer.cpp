@@ -21,9 +21,13 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
     if (!buffer) {
         return nullptr;
     }
+    buffer->m_cells.reset(
+        new (std::nothrow)
+            std::uint16_t[static_cast<std::size_t>(width) * static_cast<std::size_t>(height)]);
+    if (!buffer->m_cells) {
+        return nullptr;
+    }
     try {
-        buffer->m_cells.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
-                               0);
         buffer->m_extents.assign(static_cast<std::size_t>(height), Extent{});
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -32,8 +36,30 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
 }
 
 void KernelBuffer::clear() {
-    std::fill(m_cells.begin(), m_cells.end(), std::uint16_t{0});
     std::fill(m_extents.begin(), m_extents.end(), Extent{});
+}
+
+void KernelBuffer::reach(int y, int lo, int hi) {
+    lo = std::max(lo, 0);
+    hi = std::min(hi, m_width);
+    if (lo >= hi) {
+        return;
+    }
+    Extent& e = m_extents[static_cast<std::size_t>(y)];
+    std::uint16_t* cells = row(y);
+    if (e.lo >= e.hi) {
+        std::fill(cells + lo, cells + hi, std::uint16_t{0});
+        e = {lo, hi};
+        return;
+    }
+    if (lo < e.lo) {
+        std::fill(cells + lo, cells + e.lo, std::uint16_t{0});
+        e.lo = lo;
+    }
+    if (hi > e.hi) {
+        std::fill(cells + e.hi, cells + hi, std::uint16_t{0});
+        e.hi = hi;
+    }
 }
 
 }  // namespace pm

@@ -27,22 +27,32 @@ public:
     KernelBufferKind kind() const { return m_kind; }
     std::uint32_t kernelFlags() const { return m_kernelFlags; }
 
-    // Forgets all coverage, so the next polygon is drawn as if on a fresh surface.
+    // Forgets all coverage, so the next polygon is drawn as if on a fresh surface. Costs one
+    // store per row: only the rows' extents are reset.
     void clear();
 
-    std::uint16_t* row(int y) { return m_cells.data() + static_cast<std::size_t>(y) * m_width; }
+    // The cells of a row. Only those inside the row's extent hold coverage; the others hold
+    // whatever was there and count as zero.
+    std::uint16_t* row(int y) { return m_cells.get() + static_cast<std::size_t>(y) * m_width; }
     const std::uint16_t* row(int y) const {
-        return m_cells.data() + static_cast<std::size_t>(y) * m_width;
+        return m_cells.get() + static_cast<std::size_t>(y) * m_width;
     }
-    // The columns [lo, hi) of a row that may hold coverage; outside them every cell is zero.
+    // The columns [lo, hi) of a row whose cells hold coverage (none when lo >= hi).
     struct Extent {
         int lo = 0;
         int hi = 0;
     };
-    Extent& extent(int y) { return m_extents[static_cast<std::size_t>(y)]; }
+    const Extent& extent(int y) const { return m_extents[static_cast<std::size_t>(y)]; }
+    // Widens a row's extent to take in [lo, hi), zeroing the cells it newly takes in.
+    void reach(int y, int lo, int hi);
 
+    // A pixel's coverage, 0 to kFullCoverage.
+    int cell(int x, int y) const {
+        const Extent& e = extent(y);
+        return x >= e.lo && x < e.hi ? row(y)[x] : 0;
+    }
     // The coverage of a pixel in the 0..128 scale that the alpha finishing uses.
-    int coverageByte(int x, int y) const { return (row(y)[x] + 128) >> 8; }
+    int coverageByte(int x, int y) const { return (cell(x, y) + 128) >> 8; }
 
 private:
     KernelBuffer(int width, int height, KernelBufferKind kind, std::uint32_t kernelFlags);
@@ -51,7 +61,8 @@ private:
     int m_height = 0;
     KernelBufferKind m_kind = KernelBufferKind::Work;
     std::uint32_t m_kernelFlags = 0;
-    std::vector<std::uint16_t> m_cells;
+    // Not initialised: a fresh buffer's rows have empty extents, so nothing reads them.
+    std::unique_ptr<std::uint16_t[]> m_cells;
     std::vector<Extent> m_extents;
 };
 

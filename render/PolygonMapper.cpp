@@ -10,6 +10,19 @@
 
 namespace pm {
 
+namespace detail {
+
+// Scratch memory that mapping calls reuse from row to row.
+struct MapperScratch {
+    struct Run {
+        int x0, x1, q;
+    };
+    std::vector<Run> runs;
+    std::vector<std::uint32_t> samples;
+};
+
+}  // namespace detail
+
 namespace {
 
 constexpr int kFull = KernelBuffer::kFullCoverage;
@@ -19,6 +32,8 @@ constexpr int kChunk = 64;
 // Quadrilaterals closer than this to a parallelogram (in pixels) take the affine path.
 constexpr double kParallelTolerance = 1.0 / 512.0;
 constexpr int kMaxSourceSide = 32767;
+// Rows at most this wide are sampled whole before drawing.
+constexpr int kShortRow = 256;
 
 using Matrix = std::array<double, 9>;  // row-major 3 x 3
 
@@ -196,24 +211,35 @@ struct Source {
     }
 };
 
+// The inner loops one call uses.
+struct Kernels {
+    detail::BgraSpanFn span = detail::spanBgraScalar;
+    detail::BgraSampleFn sample = detail::sampleBgraScalar;
+    detail::ProjectFn project = detail::projectScalar;
+};
+
 inline std::uint8_t blendByte(int d, int s, int w) {
     return static_cast<std::uint8_t>((d * (256 - w) + s * w + 128) >> 8);
 }
 
-// Draws the covered pixels of one destination row.
+using RowScratch = detail::MapperScratch;
+
+// Draws the covered pixels of one destination row. The coverage walk hands it runs of equal
+// coverage left to right; finish() then draws them, sampling whole runs with the vector loops.
 class RowShader {
 public:
     RowShader(const Mapping& map, const Source& source, const KernelBitmap& dest, int row,
-              double centreY, std::uint16_t* work, KernelBuffer::Extent& extent,
-              std::uint16_t* coverage, detail::BgraSpanFn span)
+              double centreY, KernelBuffer& work, KernelBuffer* coverage, const Kernels& kernels,
+              RowScratch& scratch)
         : m_map(map),
           m_source(source),
           m_dest(dest.row(row)),
           m_bgra(dest.layout == KernelLayout::Bgra32),
-          m_work(work),
-          m_coverage(coverage),
-          m_span(span),
-          m_extent(extent) {
+          m_row(row),
+          m_workBuffer(work),
+          m_coverageBuffer(coverage),
+          m_kernels(kernels),
+          m_scratch(scratch) {
         const double dy = centreY - map.oy;
         if (map.affine) {
             // Source position of pixel X is rowS + sx X.
@@ -226,47 +252,142 @@ public:
             m_rowS = h[1] * dy + h[2];
             m_rowT = h[4] * dy + h[5];
             m_rowW = h[7] * dy + h[8];
+            m_proj = {h[0],
+                      h[3],
+                      h[6],
+                      m_rowS,
+                      m_rowT,
+                      m_rowW,
+                      map.ox,
+                      source.bitmap.width,
+                      source.bitmap.height};
         }
+        m_scratch.runs.clear();
     }
 
-    ~RowShader() {
-        if (m_lo < m_hi) {
-            KernelBuffer::Extent& e = m_extent;
-            e.lo = e.lo < e.hi ? std::min(e.lo, m_lo) : m_lo;
-            e.hi = std::max(e.hi, m_hi);
-        }
-    }
     RowShader(const RowShader&) = delete;
     RowShader& operator=(const RowShader&) = delete;
 
-    // Pixels [x0, x1) fully inside the polygon.
+    // Pixels [x0, x1) each covered q / kFull by the polygon (kFull: fully inside).
+    void run(int x0, int x1, int q) {
+        std::vector<RowScratch::Run>& runs = m_scratch.runs;
+        if (!runs.empty() && runs.back().x1 == x0 && runs.back().q == q) {
+            runs.back().x1 = x1;
+        } else {
+            runs.push_back({x0, x1, q});
+        }
+    }
+
+    void finish() {
+        const std::vector<RowScratch::Run>& runs = m_scratch.runs;
+        if (runs.empty()) {
+            return;
+        }
+        const int lo = runs.front().x0;
+        const int hi = runs.back().x1;
+        // Cells outside the row's extent are zero without looking; reach() makes them real.
+        m_old = m_workBuffer.extent(m_row);
+        m_workBuffer.reach(m_row, lo, hi);
+        m_work = m_workBuffer.row(m_row);
+        if (m_coverageBuffer) {
+            m_coverageBuffer->reach(m_row, lo, hi);
+            m_coverage = m_coverageBuffer->row(m_row);
+        }
+        // A short row (a mesh cell's) is sampled in one go: fewer, fuller vector calls.
+        if (m_bgra && hi - lo <= kShortRow) {
+            std::vector<std::uint32_t>& buffer = m_scratch.samples;
+            if (buffer.size() < static_cast<std::size_t>(kShortRow)) {
+                buffer.resize(static_cast<std::size_t>(kShortRow));
+            }
+            writeRun(reinterpret_cast<std::uint8_t*>(buffer.data()), lo, hi);
+            m_rowSamples = buffer.data();
+            m_rowBase = lo;
+        }
+        const std::size_t count = runs.size();
+        for (std::size_t i = 0; i < count;) {
+            if (runs[i].q == kFull) {
+                fullRun(runs[i].x0, runs[i].x1);
+                ++i;
+                continue;
+            }
+            // Neighbouring partly covered runs are sampled together.
+            std::size_t end = i + 1;
+            while (end < count && runs[end].q != kFull && runs[end].x0 == runs[end - 1].x1) {
+                ++end;
+            }
+            blendRuns(&runs[i], end - i);
+            i = end;
+        }
+    }
+
+private:
+    // Pixels [x0, x1) fully inside the polygon: overwritten where nothing covered them yet.
     void fullRun(int x0, int x1) {
-        touch(x0, x1);
-        // Cells outside the row's extent are known to be zero without looking.
-        const int lo = m_extent.lo < m_extent.hi ? m_extent.lo : x1;
-        const int hi = m_extent.lo < m_extent.hi ? m_extent.hi : x1;
+        const bool known = m_old.lo < m_old.hi;
+        const int lo = known ? m_old.lo : x1;
+        const int hi = known ? m_old.hi : x1;
         int x = x0;
         while (x < x1) {
             const int fresh = x < lo   ? std::min(x1, lo) - x
                               : x < hi ? detail::zeroCells(m_work + x, std::min(x1, hi) - x)
                                        : x1 - x;
             if (fresh > 0) {
-                writeRun(x, x + fresh);
+                if (m_rowSamples) {
+                    std::memcpy(m_dest + 4 * x, m_rowSamples + (x - m_rowBase),
+                                4 * static_cast<std::size_t>(fresh));
+                } else if (m_bgra) {
+                    writeRun(m_dest + 4 * x, x, x + fresh);
+                } else {
+                    writeYuy2(x, x + fresh);
+                }
                 detail::fillCells(m_work + x, fresh, kFull);
                 if (m_coverage) {
                     detail::fillCells(m_coverage + x, fresh, kFull);
                 }
                 x += fresh;
-            } else {
-                pixel(x, kFull);
-                ++x;
+                continue;
+            }
+            // Partly covered already: blend up to the next fresh cell.
+            int end = x + 1;
+            while (end < x1 && end < hi && m_work[end] != 0) {
+                ++end;
+            }
+            blendRun(x, end, kFull);
+            x = end;
+        }
+    }
+
+    // Pixels [x0, x1) covered q each, blended against what earlier polygons covered.
+    void blendRun(int x0, int x1, int q) {
+        const RowScratch::Run run{x0, x1, q};
+        blendRuns(&run, 1);
+    }
+
+    // Neighbouring runs, each pixel blended by its run's coverage.
+    void blendRuns(const RowScratch::Run* runs, std::size_t count) {
+        const int x0 = runs[0].x0;
+        const int x1 = runs[count - 1].x1;
+        const std::uint32_t* samples = nullptr;
+        if (m_rowSamples) {
+            samples = m_rowSamples + (x0 - m_rowBase);
+        } else if (m_bgra) {
+            std::vector<std::uint32_t>& buffer = m_scratch.samples;
+            if (buffer.size() < static_cast<std::size_t>(x1 - x0)) {
+                buffer.resize(static_cast<std::size_t>(x1 - x0));
+            }
+            writeRun(reinterpret_cast<std::uint8_t*>(buffer.data()), x0, x1);
+            samples = buffer.data();
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const int q = runs[i].q;
+            for (int x = runs[i].x0; x < runs[i].x1; ++x) {
+                blendPixel(x, q, samples ? samples[x - x0] : 0);
             }
         }
     }
 
-    // A pixel covered q / kFull by the polygon, blended against what earlier polygons covered.
-    void pixel(int x, int q) {
-        touch(x, x + 1);
+    // sample: the pixel's 32-bit sample (unused for Yuy2).
+    void blendPixel(int x, int q, std::uint32_t sample) {
         const int before = m_work[x];
         const int total = std::min(kFull, before + q);
         if (total == before) {
@@ -277,7 +398,7 @@ public:
         const int rest = kFull - before;
         const int w = ((total - before) * 256 + rest / 2) / rest;
         if (m_bgra) {
-            const std::uint32_t s = sampleBgra(x);
+            const std::uint32_t s = sample;
             std::uint8_t* d = m_dest + 4 * x;
             for (int c = 0; c < 4; ++c) {
                 d[c] = blendByte(d[c], static_cast<int>((s >> (8 * c)) & 0xFF), w);
@@ -295,12 +416,6 @@ public:
         }
     }
 
-private:
-    void touch(int x0, int x1) {
-        m_lo = std::min(m_lo, x0);
-        m_hi = std::max(m_hi, x1);
-    }
-
     void position(int x, std::int64_t& px, std::int64_t& py) const {
         if (m_map.affine) {
             const int base = x & ~(kChunk - 1);
@@ -308,63 +423,61 @@ private:
             py = toFixed(m_rowT + m_map.tx * base) + (x - base) * m_stepT;
             return;
         }
-        const Matrix& h = m_map.h;
-        const double dx = x + 0.5 - m_map.ox;
-        const double w = h[6] * dx + m_rowW;
-        if (w == 0.0) {
-            px = py = -(std::int64_t{1} << 40);
-            return;
-        }
-        const double r = 1.0 / w;
-        px = toFixed((h[0] * dx + m_rowS) * r);
-        py = toFixed((h[3] * dx + m_rowT) * r);
-    }
-
-    std::uint32_t sampleBgra(int x) const {
-        std::int64_t px, py;
-        position(x, px, py);
-        return m_source.bgra(px, py);
+        std::int32_t xs, ys;
+        detail::projectScalar(m_proj, x, 1, &xs, &ys);
+        px = xs;
+        py = ys;
     }
 
     bool interior(std::int64_t p, int side) const { return p >= 0 && (p >> 16) <= side - 2; }
 
-    // Overwrites pixels [x0, x1) with their samples.
-    void writeRun(int x0, int x1) {
-        if (!m_bgra) {
-            for (int x = x0; x < x1; ++x) {
-                std::int64_t px, py;
-                position(x, px, py);
-                m_dest[2 * x] = static_cast<std::uint8_t>(m_source.yuy2(px, py, 0));
-                m_dest[2 * x + 1] =
-                    static_cast<std::uint8_t>(m_source.yuy2(px, py, (x & 1) ? 2 : 1));
-            }
-            return;
+    void writeYuy2(int x0, int x1) {
+        for (int x = x0; x < x1; ++x) {
+            std::int64_t px, py;
+            position(x, px, py);
+            m_dest[2 * x] = static_cast<std::uint8_t>(m_source.yuy2(px, py, 0));
+            m_dest[2 * x + 1] = static_cast<std::uint8_t>(m_source.yuy2(px, py, (x & 1) ? 2 : 1));
         }
-        if (!m_map.affine) {
-            for (int x = x0; x < x1; ++x) {
-                const std::uint32_t s = sampleBgra(x);
-                std::memcpy(m_dest + 4 * x, &s, 4);
-            }
-            return;
-        }
+    }
+
+    // The 32-bit samples of pixels [x0, x1), written from out onwards.
+    void writeRun(std::uint8_t* out, int x0, int x1) {
         const KernelBitmap& src = m_source.bitmap;
+        if (!m_map.affine) {
+            alignas(32) std::int32_t xs[kChunk];
+            alignas(32) std::int32_t ys[kChunk];
+            for (int x = x0; x < x1; x += kChunk) {
+                const int n = std::min(kChunk, x1 - x);
+                std::uint8_t* o = out + 4 * (x - x0);
+                if (m_kernels.project(m_proj, x, n, xs, ys)) {
+                    m_kernels.sample(o, n, src.pixels, src.pitch, xs, ys);
+                    continue;
+                }
+                for (int i = 0; i < n; ++i) {
+                    const std::uint32_t s = m_source.bgra(xs[i], ys[i]);
+                    std::memcpy(o + 4 * i, &s, 4);
+                }
+            }
+            return;
+        }
         for (int x = x0; x < x1;) {
             const int base = x & ~(kChunk - 1);
             const int end = std::min(x1, base + kChunk);
+            std::uint8_t* o = out + 4 * (x - x0);
             std::int64_t px, py;
             position(x, px, py);
             const std::int64_t lastX = px + (end - 1 - x) * m_stepS;
             const std::int64_t lastY = py + (end - 1 - x) * m_stepT;
             if (interior(px, src.width) && interior(lastX, src.width) && interior(py, src.height) &&
                 interior(lastY, src.height)) {
-                m_span(m_dest + 4 * x, end - x, src.pixels, src.pitch,
-                       static_cast<std::int32_t>(px), static_cast<std::int32_t>(py),
-                       static_cast<std::int32_t>(m_stepS), static_cast<std::int32_t>(m_stepT));
+                m_kernels.span(o, end - x, src.pixels, src.pitch, static_cast<std::int32_t>(px),
+                               static_cast<std::int32_t>(py), static_cast<std::int32_t>(m_stepS),
+                               static_cast<std::int32_t>(m_stepT));
             } else {
                 for (int i = x; i < end; ++i) {
                     const std::uint32_t s =
                         m_source.bgra(px + (i - x) * m_stepS, py + (i - x) * m_stepT);
-                    std::memcpy(m_dest + 4 * i, &s, 4);
+                    std::memcpy(o + 4 * (i - x), &s, 4);
                 }
             }
             x = end;
@@ -375,12 +488,17 @@ private:
     const Source& m_source;
     std::uint8_t* m_dest;
     bool m_bgra;
-    std::uint16_t* m_work;
-    std::uint16_t* m_coverage;
-    detail::BgraSpanFn m_span;
-    KernelBuffer::Extent& m_extent;
-    int m_lo = 1 << 30;
-    int m_hi = -1;
+    int m_row;
+    KernelBuffer& m_workBuffer;
+    KernelBuffer* m_coverageBuffer;
+    const Kernels& m_kernels;
+    RowScratch& m_scratch;
+    KernelBuffer::Extent m_old;
+    std::uint16_t* m_work = nullptr;
+    std::uint16_t* m_coverage = nullptr;
+    const std::uint32_t* m_rowSamples = nullptr;  // the samples of the whole row, when short
+    int m_rowBase = 0;
+    detail::ProjectiveRow m_proj;
     double m_rowS = 0.0;
     double m_rowT = 0.0;
     double m_rowW = 0.0;
@@ -427,19 +545,12 @@ public:
         }
     }
 
-    // Walks the row: fullRun(x0, x1) for fully covered runs, pixel(x, q) for partly covered ones.
+    // Walks the row, handing the shader its covered pixels as runs of equal coverage.
     template <typename Shader>
     void emit(Shader& shader) {
         std::sort(m_spans.begin(), m_spans.begin() + m_count);
         double running = 0.0;
         int pos = 0;
-        int fullStart = -1;
-        const auto flush = [&](int x) {
-            if (fullStart >= 0) {
-                shader.fullRun(fullStart, x);
-                fullStart = -1;
-            }
-        };
         for (int i = 0; i < m_count;) {
             int lo = m_spans[i].first;
             int hi = m_spans[i].second;
@@ -449,15 +560,8 @@ public:
             if (lo > pos) {
                 const int q = quantize(running);
                 const int end = std::min(lo, m_width);
-                if (q == kFull) {
-                    if (fullStart < 0) {
-                        fullStart = pos;
-                    }
-                } else {
-                    flush(pos);
-                    for (int x = pos; q > 0 && x < end; ++x) {
-                        shader.pixel(x, q);
-                    }
+                if (q > 0 && pos < end) {
+                    shader.run(pos, end, q);
                 }
             }
             for (int x = lo; x <= hi; ++x) {
@@ -467,15 +571,8 @@ public:
                     continue;
                 }
                 const int q = quantize(running);
-                if (q == kFull) {
-                    if (fullStart < 0) {
-                        fullStart = x;
-                    }
-                } else {
-                    flush(x);
-                    if (q > 0) {
-                        shader.pixel(x, q);
-                    }
+                if (q > 0) {
+                    shader.run(x, x + 1, q);
                 }
             }
             pos = hi + 1;
@@ -483,20 +580,12 @@ public:
         // Right of the last edge piece (edges beyond the right side were dropped).
         if (pos < m_width) {
             const int q = quantize(running);
-            if (q == kFull) {
-                if (fullStart < 0) {
-                    fullStart = pos;
-                }
-                pos = m_width;
-            } else {
-                flush(pos);
-                for (int x = pos; q > 0 && x < m_width; ++x) {
-                    shader.pixel(x, q);
-                }
+            if (q > 0) {
+                shader.run(pos, m_width, q);
             }
         }
-        flush(std::min(pos, m_width));
         m_count = 0;
+        shader.finish();
     }
 
 private:
@@ -518,9 +607,11 @@ private:
         }
         const double x0 = std::min(xa, xb);
         const double x1 = std::max(xa, xb);
-        const double x0floor = std::floor(x0);
-        const int i0 = static_cast<int>(x0floor);
-        const int i1 = static_cast<int>(std::ceil(x1));
+        // Both ends lie in [0, width], where truncation is floor().
+        const int i0 = static_cast<int>(x0);
+        const double x0floor = i0;
+        const int t1 = static_cast<int>(x1);
+        const int i1 = t1 < x1 ? t1 + 1 : t1;
         if (i1 <= i0 + 1) {
             const double mid = 0.5 * (xa + xb) - x0floor;
             m_acc[i0] += d - d * mid;
@@ -558,17 +649,30 @@ private:
 struct Edge {
     double xTop, yTop, xBottom, yBottom;
     double dir;
+    double slope;
 };
 
-detail::BgraSpanFn spanFor(MapperPath path) {
+Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
+    Kernels k;
     switch (availableMapperPath(path)) {
-        case MapperPath::Avx2:
-            return detail::spanBgraAvx2;
+        case MapperPath::Avx2: {
+            k.span = detail::spanBgraAvx2;
+            k.project = detail::projectAvx2;
+            // Its texel offsets are 32-bit.
+            const std::int64_t reach = (static_cast<std::int64_t>(source.height) + 1) *
+                                       std::abs(static_cast<std::int64_t>(source.pitch));
+            k.sample =
+                reach < (std::int64_t{1} << 31) ? detail::sampleBgraAvx2 : detail::sampleBgraSse2;
+            break;
+        }
         case MapperPath::Sse2:
-            return detail::spanBgraSse2;
+            k.span = detail::spanBgraSse2;
+            k.sample = detail::sampleBgraSse2;
+            break;
         default:
-            return detail::spanBgraScalar;
+            break;
     }
+    return k;
 }
 
 int parityFor(const RenderSurface& surface, std::uint32_t flags) {
@@ -637,7 +741,9 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
         const bool down = a.y < b.y;
         const MeshVertex& hi = down ? a : b;
         const MeshVertex& lo = down ? b : a;
-        edges[edgeCount++] = {hi.x, hi.y, lo.x, lo.y, down ? 1.0 : -1.0};
+        const double xTop = hi.x, yTop = hi.y, xBottom = lo.x, yBottom = lo.y;
+        edges[edgeCount++] = {
+            xTop, yTop, xBottom, yBottom, down ? 1.0 : -1.0, (xBottom - xTop) / (yBottom - yTop)};
     }
 
     const int parity = parityFor(surface, kernelFlags);
@@ -648,7 +754,10 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
     surface.scratch.resize(static_cast<std::size_t>(dest.width) + 2, 0.0);
     RowCoverage rowCoverage(surface.scratch.data(), dest.width);
     const Source src{source};
-    const detail::BgraSpanFn span = spanFor(surface.path);
+    const Kernels kernels = kernelsFor(surface.path, source);
+    if (!surface.mapperScratch) {
+        surface.mapperScratch = std::make_shared<detail::MapperScratch>();
+    }
 
     for (int row = rowBegin; row < rowEnd; ++row) {
         const int frameRow = firstRow + row;
@@ -664,14 +773,14 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             if (!(ya < yb)) {
                 continue;
             }
-            const double slope = (edge.xBottom - edge.xTop) / (edge.yBottom - edge.yTop);
+            const double slope = edge.slope;
             const double xa = ya == edge.yTop ? edge.xTop : edge.xTop + (ya - edge.yTop) * slope;
             const double xb =
                 yb == edge.yBottom ? edge.xBottom : edge.xTop + (yb - edge.yTop) * slope;
             rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
         }
-        RowShader shader(map, src, dest, row, y0 + 0.5, surface.work->row(row),
-                         surface.work->extent(row), coverage ? coverage->row(row) : nullptr, span);
+        RowShader shader(map, src, dest, row, y0 + 0.5, *surface.work, coverage, kernels,
+                         *surface.mapperScratch);
         rowCoverage.emit(shader);
     }
     return true;
@@ -688,8 +797,13 @@ void composeSurface(RenderSurface& surface) {
             continue;
         }
         std::uint8_t* d = dest.row(y);
+        const KernelBuffer::Extent& e = surface.work->extent(y);
+        const int lo = std::clamp(e.lo, 0, dest.width);
+        const int hi = std::clamp(e.hi, lo, dest.width);
+        const std::uint16_t* cells = surface.work->row(y);
         for (int x = 0; x < dest.width; ++x) {
-            d[4 * x + 3] = static_cast<std::uint8_t>(surface.work->coverageByte(x, y) * 255 >> 7);
+            const int c = x >= lo && x < hi ? (cells[x] + 128) >> 8 : 0;
+            d[4 * x + 3] = static_cast<std::uint8_t>(c * 255 >> 7);
         }
     }
 }

@@ -9,6 +9,10 @@
 
 namespace pm {
 
+namespace detail {
+struct MapperScratch;
+}
+
 // Which inner loops the mapper may use. They give the same bytes; the choice exists so that
 // tests and benchmarks can compare them.
 enum class MapperPath : int { Best, Scalar, Sse2, Avx2 };
@@ -45,6 +49,8 @@ struct RenderSurface {
     MapperPath path = MapperPath::Best;
     // Scratch row of the edge rasterizer, kept between calls; always left zeroed.
     std::vector<double> scratch;
+    // The shader's scratch, kept between calls.
+    std::shared_ptr<detail::MapperScratch> mapperScratch;
 
     // Describes `target` as the destination and creates fresh buffers for it (destroying the old
     // ones). False when the target is not a valid bitmap or the buffers cannot be created.

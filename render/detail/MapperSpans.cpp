@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,27 +60,6 @@ inline __m128i blendLanes(__m128i c00, __m128i c01, __m128i c10, __m128i c11, __
     return _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(64)), 7);
 }
 
-__attribute__((target("avx2"))) inline __m256i blendLanes256(__m256i c00, __m256i c01, __m256i c10,
-                                                             __m256i c11, __m256i fx, __m256i fy) {
-    const __m256i top = _mm256_add_epi16(_mm256_slli_epi16(c00, 7),
-                                         _mm256_mullo_epi16(_mm256_sub_epi16(c01, c00), fx));
-    const __m256i bottom = _mm256_add_epi16(_mm256_slli_epi16(c10, 7),
-                                            _mm256_mullo_epi16(_mm256_sub_epi16(c11, c10), fx));
-    const __m256i v = _mm256_add_epi16(
-        top, _mm256_slli_epi16(_mm256_mulhi_epi16(_mm256_sub_epi16(bottom, top), fy), 1));
-    return _mm256_srli_epi16(_mm256_add_epi16(v, _mm256_set1_epi16(64)), 7);
-}
-
-__attribute__((target("avx2"))) inline __m256i evenPixels256(__m256i a, __m256i b) {
-    return _mm256_castps_si256(
-        _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
-}
-
-__attribute__((target("avx2"))) inline __m256i oddPixels256(__m256i a, __m256i b) {
-    return _mm256_castps_si256(
-        _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
-}
-
 }  // namespace
 
 void spanBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
@@ -92,53 +72,197 @@ void spanBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrd
     }
 }
 
-void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy) {
+namespace {
+
+// Four samples whose top-left texels are p0..p3 and whose positions are vsx, vsy.
+inline void sample4(std::uint8_t* dst, std::ptrdiff_t pitch, const std::uint8_t* p0,
+                    const std::uint8_t* p1, const std::uint8_t* p2, const std::uint8_t* p3,
+                    __m128i vsx, __m128i vsy) {
     const __m128i mask = _mm_set1_epi32(0x00FF00FF);
     const __m128i m127 = _mm_set1_epi32(127);
+    const __m128i t01 = loadPairs(p0, p1);
+    const __m128i t23 = loadPairs(p2, p3);
+    const __m128i b01 = loadPairs(p0 + pitch, p1 + pitch);
+    const __m128i b23 = loadPairs(p2 + pitch, p3 + pitch);
+    const __m128i c00 = evenPixels(t01, t23);
+    const __m128i c01 = oddPixels(t01, t23);
+    const __m128i c10 = evenPixels(b01, b23);
+    const __m128i c11 = oddPixels(b01, b23);
+
+    __m128i fx = _mm_and_si128(_mm_srai_epi32(vsx, 9), m127);
+    fx = _mm_or_si128(fx, _mm_slli_epi32(fx, 16));
+    __m128i fy = _mm_slli_epi32(_mm_and_si128(_mm_srai_epi32(vsy, 9), m127), 8);
+    fy = _mm_or_si128(fy, _mm_slli_epi32(fy, 16));
+
+    const __m128i rb = blendLanes(_mm_and_si128(c00, mask), _mm_and_si128(c01, mask),
+                                  _mm_and_si128(c10, mask), _mm_and_si128(c11, mask), fx, fy);
+    const __m128i ga = blendLanes(_mm_srli_epi16(c00, 8), _mm_srli_epi16(c01, 8),
+                                  _mm_srli_epi16(c10, 8), _mm_srli_epi16(c11, 8), fx, fy);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(rb, _mm_slli_epi16(ga, 8)));
+}
+
+}  // namespace
+
+void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy) {
     __m128i vsx = _mm_setr_epi32(sx, sx + dsx, sx + 2 * dsx, sx + 3 * dsx);
     __m128i vsy = _mm_setr_epi32(sy, sy + dsy, sy + 2 * dsy, sy + 3 * dsy);
     const __m128i stepX = _mm_set1_epi32(4 * dsx);
     const __m128i stepY = _mm_set1_epi32(4 * dsy);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
-        const std::uint8_t* p0 = texel(src, pitch, sx, sy);
-        const std::uint8_t* p1 = texel(src, pitch, sx + dsx, sy + dsy);
-        const std::uint8_t* p2 = texel(src, pitch, sx + 2 * dsx, sy + 2 * dsy);
-        const std::uint8_t* p3 = texel(src, pitch, sx + 3 * dsx, sy + 3 * dsy);
+        sample4(dst + 4 * i, pitch, texel(src, pitch, sx, sy),
+                texel(src, pitch, sx + dsx, sy + dsy),
+                texel(src, pitch, sx + 2 * dsx, sy + 2 * dsy),
+                texel(src, pitch, sx + 3 * dsx, sy + 3 * dsy), vsx, vsy);
         sx += 4 * dsx;
         sy += 4 * dsy;
-        const __m128i t01 = loadPairs(p0, p1);
-        const __m128i t23 = loadPairs(p2, p3);
-        const __m128i b01 = loadPairs(p0 + pitch, p1 + pitch);
-        const __m128i b23 = loadPairs(p2 + pitch, p3 + pitch);
-        const __m128i c00 = evenPixels(t01, t23);
-        const __m128i c01 = oddPixels(t01, t23);
-        const __m128i c10 = evenPixels(b01, b23);
-        const __m128i c11 = oddPixels(b01, b23);
-
-        __m128i fx = _mm_and_si128(_mm_srai_epi32(vsx, 9), m127);
-        fx = _mm_or_si128(fx, _mm_slli_epi32(fx, 16));
-        __m128i fy = _mm_slli_epi32(_mm_and_si128(_mm_srai_epi32(vsy, 9), m127), 8);
-        fy = _mm_or_si128(fy, _mm_slli_epi32(fy, 16));
         vsx = _mm_add_epi32(vsx, stepX);
         vsy = _mm_add_epi32(vsy, stepY);
-
-        const __m128i rb = blendLanes(_mm_and_si128(c00, mask), _mm_and_si128(c01, mask),
-                                      _mm_and_si128(c10, mask), _mm_and_si128(c11, mask), fx, fy);
-        const __m128i ga = blendLanes(_mm_srli_epi16(c00, 8), _mm_srli_epi16(c01, 8),
-                                      _mm_srli_epi16(c10, 8), _mm_srli_epi16(c11, 8), fx, fy);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i),
-                         _mm_or_si128(rb, _mm_slli_epi16(ga, 8)));
     }
     spanBgraScalar(dst + 4 * i, n - i, src, pitch, sx, sy, dsx, dsy);
 }
+
+void sampleBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                      const std::int32_t* xs, const std::int32_t* ys) {
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t p = sampleInterior(src, pitch, xs[i], ys[i]);
+        std::memcpy(dst + 4 * i, &p, 4);
+    }
+}
+
+void sampleBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                    const std::int32_t* xs, const std::int32_t* ys) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        sample4(dst + 4 * i, pitch, texel(src, pitch, xs[i], ys[i]),
+                texel(src, pitch, xs[i + 1], ys[i + 1]), texel(src, pitch, xs[i + 2], ys[i + 2]),
+                texel(src, pitch, xs[i + 3], ys[i + 3]),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(xs + i)),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys + i)));
+    }
+    sampleBgraScalar(dst + 4 * i, n - i, src, pitch, xs + i, ys + i);
+}
+
+namespace {
+
+// floor(v) clamped to [lo, hi] (whole numbers), NaN giving lo.
+inline std::int32_t clampedFloor(double v, double lo, double hi) {
+    if (!(v > lo)) {
+        return static_cast<std::int32_t>(lo);
+    }
+    v = v < hi ? v : hi;
+    const auto t = static_cast<std::int32_t>(v);
+    return static_cast<double>(t) > v ? t - 1 : t;
+}
+
+inline bool inside(std::int32_t p, std::int32_t limit) {
+    return static_cast<std::uint32_t>(p) < static_cast<std::uint32_t>(limit);
+}
+
+}  // namespace
+
+bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys) {
+    const double lo = -65536.0;
+    const double hiX = row.width * 65536.0;
+    const double hiY = row.height * 65536.0;
+    const std::int32_t limitX = (row.width - 1) * 65536;
+    const std::int32_t limitY = (row.height - 1) * 65536;
+    bool all = true;
+    for (int i = 0; i < n; ++i) {
+        const double dx = (x + i) + 0.5 - row.ox;
+        const double w = row.h6 * dx + row.w;
+        if (w == 0.0) {
+            xs[i] = ys[i] = -65536;
+            all = false;
+            continue;
+        }
+        const double r = 1.0 / w;
+        xs[i] = clampedFloor((row.h0 * dx + row.s) * r * 65536.0 + 0.5, lo, hiX);
+        ys[i] = clampedFloor((row.h3 * dx + row.t) * r * 65536.0 + 0.5, lo, hiY);
+        all = all && inside(xs[i], limitX) && inside(ys[i], limitY);
+    }
+    return all;
+}
+
+namespace {
+
+// Two texel pairs, at base + offsets a and b, in one register.
+inline __m128i loadPairsAt(const std::uint8_t* base, std::int32_t a, std::int32_t b) {
+    return loadPairs(base + a, base + b);
+}
+
+// The horizontal blend of a texel pair per channel, less 128 x 128: the left and right texel of
+// each channel side by side as signed bytes, multiplied by the weight bytes 128 - fx and fx.
+__attribute__((target("avx2"))) inline __m256i rowBlend(__m256i pairs, __m256i w) {
+    const __m256i interleave =
+        _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0, 4, 1, 5, 2, 6, 3,
+                         7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    return _mm256_maddubs_epi16(w, _mm256_xor_si256(_mm256_shuffle_epi8(pairs, interleave), bias));
+}
+
+// The vertical blend of two row blends (each less 128 x 128), rounded to 8 bits.
+__attribute__((target("avx2"))) inline __m256i columnBlend(__m256i top, __m256i bottom,
+                                                           __m256i fy) {
+    const __m256i d = _mm256_mulhi_epi16(_mm256_sub_epi16(bottom, top), fy);
+    const __m256i v = _mm256_add_epi16(top, _mm256_slli_epi16(d, 1));
+    return _mm256_srli_epi16(_mm256_add_epi16(v, _mm256_set1_epi16(128 * 128 + 64)), 7);
+}
+
+// Eight samples at positions vx, vy (pixel order). The horizontal blend of each row runs as a
+// multiply-add of the texel pair's bytes, each taken less 128, with the weights 128 - fx and fx:
+// that gives exactly the row blend of bilerpChannel() less 128 x 128, which cancels in the
+// vertical blend's difference and is added back with the rounding.
+__attribute__((target("avx2"))) inline void sample8(std::uint8_t* dst, const std::uint8_t* src,
+                                                    std::ptrdiff_t pitch, __m256i vx, __m256i vy) {
+    alignas(32) std::int32_t off[8];
+    _mm256_store_si256(
+        reinterpret_cast<__m256i*>(off),
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(vy, 16),
+                                            _mm256_set1_epi32(static_cast<std::int32_t>(pitch))),
+                         _mm256_slli_epi32(_mm256_srai_epi32(vx, 16), 2)));
+    const std::uint8_t* bottom = src + pitch;
+    // Pixels 0, 1, 4, 5 in the first register and 2, 3, 6, 7 in the second, so that packing the
+    // two results gives the pixels in order.
+    const __m256i t0 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(src, off[0], off[1])),
+                                loadPairsAt(src, off[4], off[5]), 1);
+    const __m256i t1 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(src, off[2], off[3])),
+                                loadPairsAt(src, off[6], off[7]), 1);
+    const __m256i b0 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(bottom, off[0], off[1])),
+                                loadPairsAt(bottom, off[4], off[5]), 1);
+    const __m256i b1 =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(bottom, off[2], off[3])),
+                                loadPairsAt(bottom, off[6], off[7]), 1);
+
+    const __m256i m127 = _mm256_set1_epi32(127);
+    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), m127);
+    // Bytes 128 - fx, fx in each 16-bit half.
+    __m256i wx =
+        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
+    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
+    __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vy, 9), m127), 8);
+    fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+    const __m256i wx0 = _mm256_unpacklo_epi32(wx, wx);
+    const __m256i wx1 = _mm256_unpackhi_epi32(wx, wx);
+    const __m256i fy0 = _mm256_unpacklo_epi32(fy, fy);
+    const __m256i fy1 = _mm256_unpackhi_epi32(fy, fy);
+
+    const __m256i r0 = columnBlend(rowBlend(t0, wx0), rowBlend(b0, wx0), fy0);
+    const __m256i r1 = columnBlend(rowBlend(t1, wx1), rowBlend(b1, wx1), fy1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_packus_epi16(r0, r1));
+}
+
+}  // namespace
 
 __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src,
                                                   std::ptrdiff_t pitch, std::int32_t sx,
                                                   std::int32_t sy, std::int32_t dsx,
                                                   std::int32_t dsy) {
-    // Texel offsets must fit the gather's 32-bit indices; otherwise the 4-wide loop does it all.
+    // Texel offsets must fit 32 bits; otherwise the 4-wide loop does it all.
     const std::int64_t reach =
         (static_cast<std::int64_t>(sy >> 16) + 8) * std::abs(pitch) +
         (static_cast<std::int64_t>(n) + 8) * std::abs(dsy) / 65536 * std::abs(pitch);
@@ -146,57 +270,114 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
         spanBgraSse2(dst, n, src, pitch, sx, sy, dsx, dsy);
         return;
     }
-    const __m256i mask = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i m127 = _mm256_set1_epi32(127);
-    const __m256i vpitch = _mm256_set1_epi32(static_cast<int>(pitch));
-    // Pixels 0, 1, 4, 5 in one gather and 2, 3, 6, 7 in the other, so that the in-lane shuffles
-    // below give the pixels in order.
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-    __m256i vsx =
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i vx =
         _mm256_add_epi32(_mm256_set1_epi32(sx), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
-    __m256i vsy =
+    __m256i vy =
         _mm256_add_epi32(_mm256_set1_epi32(sy), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsy)));
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
     const __m256i stepY = _mm256_set1_epi32(8 * dsy);
-    const auto* top = reinterpret_cast<const long long*>(src);
-    const auto* bottom = reinterpret_cast<const long long*>(src + pitch);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m256i offsets =
-            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(vsy, 16), vpitch),
-                             _mm256_slli_epi32(_mm256_srai_epi32(vsx, 16), 2));
-        const __m128i first = _mm256_castsi256_si128(offsets);
-        const __m128i second = _mm256_extracti128_si256(offsets, 1);
-        const __m256i t0 = _mm256_i32gather_epi64(top, first, 1);
-        const __m256i t1 = _mm256_i32gather_epi64(top, second, 1);
-        const __m256i b0 = _mm256_i32gather_epi64(bottom, first, 1);
-        const __m256i b1 = _mm256_i32gather_epi64(bottom, second, 1);
-        const __m256i c00 = evenPixels256(t0, t1);
-        const __m256i c01 = oddPixels256(t0, t1);
-        const __m256i c10 = evenPixels256(b0, b1);
-        const __m256i c11 = oddPixels256(b0, b1);
-
-        // fx, fy in pixel order: lanes hold pixels 0, 1, 4, 5, 2, 3, 6, 7.
-        const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-        const __m256i ox = _mm256_permutevar8x32_epi32(vsx, order);
-        const __m256i oy = _mm256_permutevar8x32_epi32(vsy, order);
-        __m256i fx = _mm256_and_si256(_mm256_srai_epi32(ox, 9), m127);
-        fx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
-        __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(oy, 9), m127), 8);
-        fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
-        vsx = _mm256_add_epi32(vsx, stepX);
-        vsy = _mm256_add_epi32(vsy, stepY);
-
-        const __m256i rb =
-            blendLanes256(_mm256_and_si256(c00, mask), _mm256_and_si256(c01, mask),
-                          _mm256_and_si256(c10, mask), _mm256_and_si256(c11, mask), fx, fy);
-        const __m256i ga =
-            blendLanes256(_mm256_srli_epi16(c00, 8), _mm256_srli_epi16(c01, 8),
-                          _mm256_srli_epi16(c10, 8), _mm256_srli_epi16(c11, 8), fx, fy);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i),
-                            _mm256_or_si256(rb, _mm256_slli_epi16(ga, 8)));
+        sample8(dst + 4 * i, src, pitch, vx, vy);
+        vx = _mm256_add_epi32(vx, stepX);
+        vy = _mm256_add_epi32(vy, stepY);
     }
-    spanBgraSse2(dst + 4 * i, n - i, src, pitch, sx + i * dsx, sy + i * dsy, dsx, dsy);
+    if (i < n) {
+        // The last pixel's position repeats in the lanes past the end.
+        const __m256i last = _mm256_min_epi32(lanes, _mm256_set1_epi32(n - i - 1));
+        alignas(32) std::uint8_t out[32];
+        sample8(out, src, pitch,
+                _mm256_add_epi32(_mm256_set1_epi32(sx + i * dsx),
+                                 _mm256_mullo_epi32(last, _mm256_set1_epi32(dsx))),
+                _mm256_add_epi32(_mm256_set1_epi32(sy + i * dsy),
+                                 _mm256_mullo_epi32(last, _mm256_set1_epi32(dsy))));
+        std::memcpy(dst + 4 * i, out, static_cast<std::size_t>(4 * (n - i)));
+    }
+}
+
+__attribute__((target("avx2"))) void sampleBgraAvx2(std::uint8_t* dst, int n,
+                                                    const std::uint8_t* src, std::ptrdiff_t pitch,
+                                                    const std::int32_t* xs,
+                                                    const std::int32_t* ys) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        sample8(dst + 4 * i, src, pitch,
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i)),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i)));
+    }
+    if (i < n) {
+        // The last position repeats in the lanes past the end.
+        alignas(32) std::int32_t px[8];
+        alignas(32) std::int32_t py[8];
+        for (int k = 0; k < 8; ++k) {
+            const int j = std::min(i + k, n - 1);
+            px[k] = xs[j];
+            py[k] = ys[j];
+        }
+        alignas(32) std::uint8_t out[32];
+        sample8(out, src, pitch, _mm256_load_si256(reinterpret_cast<const __m256i*>(px)),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(py)));
+        std::memcpy(dst + 4 * i, out, static_cast<std::size_t>(4 * (n - i)));
+    }
+}
+
+__attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
+                                                 std::int32_t* xs, std::int32_t* ys) {
+    const __m256d lo = _mm256_set1_pd(-65536.0);
+    const __m256d hiX = _mm256_set1_pd(row.width * 65536.0);
+    const __m256d hiY = _mm256_set1_pd(row.height * 65536.0);
+    const __m256d scale = _mm256_set1_pd(65536.0);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d h0 = _mm256_set1_pd(row.h0);
+    const __m256d h3 = _mm256_set1_pd(row.h3);
+    const __m256d h6 = _mm256_set1_pd(row.h6);
+    const __m256d rs = _mm256_set1_pd(row.s);
+    const __m256d rt = _mm256_set1_pd(row.t);
+    const __m256d rw = _mm256_set1_pd(row.w);
+    const __m256d ox = _mm256_set1_pd(row.ox);
+    const __m128i limitX = _mm_set1_epi32((row.width - 1) * 65536);
+    const __m128i limitY = _mm_set1_epi32((row.height - 1) * 65536);
+    const __m128i flip = _mm_set1_epi32(INT32_MIN);
+    __m128i outside = _mm_setzero_si128();
+    const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    for (int i = 0; i < n; i += 4) {
+        const __m256d px = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x + i), lanes));
+        const __m256d dx = _mm256_sub_pd(_mm256_add_pd(px, half), ox);
+        const __m256d w = _mm256_add_pd(_mm256_mul_pd(h6, dx), rw);
+        const __m256d r = _mm256_div_pd(one, w);
+        const __m256d ps = _mm256_add_pd(
+            _mm256_mul_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(h0, dx), rs), r), scale), half);
+        const __m256d pt = _mm256_add_pd(
+            _mm256_mul_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(h3, dx), rt), r), scale), half);
+        // max() gives its second operand for NaN; a zero w counts as far outside.
+        const __m256d none = _mm256_cmp_pd(w, zero, _CMP_EQ_OQ);
+        const __m256d fs =
+            _mm256_blendv_pd(_mm256_floor_pd(_mm256_min_pd(_mm256_max_pd(ps, lo), hiX)), lo, none);
+        const __m256d ft =
+            _mm256_blendv_pd(_mm256_floor_pd(_mm256_min_pd(_mm256_max_pd(pt, lo), hiY)), lo, none);
+        const __m128i is = _mm256_cvtpd_epi32(fs);
+        const __m128i it = _mm256_cvtpd_epi32(ft);
+        // Unsigned p < limit, through signed compares of the values with the top bit flipped.
+        const __m128i inX = _mm_cmplt_epi32(_mm_xor_si128(is, flip), _mm_xor_si128(limitX, flip));
+        const __m128i inY = _mm_cmplt_epi32(_mm_xor_si128(it, flip), _mm_xor_si128(limitY, flip));
+        const __m128i valid = _mm_cmplt_epi32(lanes, _mm_set1_epi32(n - i));
+        outside = _mm_or_si128(outside, _mm_andnot_si128(_mm_and_si128(inX, inY), valid));
+        if (i + 4 <= n) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(xs + i), is);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(ys + i), it);
+        } else {
+            alignas(16) std::int32_t bx[4];
+            alignas(16) std::int32_t by[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(bx), is);
+            _mm_store_si128(reinterpret_cast<__m128i*>(by), it);
+            std::memcpy(xs + i, bx, static_cast<std::size_t>(4 * (n - i)));
+            std::memcpy(ys + i, by, static_cast<std::size_t>(4 * (n - i)));
+        }
+    }
+    return _mm_movemask_epi8(outside) == 0;
 }
 
 bool cpuHasAvx2() {

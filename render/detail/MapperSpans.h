@@ -33,6 +33,38 @@ void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdif
 void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
                   std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
 
+// Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
+// The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
+// bits.
+using BgraSampleFn = void (*)(std::uint8_t* dst, int n, const std::uint8_t* src,
+                              std::ptrdiff_t pitch, const std::int32_t* xs, const std::int32_t* ys);
+
+void sampleBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                      const std::int32_t* xs, const std::int32_t* ys);
+void sampleBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                    const std::int32_t* xs, const std::int32_t* ys);
+void sampleBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
+                    const std::int32_t* xs, const std::int32_t* ys);
+
+// One destination row of a projective mapping: pixel X (its centre X + 0.5, less ox, being dx) has
+// the source position (h0 dx + s, h3 dx + t) / (h6 dx + w), each evaluated in that order in double
+// precision. Positions come out in 16.16 fixed point, floor(p x 65536 + 0.5), clamped to
+// [-1, width] and [-1, height] (which changes no clamped sample); a zero divisor gives -1.
+struct ProjectiveRow {
+    double h0 = 0.0, h3 = 0.0, h6 = 0.0;
+    double s = 0.0, t = 0.0, w = 1.0;
+    double ox = 0.0;
+    int width = 0;  // of the source
+    int height = 0;
+};
+
+// The positions of pixels [x, x + n); true when every sample has its 2 x 2 texels inside the
+// source.
+using ProjectFn = bool (*)(const ProjectiveRow& row, int x, int n, std::int32_t* xs,
+                           std::int32_t* ys);
+bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys);
+bool projectAvx2(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys);
+
 bool cpuHasAvx2();
 
 // Sets n cells to value.

@@ -7,6 +7,7 @@
 
 #include "render/CameraGeometry.h"
 #include "render/PolygonMapper.h"
+#include "render/detail/MapperSpans.h"
 
 namespace pm {
 namespace {
@@ -437,6 +438,134 @@ TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
                 << "scene " << i << " path " << static_cast<int>(availableMapperPath(path));
         }
     }
+}
+
+// The inner loops straight, on positions no whole-picture scene reaches: random steps both ways,
+// every length around the vector widths, top-down and bottom-up sources.
+TEST(PolygonMapper, SpanLoopsAgreeOnRandomPositions) {
+    const int w = 61;
+    const int h = 37;
+    const Picture picture = noise(w, h, 13);
+    std::uint32_t seed = 5;
+    const auto random = [&seed](std::int32_t range) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<std::int32_t>((seed >> 1) % static_cast<std::uint32_t>(range));
+    };
+    const bool avx2 = availableMapperPath(MapperPath::Avx2) == MapperPath::Avx2;
+    for (bool bottomUp : {false, true}) {
+        const std::uint8_t* src = picture.bytes.data() + (bottomUp ? (h - 1) * w * 4 : 0);
+        const std::ptrdiff_t pitch = bottomUp ? -w * 4 : w * 4;
+        for (int trial = 0; trial < 400; ++trial) {
+            const int n = 1 + random(40);
+            // Start and end inside [0, side - 2] so every position between is too.
+            const std::int32_t x0 = random((w - 1) * 65536);
+            const std::int32_t x1 = random((w - 1) * 65536);
+            const std::int32_t y0 = random((h - 1) * 65536);
+            const std::int32_t y1 = trial % 3 == 0 ? y0 : random((h - 1) * 65536);
+            const std::int32_t dsx = n > 1 ? (x1 - x0) / (n - 1) : 0;
+            const std::int32_t dsy = n > 1 ? (y1 - y0) / (n - 1) : 0;
+            std::vector<std::uint8_t> expected(4 * n), actual(4 * n);
+            detail::spanBgraScalar(expected.data(), n, src, pitch, x0, y0, dsx, dsy);
+            detail::spanBgraSse2(actual.data(), n, src, pitch, x0, y0, dsx, dsy);
+            ASSERT_EQ(actual, expected) << "sse2 span, trial " << trial;
+            if (avx2) {
+                detail::spanBgraAvx2(actual.data(), n, src, pitch, x0, y0, dsx, dsy);
+                ASSERT_EQ(actual, expected) << "avx2 span, trial " << trial;
+            }
+
+            std::vector<std::int32_t> xs(n), ys(n);
+            for (int i = 0; i < n; ++i) {
+                xs[i] = random((w - 1) * 65536);
+                ys[i] = random((h - 1) * 65536);
+            }
+            detail::sampleBgraScalar(expected.data(), n, src, pitch, xs.data(), ys.data());
+            detail::sampleBgraSse2(actual.data(), n, src, pitch, xs.data(), ys.data());
+            ASSERT_EQ(actual, expected) << "sse2 samples, trial " << trial;
+            if (avx2) {
+                detail::sampleBgraAvx2(actual.data(), n, src, pitch, xs.data(), ys.data());
+                ASSERT_EQ(actual, expected) << "avx2 samples, trial " << trial;
+            }
+        }
+    }
+}
+
+// Projective positions: the vector loop against the plain one, including rows whose divisor
+// crosses zero (far outside, clamped) and pixels at the clamp limits.
+TEST(PolygonMapper, ProjectivePositionsAgree) {
+    if (availableMapperPath(MapperPath::Avx2) != MapperPath::Avx2) {
+        GTEST_SKIP() << "no AVX2";
+    }
+    std::uint32_t seed = 9;
+    const auto uniform = [&seed](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * (seed >> 8) / double(1 << 24);
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        detail::ProjectiveRow row;
+        row.h0 = uniform(0.5, 1.5);
+        row.h3 = uniform(-0.3, 0.3);
+        row.h6 = trial % 4 == 0 ? 0.125 : uniform(-0.002, 0.002);
+        row.s = uniform(-40, 200);
+        row.t = uniform(-40, 160);
+        row.w = trial % 4 == 0 ? -2.5 : uniform(0.6, 1.4);  // w = 0 at dx = 20
+        row.ox = trial % 4 == 0 ? 0.5 : uniform(-5, 5);
+        row.width = 160;
+        row.height = 120;
+        const int x = trial % 4 == 0 ? 0 : static_cast<int>(uniform(-20, 100));
+        const int n = 1 + trial % 70;
+        std::vector<std::int32_t> xs(n), ys(n), vx(n), vy(n);
+        const bool plain = detail::projectScalar(row, x, n, xs.data(), ys.data());
+        const bool vector = detail::projectAvx2(row, x, n, vx.data(), vy.data());
+        ASSERT_EQ(vector, plain) << "trial " << trial;
+        ASSERT_EQ(vx, xs) << "trial " << trial;
+        ASSERT_EQ(vy, ys) << "trial " << trial;
+        for (int i = 0; i < n; ++i) {
+            ASSERT_GE(xs[i], -65536);
+            ASSERT_LE(xs[i], 160 * 65536);
+        }
+    }
+}
+
+// A cleared surface draws exactly as a fresh one, though its buffers still hold the old cells.
+TEST(PolygonMapper, ClearedSurfaceDrawsAsAFreshOne) {
+    Picture source = noise(90, 70, 31);
+    const std::vector<Quad> first = tiltedCells(120, 90);
+    const std::vector<Quad> second = {parallelogram(90, 70, 30.6, 11.2, 0.7, 0.3, -0.25, 0.8),
+                                      parallelogram(90, 70, -20.3, 40.9, 0.5, 0.0, 0.0, 0.6)};
+    const std::uint32_t options = RenderSurface::kOptionAlpha | RenderSurface::kOptionCoverage;
+    Picture fresh = noise(120, 90, 6);
+    Picture reused = fresh;
+    draw(fresh, source, second, {.options = options});
+
+    RenderSurface surface;
+    ASSERT_TRUE(surface.create(reused.bitmap(), options));
+    Picture scratch(120, 90);
+    KernelBitmap other = scratch.bitmap();
+    surface.destination = other;
+    for (const Quad& q : first) {
+        ASSERT_TRUE(mapPolygon(surface, surface.coverage.get(), source.bitmap(), q.data(), 4,
+                               surface.kernelFlags));
+    }
+    surface.clear();
+    surface.destination = reused.bitmap();
+    for (const Quad& q : second) {
+        ASSERT_TRUE(mapPolygon(surface, surface.coverage.get(), source.bitmap(), q.data(), 4,
+                               surface.kernelFlags));
+    }
+    surface.finish();
+    EXPECT_EQ(reused.bytes, fresh.bytes);
+    int covered = 0;
+    for (int y = 0; y < 90; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            EXPECT_EQ(surface.coverage->cell(x, y), surface.work->cell(x, y));
+            covered += surface.work->cell(x, y) == KernelBuffer::kFullCoverage;
+            const bool outside = squareOutside(second[0], x, y) && squareOutside(second[1], x, y);
+            if (outside) {
+                ASSERT_EQ(surface.work->cell(x, y), 0) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(covered, 2000);
 }
 
 TEST(PolygonMapper, FinishingWritesCoverageAsAlpha) {
