@@ -9,6 +9,7 @@ extern "C" {
 #include "audio/SoundTrack.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
+#include "export/ExportJob.h"
 #include "export/ExporterManager.h"
 #include "export/ProjectExportSource.h"
 #include "render/Renderer.h"
@@ -97,6 +98,51 @@ TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
     EXPECT_EQ(exporter->run(source, out.c_str()), 0);
     EXPECT_LT(source.framesRendered(), 30);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(ProjectExportTest, AJobRunsTheExporterOnItsOwnThread) {
+    std::shared_ptr<ExporterInstance> exporter = mp4();
+    const std::string out = folder.file("job.mp4");
+    ProgressReporter progress;
+    {
+        ExportJob job(context, nullptr, exporter, out, "job", &progress);
+        job.start();
+        EXPECT_EQ(job.wait(), 1);
+        EXPECT_TRUE(job.finished());
+    }
+    EXPECT_TRUE(std::filesystem::exists(out));
+    EXPECT_FALSE(progress.active());
+    EXPECT_EQ(context.project().exportState(), 0);
+
+    const std::string cancelled = folder.file("job-cancelled.mp4");
+    CancellingProgress stop;
+    stop.cancelAt = 30.0;
+    ExportJob job(context, nullptr, exporter, cancelled, "job", &stop);
+    job.start();
+    EXPECT_EQ(job.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(cancelled));
+}
+
+TEST_F(ProjectExportTest, FileNamesAndQuestionsFollowTheFormat) {
+    auto exporter = mp4();
+    const ExportFileCheck plain = checkExportFile(*exporter, folder.file("show"), false);
+    EXPECT_EQ(plain.path, folder.file("show.mp4"));
+    EXPECT_FALSE(plain.exists);
+    EXPECT_EQ(plain.audioQuestion, 525);  // the writer adds sound the project lacks
+    const ExportFileCheck typed = checkExportFile(*exporter, folder.file("p.png"), true);
+    EXPECT_EQ(typed.path, folder.file("p.png"));  // a typed extension stays
+    EXPECT_TRUE(typed.exists);                    // the picture of the fixture
+    EXPECT_EQ(typed.audioQuestion, 0);
+
+    MemoryStorage silent;
+    ASSERT_TRUE(silent.open());
+    silent.root()->setInt("Audio", 0);
+    ASSERT_TRUE(exporter->loadSettings(silent.root().get()));
+    EXPECT_EQ(checkExportFile(*exporter, folder.file("show"), true).audioQuestion, 526);
+
+    EXPECT_EQ(preferredFileFormat(manager, "gone.exporter")->identifier, "pictomove.ffmpeg.mp4");
+    EXPECT_EQ(preferredFileFormat(manager, "pictomove.ffmpeg.webm")->identifier,
+              "pictomove.ffmpeg.webm");
 }
 
 TEST_F(ProjectExportTest, SoundIsReadInTheExportersFormat) {
