@@ -64,6 +64,10 @@ std::vector<std::string> ExporterManager::loadFolder(const std::string& folder) 
 bool ExporterManager::addModule(const std::string& path) {
     std::shared_ptr<ExporterModule> module = ExporterModule::probe(path);
     if (!module->load(m_host)) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        m_skipped.push_back(
+            name + ": " +
+            (module->problem().empty() ? "the module did not start (PLGInit)" : module->problem()));
         return false;
     }
     plugin::PlugInModuleInterface* modules = module->moduleInterface();

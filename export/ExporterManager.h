@@ -23,6 +23,8 @@ public:
     std::vector<std::string> loadFolder(const std::string& folder);
     // Adds one module file; true when it started.
     bool addModule(const std::string& path);
+    // The module files that offered nothing, each with the reason: "file: reason".
+    const std::vector<std::string>& skipped() const { return m_skipped; }
 
     const std::vector<std::shared_ptr<const ExporterFormat>>& formats() const { return m_formats; }
     // The n-th format of a kind (0 matches every kind), or null.
@@ -39,6 +41,7 @@ public:
 private:
     plugin::HostServices& m_host;
     std::vector<std::shared_ptr<const ExporterFormat>> m_formats;
+    std::vector<std::string> m_skipped;
 };
 
 // Host services for a program without windows: no main window, message boxes answer with their

@@ -10,9 +10,19 @@ std::shared_ptr<ExporterModule> ExporterModule::probe(const std::string& path) {
     std::shared_ptr<ExporterModule> module(new ExporterModule(path));
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
+        const char* why = dlerror();
+        module->m_problem = why ? why : "cannot be loaded";
         return module;
     }
     const auto* info = static_cast<const plugin::PLGFileInfo*>(dlsym(handle, "PLGFileInfo"));
+    if (!info) {
+        module->m_problem = "not an exporter module (no PLGFileInfo)";
+    } else if (std::memcmp(info->identification, plugin::kIdentification,
+                           sizeof info->identification) != 0) {
+        module->m_problem = "not an exporter module (wrong identification)";
+    } else if (info->version != plugin::kInterfaceVersion) {
+        module->m_problem = "interface version " + std::to_string(info->version) + ", not 1";
+    }
     // The text is compared byte for byte, terminator included: "4C37" is not "4c37".
     if (info &&
         std::memcmp(info->identification, plugin::kIdentification, sizeof info->identification) ==

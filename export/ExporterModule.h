@@ -22,6 +22,8 @@ public:
 
     const std::string& path() const { return m_path; }
     bool accepted() const { return m_accepted; }
+    // Why the module was not accepted (empty when it was).
+    const std::string& problem() const { return m_problem; }
     const plugin::PLGFileInfo& fileInfo() const { return m_info; }
 
     // Loads the file and starts the module through PLGInit, or counts one more user.
@@ -36,6 +38,7 @@ private:
 
     std::string m_path;
     bool m_accepted = false;
+    std::string m_problem;
     plugin::PLGFileInfo m_info{};
     mutable std::mutex m_mutex;
     void* m_handle = nullptr;

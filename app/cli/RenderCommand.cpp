@@ -95,6 +95,9 @@ int runRender(const std::vector<std::string>& words) {
     HeadlessHostServices host;
     ExporterManager exporters(host);
     exporters.loadFolder(pluginFolder());
+    for (const std::string& skipped : exporters.skipped()) {
+        std::fprintf(stderr, "pictomove: warning: skipped exporter module %s\n", skipped.c_str());
+    }
     auto exporter = exporters.createExporter(exporters.findByIdentifier(id->second));
     if (!exporter) {
         return fail("no exporter for " + format + " in " + pluginFolder());

@@ -56,6 +56,12 @@ TEST_F(ExporterManagerTest, OnlyModulesWithTheRightIdentificationStart) {
     // module without entries still starts.
     EXPECT_EQ(started,
               (std::vector<std::string>{"a_good.mzx", "d_no_entries.mzx", "f_eleven_direct.mzx"}));
+    // The others are named with what is wrong with them.
+    ASSERT_EQ(manager.skipped().size(), 3u);
+    EXPECT_EQ(manager.skipped()[0],
+              "b_wrong_case.mzx: not an exporter module (wrong identification)");
+    EXPECT_EQ(manager.skipped()[1], "c_version_two.mzx: interface version 2, not 1");
+    EXPECT_EQ(manager.skipped()[2], "e_no_init.mzx: the module did not start (PLGInit)");
     ASSERT_EQ(manager.formats().size(), 13u);
     EXPECT_EQ(manager.formats()[0]->displayName, "Test File");
     EXPECT_EQ(manager.formats()[0]->kind, kFileExporter);
