@@ -23,6 +23,8 @@ struct Probe {
     int height = 0;
     double seconds = 0;
     bool hasAudio = false;
+    std::string videoCodec;
+    std::string audioCodec;
 };
 
 Probe probe(const std::string& path) {
@@ -39,8 +41,10 @@ Probe probe(const std::string& path) {
             video = static_cast<int>(i);
             p.width = par->width;
             p.height = par->height;
+            p.videoCodec = avcodec_get_name(par->codec_id);
         } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             p.hasAudio = true;
+            p.audioCodec = avcodec_get_name(par->codec_id);
         }
     }
     p.seconds = format->duration > 0 ? format->duration / static_cast<double>(AV_TIME_BASE) : 0;
@@ -88,10 +92,12 @@ TEST_F(FfmpegExporterTest, WritesPlayableFilesWithPictureAndSound) {
     struct Case {
         const char* id;
         const char* file;
+        const char* video;
+        const char* audio;
     };
-    const Case cases[] = {{"pictomove.ffmpeg.mp4", "out.mp4"},
-                          {"pictomove.ffmpeg.mov", "out.mov"},
-                          {"pictomove.ffmpeg.webm", "out.webm"}};
+    const Case cases[] = {{"pictomove.ffmpeg.mp4", "out.mp4", "h264", "aac"},
+                          {"pictomove.ffmpeg.mov", "out.mov", "prores", "pcm_s16le"},
+                          {"pictomove.ffmpeg.webm", "out.webm", "vp9", "opus"}};
     for (const Case& c : cases) {
         auto exporter = exporterFor(c.id, 97, 50);  // odd width: made even
         ASSERT_NE(exporter, nullptr) << c.id;
@@ -104,6 +110,8 @@ TEST_F(FfmpegExporterTest, WritesPlayableFilesWithPictureAndSound) {
         EXPECT_EQ(p.height, 50) << c.id;
         EXPECT_EQ(p.videoPackets, 20) << c.id;
         EXPECT_TRUE(p.hasAudio) << c.id;
+        EXPECT_EQ(p.videoCodec, c.video);
+        EXPECT_EQ(p.audioCodec, c.audio);
         EXPECT_GT(p.audioPackets, 0) << c.id;
         EXPECT_NEAR(p.seconds, 2.0, 0.1) << c.id;
     }

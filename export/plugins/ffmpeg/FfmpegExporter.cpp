@@ -37,15 +37,17 @@ struct Container {
     AVCodecID videoCodec;
     const char* audioEncoder;
     AVCodecID audioCodec;
+    AVPixelFormat pixelFormat;
 };
 
 const Container kContainers[] = {
     {"pictomove.ffmpeg.mp4", "MPEG-4 Video (H.264, AAC)", "*.mp4", "MP4 Video", "mp4", "libx264",
-     AV_CODEC_ID_H264, "aac", AV_CODEC_ID_AAC},
-    {"pictomove.ffmpeg.mov", "QuickTime Movie (H.264, AAC)", "*.mov", "QuickTime Movie", "mov",
-     "libx264", AV_CODEC_ID_H264, "aac", AV_CODEC_ID_AAC},
+     AV_CODEC_ID_H264, "aac", AV_CODEC_ID_AAC, AV_PIX_FMT_YUV420P},
+    // For editing further: intra-frame 4:2:2 10-bit pictures and uncompressed sound.
+    {"pictomove.ffmpeg.mov", "QuickTime Movie (ProRes, PCM)", "*.mov", "QuickTime Movie", "mov",
+     "prores_ks", AV_CODEC_ID_PRORES, "pcm_s16le", AV_CODEC_ID_PCM_S16LE, AV_PIX_FMT_YUV422P10LE},
     {"pictomove.ffmpeg.webm", "WebM Video (VP9, Opus)", "*.webm", "WebM Video", "webm",
-     "libvpx-vp9", AV_CODEC_ID_VP9, "libopus", AV_CODEC_ID_OPUS},
+     "libvpx-vp9", AV_CODEC_ID_VP9, "libopus", AV_CODEC_ID_OPUS, AV_PIX_FMT_YUV420P},
 };
 
 struct CodecContextDeleter {
@@ -201,7 +203,7 @@ private:
         c->time_base =
             AVRational{static_cast<int>(ticks / g), static_cast<int>(kTicksPerSecond / g)};
         c->framerate = AVRational{c->time_base.den, c->time_base.num};
-        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        c->pix_fmt = m_container.pixelFormat;
         c->gop_size = 250;
         c->thread_count = 0;
         // Pictures are computer-made: tag them as the HD standard so players show true colours.
@@ -214,7 +216,11 @@ private:
         }
         AVDictionary* options = nullptr;
         const std::string crf = std::to_string(m_settings.quality);
-        av_dict_set(&options, "crf", crf.c_str(), 0);
+        if (m_container.videoCodec != AV_CODEC_ID_PRORES) {
+            av_dict_set(&options, "crf", crf.c_str(), 0);
+        } else {
+            av_dict_set(&options, "profile", "2", 0);  // standard quality
+        }
         if (m_container.videoCodec == AV_CODEC_ID_H264) {
             av_dict_set(&options, "preset", m_settings.speed.c_str(), 0);
         } else if (m_container.videoCodec == AV_CODEC_ID_VP9) {
@@ -242,8 +248,8 @@ private:
             return false;
         }
         m_scaler.reset(sws_getContext(c->width, c->height, AV_PIX_FMT_BGRA, c->width, c->height,
-                                      AV_PIX_FMT_YUV420P, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr,
-                                      nullptr, nullptr));
+                                      c->pix_fmt, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
+                                      nullptr));
         if (!m_scaler) {
             return false;
         }
@@ -273,7 +279,8 @@ private:
         c->bit_rate = static_cast<std::int64_t>(m_settings.audioBitrate) * 1000;
         c->time_base = AVRational{1, c->sample_rate};
         c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        if (m_container.audioCodec == AV_CODEC_ID_OPUS) {
+        if (m_container.audioCodec == AV_CODEC_ID_OPUS ||
+            m_container.audioCodec == AV_CODEC_ID_PCM_S16LE) {
             c->sample_fmt = AV_SAMPLE_FMT_S16;
         }
         if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
