@@ -66,11 +66,15 @@ TEST_F(ImageSequenceExporterTest, WritesNumberedPictures) {
     }
     EXPECT_TRUE(std::filesystem::exists(dir / "frame_00003.png"));
     EXPECT_FALSE(std::filesystem::exists(dir / "frame_00004.png"));
+    // The sound of the 2 s: a WAV of 48 kHz 16-bit stereo beside the pictures.
+    EXPECT_EQ(std::filesystem::file_size(dir / "frame.wav"), 44u + 2 * 48000 * 4);
+    EXPECT_EQ(std::filesystem::file_size(dir / "shot.wav"), 44u + 2 * 48000 * 4);
 }
 
 TEST_F(ImageSequenceExporterTest, RawFramesAreRowsOfBgra) {
     auto exporter = exporterFor("pictomove.images.raw");
     ToneAndGradient source;
+    source.withSound = false;
     const auto path = dir / "frames.raw";
     ASSERT_EQ(exporter->run(source, path.string().c_str()), 1);
     EXPECT_EQ(std::filesystem::file_size(path), 4u * 32 * 16 * 4);

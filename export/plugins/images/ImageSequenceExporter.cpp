@@ -39,6 +39,8 @@ const Format kFormats[] = {
     {"pictomove.images.raw", "Raw Video Frames (BGRA)", "*.raw", "Raw Frames", Kind::Raw},
 };
 
+constexpr AudioFormatDesc kWavFormat{24, 1, 2, 48000, 4, 16};
+
 // "name.png" becomes "name_00000.png", "name_00001.png", ...; a name that already holds a
 // printf-style number ("shot%04d.png") is used as it is.
 std::string numberedName(const std::string& path, std::int64_t index) {
@@ -175,8 +177,9 @@ public:
                       m_format.kind == Kind::Raw ? ", 32-bit BGRA, top row first" : "");
         summary->set(text);
     }
+    // Picture sequences come with a WAV of the sound; raw frames carry none.
     std::int32_t outputAudioFormat(AudioFormatDesc* format) override {
-        *format = AudioFormatDesc{};
+        *format = m_format.kind == Kind::Raw ? AudioFormatDesc{} : kWavFormat;
         return 1;
     }
     std::int32_t adjustFileName(TextObject*) override { return 0; }
@@ -226,10 +229,90 @@ public:
             }
             written.push_back(name);
         }
+        AudioFormatDesc projectSound;
+        if (source->audioFormat(&projectSound) == 1 && projectSound.formatTag == 1) {
+            const std::string wav = soundName(outputPath);
+            if (!writeWav(*source, wav, duration)) {
+                std::remove(wav.c_str());
+                for (const std::string& done : written) {
+                    std::remove(done.c_str());
+                }
+                return 0;
+            }
+        }
         return 1;
     }
 
 private:
+    // "show%03d.png" and "show.png" both give "show.wav".
+    static std::string soundName(const std::string& path) {
+        std::string base = path;
+        const std::size_t slash = base.find_last_of('/');
+        const std::size_t dot = base.find_last_of('.');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+            base.erase(dot);
+        }
+        if (const std::size_t percent = base.find('%');
+            percent != std::string::npos && (slash == std::string::npos || percent > slash)) {
+            base.erase(percent);
+        }
+        return base + ".wav";
+    }
+
+    // The project's sound for the exported time as a 16-bit stereo 48 kHz WAV file.
+    static bool writeWav(ExportSource& source, const std::string& path, TickTime duration) {
+        FILE* out = std::fopen(path.c_str(), "wb");
+        if (!out) {
+            return false;
+        }
+        const std::uint32_t rate = kWavFormat.samplesPerSecond;
+        const std::uint32_t block = kWavFormat.bytesPerFrame;
+        const auto total = static_cast<std::uint64_t>(duration) * rate /
+                           static_cast<std::uint64_t>(kTicksPerSecond);
+        const std::uint64_t bytes = total * block;
+        if (bytes > 0xFFFFFFF0u) {
+            std::fclose(out);
+            return false;
+        }
+        const auto le32 = [&](std::uint32_t v) {
+            const unsigned char b[4] = {
+                static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+            std::fwrite(b, 1, 4, out);
+        };
+        const auto le16 = [&](std::uint16_t v) {
+            const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                        static_cast<unsigned char>(v >> 8)};
+            std::fwrite(b, 1, 2, out);
+        };
+        std::fwrite("RIFF", 1, 4, out);
+        le32(static_cast<std::uint32_t>(36 + bytes));
+        std::fwrite("WAVEfmt ", 1, 8, out);
+        le32(16);
+        le16(1);
+        le16(static_cast<std::uint16_t>(kWavFormat.channels));
+        le32(rate);
+        le32(rate * block);
+        le16(static_cast<std::uint16_t>(block));
+        le16(16);
+        std::fwrite("data", 1, 4, out);
+        le32(static_cast<std::uint32_t>(bytes));
+        constexpr std::uint32_t kChunk = 8192;
+        AudioBuffer* buffer = AudioBuffer::create(kChunk, kWavFormat, 0);
+        bool ok = buffer && buffer->valid;
+        for (std::uint64_t done = 0; ok && done < total;) {
+            const auto count =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
+            buffer->setPosition(static_cast<std::int64_t>(done));
+            ok = source.audio(buffer) != 0 && std::fwrite(buffer->data, block, count, out) == count;
+            done += count;
+        }
+        if (buffer) {
+            buffer->release();
+        }
+        return std::fclose(out) == 0 && ok;
+    }
+
     std::int32_t writeRaw(ExportSource& source, VideoFrame& frame, const char* outputPath,
                           std::int64_t frames, TickTime step) {
         const bool toStdout = std::strcmp(outputPath, "-") == 0;
