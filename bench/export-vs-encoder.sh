@@ -1,0 +1,49 @@
+#!/bin/sh
+# Is rendering the bottleneck of an export? A project of 6000x4000 pictures (LENGTH seconds,
+# default 60, at 1920x1080 and 30 frames per second) is exported to MP4 (H.264 "veryfast") and
+# rendered to raw frames without encoding; the very same frames, written once as raw YUV, are
+# encoded by the ffmpeg command line with the same settings. All in one run; prints frames per
+# second of each and the export's speed as a share of the encoder's own.
+set -eu
+cd "$(dirname "$0")/.."
+BUILD="${BUILD_DIR:-build}"
+P="$BUILD/pictomove"
+LENGTH="${LENGTH:-60}"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/pm-export-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+now() { date +%s.%N; }
+fps() { awk -v s="$1" -v e="$2" -v f="$3" 'BEGIN { printf "%.1f", f / (e - s) }'; }
+
+mkdir -p "$WORK/pictures"
+ffmpeg -loglevel error -f lavfi -i "testsrc2=size=6000x4000" -frames:v 1 -q:v 2 "$WORK/pictures/1.jpg"
+ffmpeg -loglevel error -f lavfi -i "mandelbrot=size=6000x4000:maxiter=100" -frames:v 1 -q:v 2 \
+  "$WORK/pictures/2.jpg"
+ffmpeg -loglevel error -f lavfi -i "gradients=size=6000x4000:n=6:seed=5" -frames:v 1 -q:v 2 \
+  "$WORK/pictures/3.jpg"
+scene=$(awk -v l="$LENGTH" 'BEGIN { printf "%.3f", (l + 2) / 3 }')
+"$P" new -o "$WORK/show.mzp" --length "$scene" --overlap 1 --motion slight --size 1920x1080 \
+  "$WORK/pictures" >/dev/null
+frames=$((LENGTH * 30))
+
+echo "export-vs-encoder: the frames, once, as raw YUV for the encoder (not timed)"
+"$P" render "$WORK/show.mzp" -o - --format raw --size 1920x1080 --fps 30 2>/dev/null |
+  ffmpeg -loglevel error -f rawvideo -pix_fmt bgra -s 1920x1080 -r 30 -i - -pix_fmt yuv420p \
+    -f rawvideo "$WORK/frames.yuv"
+
+s=$(now); "$P" render "$WORK/show.mzp" -o "$WORK/ours.mp4" --size 1920x1080 --fps 30 2>/dev/null; e=$(now)
+export_fps=$(fps "$s" "$e" $frames)
+s=$(now); "$P" render "$WORK/show.mzp" -o - --format raw --size 1920x1080 --fps 30 2>/dev/null >/dev/null; e=$(now)
+render_fps=$(fps "$s" "$e" $frames)
+cat "$WORK/frames.yuv" >/dev/null  # into the page cache, as the frames were for us
+s=$(now)
+ffmpeg -loglevel error -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 30 -i "$WORK/frames.yuv" \
+  -c:v libx264 -preset veryfast -crf 20 -y "$WORK/encoder.mp4"
+e=$(now)
+encoder_fps=$(fps "$s" "$e" $frames)
+
+echo
+echo "$frames frames of 1920x1080 ($LENGTH s at 30 frames per second)"
+echo "pictomove export to MP4 (H.264 veryfast): $export_fps frames per second"
+echo "pictomove render without encoding:        $render_fps frames per second"
+echo "ffmpeg encoding the same frames:          $encoder_fps frames per second"
+awk -v a="$export_fps" -v b="$encoder_fps" 'BEGIN { printf "export speed / encoder speed: %.0f %%\n", 100 * a / b }'
