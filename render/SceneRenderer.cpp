@@ -214,7 +214,7 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
         EdgeSmoother::smooth(target, mesh, width, options);
     }
     if (camera.blur > 1e-6f) {
-        const double r = width * camera.blur * 0.0005;
+        const double r = blurRadius(width, camera.blur);
         auto filter = PerfKit::createBlurFilter();
         const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
         filter->setRadii(r, fieldMode != 0 ? r / 2.0 : r);

@@ -36,6 +36,9 @@ public:
     // Buffers kept across frames (optional; without it every frame allocates its own).
     void setScratch(RenderScratch* scratch) { m_scratch = scratch; }
 
+    // Blur radius in pixels for a blur value on a target of the given width.
+    static double blurRadius(double targetWidth, float blur) { return targetWidth * blur * 0.0005; }
+
     // Picture of the scene, when the picture library drew it.
     SceneImage* picture() const;
 

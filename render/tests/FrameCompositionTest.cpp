@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/ProjectContext.h"
+#include "render/CameraGeometry.h"
+#include "render/EdgeSmoother.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/SceneImage.h"
@@ -174,6 +176,43 @@ TEST_F(FrameCompositionTest, TheSecondFieldIsTheFramesOddRows) {
     odd.height /= 2;
     ASSERT_NE(SceneRenderer(scene).renderField(0.3, odd, false, 1.0f, kAccessExport), 0);
     EXPECT_EQ(again.bytes(), field.bytes());
+}
+
+TEST_F(FrameCompositionTest, BlurRadiusGrowsWithTheFrame) {
+    EXPECT_DOUBLE_EQ(SceneRenderer::blurRadius(720, 1.0f), 0.36);
+    EXPECT_DOUBLE_EQ(SceneRenderer::blurRadius(720, 100.0f), 36.0);
+}
+
+TEST_F(FrameCompositionTest, OnlyOpaquePicturesGetTheirOutlineSmoothed) {
+    const std::string clear = folder.file("clear.png");
+    test::writeFile(clear, test::encodePicture(400, 300, 32, FIF_PNG, [](int x, int y) {
+                        return test::bgra((x * 3) & 255, (y * 5) & 255, 90, 200);
+                    }));
+    // Smoothing a drawn frame again changes nothing where the renderer already smoothed (along
+    // straight rows and columns each crossed pixel is mixed from pixels off the outline).
+    const auto changedBySmoothing = [&](const std::string& picture) {
+        Scene& scene = add(picture, 0, 5);
+        key(scene, Scale, 0.0f, 0.5f);
+        key(scene, PosX, 0.0f, 0.47f);  // the outline at fractions of pixels
+        Frame frame(120, 90);
+        EXPECT_NE(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+        const auto before = frame.bytes();
+        Mesh mesh;
+        CameraValues values = CameraValues::fromParameters(scene.evaluateAll(0.5f));
+        const double aspect = context.project().vAspRatio();
+        placeMesh(mesh, values, scene.picture().width(), scene.picture().height(), {2, 2},
+                  {120, 90, aspect, 1.0});
+        EdgeSmoother::smooth(frame.image, mesh, 120, {});
+        const auto after = frame.bytes();
+        int changed = 0;
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            changed += before[i] != after[i];
+        }
+        context.project().deleteScene(0, false);
+        return changed;
+    };
+    EXPECT_EQ(changedBySmoothing(first), 0);
+    EXPECT_GT(changedBySmoothing(clear), 20);
 }
 
 TEST_F(FrameCompositionTest, BlurFollowsTheFrameWidth) {
