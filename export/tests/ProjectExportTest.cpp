@@ -4,7 +4,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "audio/SoundTrack.h"
 #include "core/ProgressReporter.h"
@@ -12,6 +14,9 @@ extern "C" {
 #include "export/ExportJob.h"
 #include "export/ExporterManager.h"
 #include "export/ProjectExportSource.h"
+#include "render/PerfKit.h"
+#include "render/ProjectRenderer.h"
+#include "render/RenderRequest.h"
 #include "render/Renderer.h"
 #include "render/ScenePictureFactory.h"
 #include "render/tests/PictureFiles.h"
@@ -86,6 +91,56 @@ TEST_F(ProjectExportTest, RendersEveryFrameOfTheProjectIntoAFile) {
     EXPECT_EQ(format->nb_streams, 1u);  // the project has no sound
     EXPECT_EQ(format->streams[0]->codecpar->width, 128);
     avformat_close_input(&format);
+}
+
+TEST_F(ProjectExportTest, AFrameOfTheVideoIsTheRenderersFrame) {
+    const std::string out = folder.file("match.mp4");
+    auto exporter = mp4();
+    MemoryStorage fine;
+    ASSERT_TRUE(fine.open());
+    fine.root()->setInt("Width", 128);
+    fine.root()->setInt("Height", 72);
+    fine.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
+    fine.root()->setInt("Quality", 4);
+    ASSERT_TRUE(exporter->loadSettings(fine.root().get()));
+    {
+        ProjectExportSource source(context, nullptr, nullptr, "match");
+        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
+    }
+    // Frame 5 (0.5 s, in the middle of the first scene), decoded back to BGRA.
+    const std::string command = "ffmpeg -loglevel error -i '" + out +
+                                "' -vf 'select=eq(n\\,5)' -frames:v 1 -f rawvideo -pix_fmt bgra -";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::uint8_t> decoded(128 * 72 * 4);
+    const std::size_t got = std::fread(decoded.data(), 1, decoded.size(), pipe);
+    pclose(pipe);
+    ASSERT_EQ(got, decoded.size());
+
+    ImageBuffer expected;
+    ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, 128, 72), PixelStatus::Ok);
+    const double aspect = context.project().vAspRatio();
+    ProjectRenderer renderer(context);
+    ASSERT_NE(renderer.renderFrame(0.5 / 3.0, expected, 0, static_cast<float>(72 * aspect / 128),
+                                   kAccessExport),
+              0);
+    // Brightness is kept at full resolution by 4:2:0 video, colour is not: compare brightness.
+    const auto luma = [](const std::uint8_t* p) {
+        return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+    };
+    double difference = 0.0;
+    double toBlack = 0.0;  // what a frame that was not drawn would differ by
+    for (int y = 0; y < 72; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            const double d = luma(&decoded[(y * 128 + x) * 4]);
+            difference += std::abs(d - luma(expected.row(y) + x * 4));
+            toBlack += d;
+        }
+    }
+    PerfKit::free(&expected);
+    const double pixels = 128.0 * 72.0;
+    EXPECT_LT(difference / pixels, 5.0);
+    EXPECT_GT(toBlack / pixels, 50.0);
 }
 
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
