@@ -69,7 +69,9 @@ int runFrame(const std::vector<std::string>& words) {
     }
     const double length = ticksToSeconds(project.projectLength());
     if (*seconds > length) {
-        return fail("the project is only " + std::to_string(length) + " seconds long");
+        char text[96];
+        std::snprintf(text, sizeof text, "the project is only %.2f seconds long", length);
+        return fail(text);
     }
     ImageBuffer frame;
     if (PerfKit::allocate(&frame, PixelFormat::Bgra32, width, height) != PixelStatus::Ok) {
