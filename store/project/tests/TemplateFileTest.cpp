@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "core/ProjectContext.h"
+#include "render/PerfKit.h"
+#include "render/ScenePictureFactory.h"
+#include "store/FileStorage.h"
+#include "store/StoreKey.h"
+#include "store/project/TemplateFile.h"
+
+namespace pm {
+namespace {
+
+constexpr TickTime kSecond = kTicksPerSecond;
+
+class TemplateFileTest : public ::testing::Test {
+protected:
+    ProjectContext context;
+    std::filesystem::path folder;
+
+    void SetUp() override {
+        std::random_device rd;
+        folder = std::filesystem::temp_directory_path() / ("pm-templates-" + std::to_string(rd()));
+        std::filesystem::create_directories(folder);
+        ASSERT_TRUE(context.initialise(false));
+        installScenePictures(context);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    Scene& scene(TickTime length) {
+        const int id =
+            context.project().insertSceneAt(context.project().projectLength(), "", length);
+        return *context.project().sceneById(id);
+    }
+    static void key(Scene& s, int p, float t, float v) {
+        KeyframeDesc d;
+        d.value = v;
+        d.time = t;
+        d.mask = KF_VALUE | KF_TIME;
+        ASSERT_NE(s.setKeyAtTime(p, t, d), 0);
+    }
+};
+
+TEST_F(TemplateFileTest, AMotionStretchesToTheSceneItIsLaidOn) {
+    Scene& from = scene(10 * kSecond);
+    key(from, PosX, 0.0f, 0.3f);
+    key(from, PosX, 0.5f, 0.7f);  // at 5 s
+    key(from, Scale, 0.5f, 1.5f);
+    const auto path = folder / "pan.mzt";
+    ASSERT_TRUE(templates::saveMotionTemplate(from, path));
+    EXPECT_TRUE(templates::isMotionTemplate(path));
+
+    Scene& to = scene(4 * kSecond);
+    key(to, Blur, 0.2f, 10.0f);
+    const std::string picture = to.picture().path();
+    ASSERT_TRUE(templates::applyMotionTemplate(context, to.id(), path));
+    EXPECT_EQ(to.length(), 4 * kSecond);  // the scene keeps its length
+    EXPECT_EQ(to.keyCount(Blur), 0);      // its own keys are replaced by the template's (none)
+    EXPECT_NEAR(to.evaluate(Blur, 0.2f), 0.0f, 1e-6);
+    EXPECT_NEAR(to.evaluate(PosX, 0.5f), 0.7f, 1e-5);  // 5 s of 10 lands at 2 s of 4
+    EXPECT_NEAR(to.evaluate(Scale, 0.5f), 1.5f, 1e-4);
+    EXPECT_EQ(to.picture().path(), picture);  // the picture stays
+    EXPECT_FALSE(context.errors().hasFailure());
+
+    ImageBuffer icon;
+    ASSERT_TRUE(templates::readTemplateIcon(path, icon));
+    EXPECT_EQ(icon.width, 128u);
+    EXPECT_EQ(icon.height, 128u);
+    int drawn = 0;
+    for (std::uint32_t y = 0; y < icon.height; ++y) {
+        for (std::uint32_t x = 0; x < icon.width; ++x) {
+            drawn += icon.row(y)[x * 4 + 3] != 0;
+        }
+    }
+    EXPECT_GT(drawn, 500);  // the frames' path shows
+    PerfKit::free(&icon);
+}
+
+TEST_F(TemplateFileTest, OtherStoreFilesAreNotMotionTemplates) {
+    const auto path = folder / "plain.mzt";
+    {
+        FileStorage file;
+        ASSERT_TRUE(file.open(path, FileStorage::kCreateNew));
+        file.root()->setString("FileType", "Rev&Udud");
+        ASSERT_TRUE(file.close());
+    }
+    EXPECT_FALSE(templates::isMotionTemplate(path));
+    Scene& s = scene(2 * kSecond);
+    EXPECT_FALSE(templates::applyMotionTemplate(context, s.id(), path));
+    EXPECT_EQ(context.errors().code(), 6215u);
+    ImageBuffer icon;
+    EXPECT_FALSE(templates::readTemplateIcon(path, icon));
+    EXPECT_EQ(templates::readTemplateOrientation(folder / "missing.mzt"), 0);
+}
+
+TEST_F(TemplateFileTest, ProjectTemplatesGiveTheNewProjectsSettings) {
+    const auto path = folder / "theme.mzs";
+    {
+        FileStorage file;
+        ASSERT_TRUE(file.open(path, FileStorage::kCreateNew));
+        StoreKeyPtr t = file.root()->createChild("ProjectTemplate");
+        t->setString("Name", "Summer");
+        t->setDouble("OverlapLength", 2.5);
+        t->setString("TemplateFolder", "{CFG}/Templates/Summer");
+        t.reset();
+        ASSERT_TRUE(file.close());
+    }
+    const auto t = templates::readProjectTemplate(path);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->name, "Summer");
+    EXPECT_EQ(t->sceneLength, 5 * kSecond);  // absent: 5 s
+    EXPECT_EQ(t->overlap, secondsToTicks(2.5));
+    EXPECT_EQ(t->templateFolder, "{CFG}/Templates/Summer");
+    EXPECT_FALSE(templates::readProjectTemplate(folder / "none.mzs"));
+}
+
+}  // namespace
+}  // namespace pm
