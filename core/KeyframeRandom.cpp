@@ -15,6 +15,10 @@ void KeyframeRandom::seedFromClock() {
     seed(static_cast<unsigned>(ms.count()));
 }
 
+int KeyframeRandom::nextRaw() {
+    return std::rand() & 0x7FFF;
+}
+
 double KeyframeRandom::next() {
     // glibc's RAND_MAX is 2^31 - 1; keeping the low 15 bits gives the 0..32767 range the motion
     // formulas are written for, so r stays within [0, 1].

@@ -10,6 +10,8 @@ public:
     void seedFromClock();
     // A number in [0, 1] with 15 bits of resolution, whatever the platform's RAND_MAX.
     double next();
+    // The next raw draw, 0 to 32767.
+    int nextRaw();
 };
 
 }  // namespace pm

@@ -1,11 +1,13 @@
 #include "store/project/TemplateFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "core/ChangeHub.h"
 #include "core/ErrorInfo.h"
+#include "core/KeyframeRandom.h"
 #include "core/ProjectContext.h"
 #include "core/Scene.h"
 #include "render/PerfKit.h"
@@ -205,6 +207,59 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
     }
     root.reset();
     return storage.close() || true;
+}
+
+bool applyTemplateList(ProjectContext& context, const std::vector<int>& selectedIds,
+                       const std::vector<std::filesystem::path>& list, ApplyOrder order) {
+    const int n = static_cast<int>(list.size());
+    if (n == 0) {
+        return false;
+    }
+    std::vector<int> landscape;
+    std::vector<int> portrait;
+    if (order == ApplyOrder::RandomByOrientation) {
+        for (int i = 0; i < n; ++i) {
+            const int o = readTemplateOrientation(list[static_cast<std::size_t>(i)]);
+            if (o != 1) {
+                portrait.push_back(i);
+            }
+            if (o != 2) {
+                landscape.push_back(i);
+            }
+        }
+    }
+    KeyframeRandom& random = context.keyframeRandom();
+    const auto pick = [&](const std::vector<int>& from) {
+        const auto m = static_cast<long>(from.size());
+        return from[static_cast<std::size_t>(m * random.nextRaw() / 32768)];
+    };
+    bool ok = true;
+    ChangeBatch batch(context, true);
+    Project& project = context.project();
+    int k = -1;
+    for (int index = project.sceneCount() - 1; index >= 0 && ok; --index) {
+        Scene* scene = project.sceneAt(index);
+        if (std::find(selectedIds.begin(), selectedIds.end(), scene->id()) == selectedIds.end()) {
+            continue;
+        }
+        int t = 0;
+        if (order == ApplyOrder::InOrder) {
+            k = k + 1 >= n ? 0 : k + 1;
+            t = k;
+        } else {
+            const int w = scene->picture().width();
+            const int h = scene->picture().height();
+            if (order == ApplyOrder::RandomByOrientation && h < w && !landscape.empty()) {
+                t = pick(landscape);
+            } else if (order == ApplyOrder::RandomByOrientation && w < h && !portrait.empty()) {
+                t = pick(portrait);
+            } else {
+                t = (n * random.nextRaw()) >> 15;
+            }
+        }
+        ok = applyMotionTemplate(context, scene->id(), list[static_cast<std::size_t>(t)]);
+    }
+    return ok;
 }
 
 bool readTemplateIcon(const std::filesystem::path& path, ImageBuffer& icon) {

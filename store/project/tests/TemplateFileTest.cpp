@@ -79,6 +79,45 @@ TEST_F(TemplateFileTest, AMotionStretchesToTheSceneItIsLaidOn) {
     PerfKit::free(&icon);
 }
 
+TEST_F(TemplateFileTest, ListsGoOntoTheSelectionFromTheLastSceneBack) {
+    // Two templates told apart by their blur.
+    std::vector<std::filesystem::path> list;
+    for (const float blur : {10.0f, 20.0f}) {
+        Scene& t = scene(2 * kSecond);
+        key(t, Blur, 0.0f, blur);
+        list.push_back(folder / ("blur" + std::to_string(static_cast<int>(blur)) + ".mzt"));
+        ASSERT_TRUE(templates::saveMotionTemplate(t, list.back()));
+        context.project().deleteScene(context.project().indexOf(t.id()), true);
+    }
+    std::vector<Scene*> scenes;
+    for (int i = 0; i < 7; ++i) {
+        scenes.push_back(&scene(2 * kSecond));
+    }
+    // Scenes at indexes 1, 4 and 6 are selected: 6 gets A, 4 gets B, 1 gets A again.
+    const std::vector<int> selected = {scenes[1]->id(), scenes[4]->id(), scenes[6]->id()};
+    ASSERT_TRUE(
+        templates::applyTemplateList(context, selected, list, templates::ApplyOrder::InOrder));
+    EXPECT_FLOAT_EQ(scenes[6]->evaluate(Blur, 0.5f), 10.0f);
+    EXPECT_FLOAT_EQ(scenes[4]->evaluate(Blur, 0.5f), 20.0f);
+    EXPECT_FLOAT_EQ(scenes[1]->evaluate(Blur, 0.5f), 10.0f);
+    EXPECT_EQ(scenes[0]->keyCount(Blur), 0);  // not selected
+
+    // At random every selected scene gets one of the list.
+    context.keyframeRandom().seed(5);
+    ASSERT_TRUE(
+        templates::applyTemplateList(context, selected, list, templates::ApplyOrder::Random));
+    for (Scene* s : {scenes[1], scenes[4], scenes[6]}) {
+        const float blur = s->evaluate(Blur, 0.5f);
+        EXPECT_TRUE(blur == 10.0f || blur == 20.0f) << blur;
+    }
+    EXPECT_FALSE(
+        templates::applyTemplateList(context, selected, {}, templates::ApplyOrder::Random));
+    // A file that is not a template stops the list.
+    EXPECT_FALSE(templates::applyTemplateList(context, selected, {folder / "none.mzt"},
+                                              templates::ApplyOrder::InOrder));
+    EXPECT_EQ(context.errors().code(), 6215u);
+}
+
 TEST_F(TemplateFileTest, OtherStoreFilesAreNotMotionTemplates) {
     const auto path = folder / "plain.mzt";
     {
