@@ -45,6 +45,8 @@ ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* so
 }
 
 ProjectExportSource::~ProjectExportSource() {
+    finishAhead();
+    PerfKit::free(&m_aheadBuffer);
     setFlattenAlpha(m_previousFlatten);
     m_context.project().setExportState(m_previousExportState);
     m_context.endBatch(false);
@@ -129,37 +131,78 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         return 0;
     }
     const ImageBuffer target = imageOf(frame->image);
-    float yScale = frame->yScale;
-    if (!(yScale > 0.0f)) {
+    Request request;
+    request.time = frame->time;
+    request.width = target.width;
+    request.height = target.height;
+    request.fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
+    request.yScale = frame->yScale;
+    if (!(request.yScale > 0.0f)) {
         const double aspect = m_context.project().vAspRatio();
-        yScale = static_cast<float>(target.height * aspect / target.width);
+        request.yScale = static_cast<float>(target.height * aspect / target.width);
     }
-    const TickTime projectLength = m_context.project().projectLength();
-    const double time = projectLength > 0 ? static_cast<double>(m_start + frame->time) /
-                                                static_cast<double>(projectLength)
-                                          : 0.0;
-    const int fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
 
-    ProjectRenderer& renderer = *m_renderer;
-    int quality = 0;
-    if (target.format == PixelFormat::Bgra32) {
-        quality = renderer.renderFrame(time, target, fieldMode, yScale, kAccessExport);
-    } else {
-        ImageBuffer temporary;
+    ImageBuffer bgra = target;
+    ImageBuffer temporary;
+    if (target.format != PixelFormat::Bgra32) {
         if (PerfKit::allocate(&temporary, PixelFormat::Bgra32, static_cast<int>(target.width),
                               static_cast<int>(target.height)) != PixelStatus::Ok) {
             return 0;
         }
-        quality = renderer.renderFrame(time, temporary, fieldMode, yScale, kAccessExport);
-        if (quality != 0 && PerfKit::copy(target, temporary) != PixelStatus::Ok) {
+        bgra = temporary;
+    }
+    finishAhead();
+    int quality = 0;
+    if (m_aheadReady && m_aheadRequest == request) {
+        quality = m_aheadQuality;
+        if (quality != 0 && PerfKit::copy(bgra, m_aheadBuffer) != PixelStatus::Ok) {
             quality = 0;
         }
-        PerfKit::free(&temporary);
+    } else {
+        quality = render(bgra, request);
+    }
+    m_aheadReady = false;
+    if (quality != 0 && temporary.pixels && PerfKit::copy(target, temporary) != PixelStatus::Ok) {
+        quality = 0;
+    }
+    PerfKit::free(&temporary);
+
+    // Exporters ask at a steady step: the next frame is probably one step on.
+    const TickTime step = m_lastTime >= 0 ? frame->time - m_lastTime : 0;
+    m_lastTime = frame->time;
+    if (quality != 0 && m_renderAhead && step > 0 && frame->time + step < m_duration) {
+        if (m_aheadBuffer.width != request.width || m_aheadBuffer.height != request.height) {
+            PerfKit::free(&m_aheadBuffer);
+            PerfKit::allocate(&m_aheadBuffer, PixelFormat::Bgra32, static_cast<int>(request.width),
+                              static_cast<int>(request.height));
+        }
+        if (m_aheadBuffer.pixels) {
+            m_aheadRequest = request;
+            m_aheadRequest.time = frame->time + step;
+            m_ahead = std::thread([this] {
+                m_aheadQuality = render(m_aheadBuffer, m_aheadRequest);
+                m_aheadReady = true;
+            });
+        }
     }
     if (quality != 0) {
         ++m_frames;
     }
     return quality != 0 ? 1 : 0;
+}
+
+int ProjectExportSource::render(const ImageBuffer& bgra, const Request& request) {
+    const TickTime projectLength = m_context.project().projectLength();
+    const double time = projectLength > 0 ? static_cast<double>(m_start + request.time) /
+                                                static_cast<double>(projectLength)
+                                          : 0.0;
+    return m_renderer->renderFrame(time, bgra, request.fieldMode, request.yScale, kAccessExport);
+}
+
+void ProjectExportSource::finishAhead() {
+    if (m_ahead.joinable()) {
+        m_ahead.join();
+    }
 }
 
 std::int32_t ProjectExportSource::keepAlpha(std::int32_t keep) {

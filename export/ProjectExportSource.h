@@ -2,9 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/TickTime.h"
 #include "export/PluginApi.h"
+#include "render/ImageBuffer.h"
 
 namespace pm {
 
@@ -37,6 +39,9 @@ public:
     int framesRendered() const { return m_frames; }
     // Exports only [start, end) of the project: the exporter sees a project of that length.
     void setRange(TickTime start, TickTime end);
+    // While the exporter works on a frame, the next one (at the same step) is rendered on another
+    // thread. On by default; the frames are the same bytes either way.
+    void setRenderAhead(bool on) { m_renderAhead = on; }
 
 private:
     ProjectContext& m_context;
@@ -50,6 +55,24 @@ private:
     int m_frames = 0;
     // One renderer for the run, so frames reuse its buffers.
     std::unique_ptr<ProjectRenderer> m_renderer;
+
+    struct Request {
+        TickTime time = -1;
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        int fieldMode = 0;
+        float yScale = 1.0f;
+        bool operator==(const Request&) const = default;
+    };
+    int render(const ImageBuffer& bgra, const Request& request);
+    void finishAhead();
+    bool m_renderAhead = true;
+    std::thread m_ahead;
+    Request m_aheadRequest;
+    ImageBuffer m_aheadBuffer;
+    int m_aheadQuality = 0;
+    bool m_aheadReady = false;
+    TickTime m_lastTime = -1;
 };
 
 }  // namespace pm

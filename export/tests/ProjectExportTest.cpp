@@ -143,6 +143,27 @@ TEST_F(ProjectExportTest, AFrameOfTheVideoIsTheRenderersFrame) {
     EXPECT_GT(toBlack / pixels, 50.0);
 }
 
+TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
+    ASSERT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
+    std::vector<std::string> files;
+    for (const bool ahead : {false, true}) {
+        auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
+        MemoryStorage settings;
+        ASSERT_TRUE(settings.open());
+        settings.root()->setInt("Width", 96);
+        settings.root()->setInt("Height", 54);
+        settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
+        ASSERT_TRUE(exporter->loadSettings(settings.root().get()));
+        files.push_back(folder.file(ahead ? "ahead.raw" : "plain.raw"));
+        ProjectExportSource source(context, nullptr, nullptr, "");
+        source.setRenderAhead(ahead);
+        ASSERT_EQ(exporter->run(source, files.back().c_str()), 1);
+        EXPECT_EQ(source.framesRendered(), 30);
+    }
+    EXPECT_EQ(test::readFile(files[0]), test::readFile(files[1]));
+    EXPECT_EQ(test::readFile(files[0]).size(), 30u * 96 * 54 * 4);
+}
+
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
     const std::string out = folder.file("cancelled.mp4");
     auto exporter = mp4();
