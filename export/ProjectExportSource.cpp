@@ -151,6 +151,11 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         }
         bgra = temporary;
     }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point called = Clock::now();
+    if (m_returned != Clock::time_point{}) {
+        m_exporterSeconds = std::chrono::duration<double>(called - m_returned).count();
+    }
     finishAhead();
     int quality = 0;
     if (m_aheadReady && m_aheadRequest == request) {
@@ -160,6 +165,7 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         }
     } else {
         quality = render(bgra, request);
+        m_renderSeconds = std::chrono::duration<double>(Clock::now() - called).count();
     }
     m_aheadReady = false;
     if (quality != 0 && temporary.pixels && PerfKit::copy(target, temporary) != PixelStatus::Ok) {
@@ -170,7 +176,11 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     // Exporters ask at a steady step: the next frame is probably one step on.
     const TickTime step = m_lastTime >= 0 ? frame->time - m_lastTime : 0;
     m_lastTime = frame->time;
-    if (quality != 0 && m_renderAhead && step > 0 && frame->time + step < m_duration) {
+    // A quick exporter (raw frames) would only make the two renders fight for the processors.
+    const bool ahead =
+        m_renderAhead == RenderAhead::Always ||
+        (m_renderAhead == RenderAhead::WhenUseful && m_exporterSeconds > 0.5 * m_renderSeconds);
+    if (quality != 0 && ahead && step > 0 && frame->time + step < m_duration) {
         if (m_aheadBuffer.width != request.width || m_aheadBuffer.height != request.height) {
             PerfKit::free(&m_aheadBuffer);
             PerfKit::allocate(&m_aheadBuffer, PixelFormat::Bgra32, static_cast<int>(request.width),
@@ -188,6 +198,7 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     if (quality != 0) {
         ++m_frames;
     }
+    m_returned = Clock::now();
     return quality != 0 ? 1 : 0;
 }
 

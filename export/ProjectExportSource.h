@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,9 +40,11 @@ public:
     int framesRendered() const { return m_frames; }
     // Exports only [start, end) of the project: the exporter sees a project of that length.
     void setRange(TickTime start, TickTime end);
-    // While the exporter works on a frame, the next one (at the same step) is rendered on another
-    // thread. On by default; the frames are the same bytes either way.
-    void setRenderAhead(bool on) { m_renderAhead = on; }
+    // While the exporter works on a frame, the next one (at the same step) can be rendered on
+    // another thread; by default only when the exporter's own work per frame is worth overlapping.
+    // The frames are the same bytes either way.
+    enum class RenderAhead { Off, WhenUseful, Always };
+    void setRenderAhead(RenderAhead mode) { m_renderAhead = mode; }
 
 private:
     ProjectContext& m_context;
@@ -66,13 +69,18 @@ private:
     };
     int render(const ImageBuffer& bgra, const Request& request);
     void finishAhead();
-    bool m_renderAhead = true;
+    RenderAhead m_renderAhead = RenderAhead::WhenUseful;
     std::thread m_ahead;
     Request m_aheadRequest;
     ImageBuffer m_aheadBuffer;
     int m_aheadQuality = 0;
     bool m_aheadReady = false;
     TickTime m_lastTime = -1;
+    // How long a frame takes to render, and how long the exporter works between two requests:
+    // rendering ahead only pays when the exporter's own work is worth overlapping.
+    double m_renderSeconds = 0.0;
+    double m_exporterSeconds = 0.0;
+    std::chrono::steady_clock::time_point m_returned{};
 };
 
 }  // namespace pm

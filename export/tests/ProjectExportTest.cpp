@@ -156,7 +156,8 @@ TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
         ASSERT_TRUE(exporter->loadSettings(settings.root().get()));
         files.push_back(folder.file(ahead ? "ahead.raw" : "plain.raw"));
         ProjectExportSource source(context, nullptr, nullptr, "");
-        source.setRenderAhead(ahead);
+        source.setRenderAhead(ahead ? ProjectExportSource::RenderAhead::Always
+                                    : ProjectExportSource::RenderAhead::Off);
         ASSERT_EQ(exporter->run(source, files.back().c_str()), 1);
         EXPECT_EQ(source.framesRendered(), 30);
     }
