@@ -23,8 +23,8 @@ struct Setup {
         context.project().setVAspRatio(16.0 / 9.0);
         context.project().setAssumedWidth(1920);
         const std::string big = folder.file("big.jpg");
-        test::writeFile(big, test::encodePicture(6000, 4000, 24, FIF_JPEG, test::gradient,
-                                                 JPEG_QUALITYGOOD));
+        test::writeFile(
+            big, test::encodePicture(6000, 4000, 24, FIF_JPEG, test::gradient, JPEG_QUALITYGOOD));
         Project& p = context.project();
         const TickTime ten = 10 * kTicksPerSecond;
         // Scenes: 0 slow zoom, 1 rotated and tilted, 2 blurred; each overlaps the next by 1 s.
@@ -75,10 +75,18 @@ void renderAt(benchmark::State& state, double from, double to) {
     PerfKit::free(&frame);
 }
 
-void BM_SlowZoom(benchmark::State& state) { renderAt(state, 1.0, 8.5); }
-void BM_RotatedTilted(benchmark::State& state) { renderAt(state, 10.0, 17.5); }
-void BM_Transition(benchmark::State& state) { renderAt(state, 18.05, 18.95); }
-void BM_Blur20(benchmark::State& state) { renderAt(state, 20.0, 26.0); }
+void BM_SlowZoom(benchmark::State& state) {
+    renderAt(state, 1.0, 8.5);
+}
+void BM_RotatedTilted(benchmark::State& state) {
+    renderAt(state, 10.0, 17.5);
+}
+void BM_Transition(benchmark::State& state) {
+    renderAt(state, 18.05, 18.95);
+}
+void BM_Blur20(benchmark::State& state) {
+    renderAt(state, 20.0, 26.0);
+}
 
 // Argument: bands (1 = one core, 0 = one per processor).
 BENCHMARK(BM_SlowZoom)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -13,7 +13,9 @@ constexpr float kSameTime = 1e-6f;
 constexpr double kHundredthSecond = 270'000.0;
 
 // False for NaN as well.
-bool validTime(float t) { return t >= 0.0f && t <= 1.0f; }
+bool validTime(float t) {
+    return t >= 0.0f && t <= 1.0f;
+}
 
 }  // namespace
 

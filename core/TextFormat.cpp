@@ -37,11 +37,11 @@ std::string asString(const TextArg& arg) {
     return std::to_string(std::get<double>(arg));
 }
 
-// Formats one value with a conversion spec that this file built from checked characters only.
+// Formats one value with a printf directive that this file built from checked characters only.
 template <typename T>
-std::string formatOne(const std::string& spec, T value) {
+std::string formatOne(const std::string& directive, T value) {
     char buffer[512];
-    const int n = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    const int n = std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
     if (n < 0) {
         return {};
     }
@@ -49,7 +49,7 @@ std::string formatOne(const std::string& spec, T value) {
         return std::string(buffer, static_cast<std::size_t>(n));
     }
     std::string big(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), directive.c_str(), value);
     big.resize(static_cast<std::size_t>(n));
     return big;
 }
@@ -73,16 +73,16 @@ std::string formatText(std::string_view format, std::initializer_list<TextArg> a
             i = j + 1;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         while (j < format.size() &&
                std::string_view("-+ #0").find(format[j]) != std::string_view::npos) {
-            spec += format[j++];
+            directive += format[j++];
         }
         // Widths and precisions are capped so one argument cannot ask for a huge buffer.
         const auto digits = [&] {
             std::size_t start = j;
             while (j < format.size() && j - start < 3 && format[j] >= '0' && format[j] <= '9') {
-                spec += format[j++];
+                directive += format[j++];
             }
             while (j < format.size() && format[j] >= '0' && format[j] <= '9') {
                 ++j;
@@ -90,7 +90,7 @@ std::string formatText(std::string_view format, std::initializer_list<TextArg> a
         };
         digits();
         if (j < format.size() && format[j] == '.') {
-            spec += format[j++];
+            directive += format[j++];
             digits();
         }
         // Length modifiers say nothing about a typed argument.
@@ -107,17 +107,17 @@ std::string formatText(std::string_view format, std::initializer_list<TextArg> a
         switch (conversion) {
             case 'd':
             case 'i':
-                out += formatOne(spec + "lld", static_cast<long long>(asInteger(arg)));
+                out += formatOne(directive + "lld", static_cast<long long>(asInteger(arg)));
                 break;
             case 'u':
             case 'x':
             case 'X':
             case 'o':
-                out += formatOne(spec + "ll" + conversion,
+                out += formatOne(directive + "ll" + conversion,
                                  static_cast<unsigned long long>(asInteger(arg)));
                 break;
             case 'c':
-                out += formatOne(spec + "c", static_cast<int>(asInteger(arg)));
+                out += formatOne(directive + "c", static_cast<int>(asInteger(arg)));
                 break;
             case 'f':
             case 'F':
@@ -125,10 +125,10 @@ std::string formatText(std::string_view format, std::initializer_list<TextArg> a
             case 'E':
             case 'g':
             case 'G':
-                out += formatOne(spec + conversion, asReal(arg));
+                out += formatOne(directive + conversion, asReal(arg));
                 break;
             case 's':
-                out += formatOne(spec + "s", asString(arg).c_str());
+                out += formatOne(directive + "s", asString(arg).c_str());
                 break;
             default:
                 // Not a conversion: keep the text as it stands.
