@@ -1,8 +1,6 @@
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
 
+#include "app/SystemFolders.h"
 #include "app/cli/Commands.h"
 
 namespace pm::cli {
@@ -18,12 +16,7 @@ int usage(const std::string& problem, const char* usageLine) {
 }
 
 std::string pluginFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        return "plugins";
-    }
-    return (exe.parent_path() / "plugins").string();
+    return SystemFolders::installPrefix() + "/plugins";
 }
 
 }  // namespace pm::cli

@@ -1,8 +1,8 @@
 #include "app/cli/ProjectSession.h"
 
-#include <cstdlib>
 #include <filesystem>
 
+#include "app/SystemFolders.h"
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
 #include "store/FileStorage.h"
@@ -15,11 +15,7 @@ namespace {
 
 // {CFG}: the program's settings folder.
 std::filesystem::path configFolder() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-        return std::filesystem::path(xdg) / "Korvane" / "Pictomove";
-    }
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "/tmp") / ".config" / "Korvane" / "Pictomove";
+    return SystemFolders::configFolder().value_or("/tmp/Korvane/Pictomove");
 }
 
 }  // namespace
