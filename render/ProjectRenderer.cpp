@@ -4,6 +4,7 @@
 #include "core/ProjectContext.h"
 #include "render/PerfKit.h"
 #include "render/SceneRenderer.h"
+#include "render/detail/FrameRows.h"
 
 namespace pm {
 
@@ -11,36 +12,12 @@ namespace {
 
 constexpr std::uint32_t kMemoryFailed = 6101 | ErrorInfo::kSerious;
 
-// The whole frame an interlaced field belongs to.
-ImageBuffer frameOfField(const ImageBuffer& field, bool isFirstField) {
-    ImageBuffer frame = field;
-    frame.pitch = field.pitch / 2;
-    frame.height = field.height * 2;
-    if (!isFirstField) {
-        frame.pixels = field.pixels - frame.pitch;
-    }
-    return frame;
-}
-
-ImageBuffer fieldRows(const ImageBuffer& frame, int fieldMode) {
-    if (fieldMode == 0) {
-        return frame;
-    }
-    ImageBuffer view = frame;
-    view.pixels = frame.pixels + (fieldMode == 2 ? frame.pitch : 0);
-    view.pitch = frame.pitch * 2;
-    view.height = fieldMode == 2 ? frame.height / 2 : (frame.height + 1) / 2;
-    return view;
-}
-
 }  // namespace
 
 void ProjectRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
-    const Project::Colour c = m_context.project().backgroundColour();
-    const std::uint32_t colour =
-        static_cast<std::uint32_t>(c.r) | (static_cast<std::uint32_t>(c.g) << 8) |
-        (static_cast<std::uint32_t>(c.b) << 16) | (static_cast<std::uint32_t>(c.a) << 24);
-    PerfKit::fill(fieldRows(target, fieldMode), colour, m_context.project().backgroundColourKind());
+    const Project& project = m_context.project();
+    PerfKit::fill(detail::fieldRows(target, fieldMode),
+                  detail::packedColour(project.backgroundColour()), project.backgroundColourKind());
 }
 
 int ProjectRenderer::renderScene(int index, double sceneTime, const ImageBuffer& target,
@@ -82,8 +59,8 @@ int ProjectRenderer::renderFrame(double time, const ImageBuffer& target, int fie
         // Flattened frames mix byte by byte; frames that keep alpha mix by it.
         const bool alphaAware = !flattenAlpha() && target.format != PixelFormat::Yuy2 &&
                                 target.format != PixelFormat::Bgr24;
-        const ImageBuffer to = fieldRows(target, fieldMode);
-        PerfKit::mix(to, to, fieldRows(next, fieldMode), at.weight4096, alphaAware);
+        const ImageBuffer to = detail::fieldRows(target, fieldMode);
+        PerfKit::mix(to, to, detail::fieldRows(next, fieldMode), at.weight4096, alphaAware);
     }
     PerfKit::free(&next);
     return quality == 0 ? 0 : std::min(quality, nextQuality);
@@ -94,8 +71,8 @@ int ProjectRenderer::renderField(double time, const ImageBuffer& fieldTarget, bo
     if (!fieldTarget.pixels) {
         return 0;
     }
-    return renderFrame(time, frameOfField(fieldTarget, isFirstField), isFirstField ? 1 : 2, yScale,
-                       kind);
+    return renderFrame(time, detail::frameOfField(fieldTarget, isFirstField), isFirstField ? 1 : 2,
+                       yScale, kind);
 }
 
 }  // namespace pm

@@ -16,6 +16,7 @@
 #include "render/RenderScratch.h"
 #include "render/RenderSurface.h"
 #include "render/SceneImage.h"
+#include "render/detail/FrameRows.h"
 
 namespace pm {
 
@@ -24,16 +25,6 @@ namespace {
 constexpr std::uint32_t kMemoryFailed = 6101 | ErrorInfo::kSerious;
 constexpr std::uint32_t kCannotInitialise = 6109 | ErrorInfo::kSerious;
 constexpr int kHighestLevel = 11;
-
-// The rows of one field as a picture of their own: every other row, half the height.
-ImageBuffer fieldView(const ImageBuffer& frame, int fieldMode) {
-    ImageBuffer view = frame;
-    const bool second = fieldMode == 2;
-    view.pixels = frame.pixels + (second ? frame.pitch : 0);
-    view.pitch = frame.pitch * 2;
-    view.height = second ? frame.height / 2 : (frame.height + 1) / 2;
-    return view;
-}
 
 KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
     KernelBitmap k;
@@ -45,12 +36,6 @@ KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
     k.layout = image.format == PixelFormat::Yuy2 ? KernelLayout::Yuy2 : KernelLayout::Bgra32;
     k.fieldSelector = fieldMode == 1 ? 2 : fieldMode == 2 ? 3 : 0;
     return k;
-}
-
-// Colour of the project's background as the fill routine takes it.
-std::uint32_t packedColour(const Project::Colour& c) {
-    return static_cast<std::uint32_t>(c.r) | (static_cast<std::uint32_t>(c.g) << 8) |
-           (static_cast<std::uint32_t>(c.b) << 16) | (static_cast<std::uint32_t>(c.a) << 24);
 }
 
 // Keeps a picture level referenced for as long as it is drawn from.
@@ -87,8 +72,9 @@ SceneImage* SceneRenderer::picture() const {
 
 void SceneRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
     const Project& project = m_scene.project().project();
-    const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
-    PerfKit::fill(rows, packedColour(project.backgroundColour()), project.backgroundColourKind());
+    const ImageBuffer rows = detail::fieldRows(target, fieldMode);
+    PerfKit::fill(rows, detail::packedColour(project.backgroundColour()),
+                  project.backgroundColourKind());
 }
 
 int SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target, int fieldMode,
@@ -112,14 +98,8 @@ int SceneRenderer::renderField(double sceneTime, const ImageBuffer& fieldTarget,
     if (!fieldTarget.pixels) {
         return kRenderFailed;
     }
-    // The whole frame the field belongs to: twice as many rows, half the pitch.
-    ImageBuffer frame = fieldTarget;
-    frame.pitch = fieldTarget.pitch / 2;
-    frame.height = fieldTarget.height * 2;
-    if (!isFirstField) {
-        frame.pixels = fieldTarget.pixels - frame.pitch;
-    }
-    return renderFrame(sceneTime, frame, isFirstField ? 1 : 2, yScale, kind);
+    return renderFrame(sceneTime, detail::frameOfField(fieldTarget, isFirstField),
+                       isFirstField ? 1 : 2, yScale, kind);
 }
 
 int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fieldMode,
@@ -139,8 +119,8 @@ int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fi
         fillBackground(temporary, fieldMode);
     }
     if (quality != kRenderFailed) {
-        const ImageBuffer from = fieldMode != 0 ? fieldView(temporary, fieldMode) : temporary;
-        const ImageBuffer to = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+        const ImageBuffer from = detail::fieldRows(temporary, fieldMode);
+        const ImageBuffer to = detail::fieldRows(target, fieldMode);
         PerfKit::copy(to, from);
     }
     PerfKit::free(&temporary);
@@ -216,7 +196,7 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     if (camera.blur > 1e-6f) {
         const double r = blurRadius(width, camera.blur);
         auto filter = PerfKit::createBlurFilter();
-        const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+        const ImageBuffer rows = detail::fieldRows(target, fieldMode);
         filter->setRadii(r, fieldMode != 0 ? r / 2.0 : r);
         if (flat) {
             filter->applyKeepAlpha(rows, rows);
@@ -268,14 +248,14 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
         surfaces[b] = surface;
     }
     const Project& project = m_scene.project().project();
-    const std::uint32_t colour = packedColour(project.backgroundColour());
+    const std::uint32_t colour = detail::packedColour(project.backgroundColour());
     const int colourKind = project.backgroundColourKind();
     const auto drawBand = [&](int b) {
         // Each band clears its own rows to the background before drawing on them.
         ImageBuffer rows = target;
         rows.pixels = target.row(static_cast<std::uint32_t>(starts[b]));
         rows.height = static_cast<std::uint32_t>(starts[b + 1] - starts[b]);
-        PerfKit::fill(fieldMode != 0 ? fieldView(rows, fieldMode) : rows, colour, colourKind);
+        PerfKit::fill(detail::fieldRows(rows, fieldMode), colour, colourKind);
         RenderSurface& surface = *surfaces[b];
         const float top = static_cast<float>(starts[b]);
         const float bottom = static_cast<float>(starts[b + 1]);
@@ -311,7 +291,7 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
 
 void SceneRenderer::flatten(const ImageBuffer& target, int fieldMode) const {
     const Project::Colour bg = m_scene.project().project().backgroundColour();
-    const ImageBuffer rows = fieldMode != 0 ? fieldView(target, fieldMode) : target;
+    const ImageBuffer rows = detail::fieldRows(target, fieldMode);
     const unsigned background[3] = {bg.b, bg.g, bg.r};
     for (std::uint32_t y = 0; y < rows.height; ++y) {
         std::uint8_t* p = rows.row(y);
