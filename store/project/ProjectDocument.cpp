@@ -5,6 +5,7 @@
 #include "core/ProjectContext.h"
 #include "render/ScenePictureFactory.h"
 #include "store/project/DocumentHooks.h"
+#include "store/project/UndoHistory.h"
 
 namespace pm {
 
@@ -36,10 +37,12 @@ ProjectDocument::ProjectDocument()
         context->notify(static_cast<std::uint32_t>(code), static_cast<ChangeArgument>(argument));
     });
     m_file = std::make_unique<ProjectFile>(*m_context, *m_sound);
+    m_history = std::make_unique<UndoHistory>(*m_context, *m_sound, *m_file);
     m_follower = std::make_unique<LengthFollower>(*m_context, *m_sound);
     m_context->addListener(m_follower.get());
     m_context->initialise();
     m_sound->setProjectLength(m_context->project().projectLength());
+    m_history->record(UndoHistory::DocumentEvent::Created);
 }
 
 ProjectDocument::~ProjectDocument() {
@@ -51,9 +54,12 @@ ProjectDocument::~ProjectDocument() {
 
 bool ProjectDocument::open(const std::filesystem::path& path, ProgressReporter* progress) {
     m_context->hooks().setDocumentPath(path.string());
+    m_history->clear();
     const bool ok = m_file->load(path, progress);
     m_path = path;
     m_context->notify(kChangeProjectReplaced, 0);
+    // Whatever the load left is the base of the new history.
+    m_history->record(UndoHistory::DocumentEvent::Opened);
     return ok;
 }
 
@@ -63,10 +69,12 @@ bool ProjectDocument::save(const std::filesystem::path& path, ProgressReporter* 
     }
     m_path = path;
     m_context->hooks().setDocumentPath(path.string());
+    m_history->record(UndoHistory::DocumentEvent::Saved);
     return true;
 }
 
 void ProjectDocument::newProject() {
+    m_history->clear();
     {
         ChangeBatch batch(*m_context, false);
         m_context->project().selectScene(-1);
@@ -78,6 +86,7 @@ void ProjectDocument::newProject() {
     m_path.clear();
     m_context->hooks().setDocumentPath({});
     m_context->notify(kChangeProjectReplaced, 0);
+    m_history->record(UndoHistory::DocumentEvent::Created);
 }
 
 }  // namespace pm

@@ -11,6 +11,7 @@ class DocumentHooks;
 class ProgressReporter;
 class ProjectContext;
 class SoundTrack;
+class UndoHistory;
 
 // What one open project is made of: the project context (its scenes showing decoded pictures),
 // the project's sound and the project file kept open. Opening, saving and starting anew go
@@ -25,6 +26,8 @@ public:
     ProjectContext& context() { return *m_context; }
     SoundTrack& sound() { return *m_sound; }
     ProjectFile& file() { return *m_file; }
+    // Starts over with every open and new project, whose first step cannot be undone.
+    UndoHistory& history() { return *m_history; }
 
     // Failures are left in context().errors().
     bool open(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
@@ -39,6 +42,7 @@ private:
     std::unique_ptr<ProjectContext> m_context;
     std::unique_ptr<SoundTrack> m_sound;
     std::unique_ptr<ProjectFile> m_file;
+    std::unique_ptr<UndoHistory> m_history;
     std::unique_ptr<DocumentHooks> m_hooks;
     std::unique_ptr<LengthFollower> m_follower;
     std::filesystem::path m_path;

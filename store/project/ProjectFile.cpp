@@ -29,7 +29,7 @@ void ProjectFile::setOptions(Options options) {
 bool ProjectFile::load(const std::filesystem::path& path, ProgressReporter* progress) {
     // Collecting is off: the batch ends with one "everything changed".
     ChangeBatch batch(m_context, false);
-    detail::ProjectFileParts parts{m_context, m_sound, m_options, m_source, *m_metaData, *m_nested};
+    detail::ProjectFileParts parts = this->parts();
     detail::ProjectLoader loader(parts, path, progress);
     const bool ok = loader.run();
     m_path = m_source ? path : std::filesystem::path();
@@ -38,7 +38,7 @@ bool ProjectFile::load(const std::filesystem::path& path, ProgressReporter* prog
 
 bool ProjectFile::save(const std::filesystem::path& path, ProgressReporter* progress) {
     ChangeBatch batch(m_context);
-    detail::ProjectFileParts parts{m_context, m_sound, m_options, m_source, *m_metaData, *m_nested};
+    detail::ProjectFileParts parts = this->parts();
     detail::ProjectSaver saver(parts, path, progress);
     if (!saver.run()) {
         return false;
@@ -57,8 +57,55 @@ void ProjectFile::close() {
     m_path.clear();
 }
 
+detail::ProjectFileParts ProjectFile::parts() {
+    return {m_context, m_sound, m_options, m_source, *m_metaData, *m_nested};
+}
+
 StoreKeyPtr ProjectFile::metaData() const {
     return m_metaData->root();
+}
+
+bool ProjectFile::writeSnapshot(StoreKey& root, Part part) {
+    detail::ProjectFileParts parts = this->parts();
+    detail::ProjectSaver saver(parts, {}, nullptr, detail::ProjectSaver::Mode::Snapshot);
+    switch (part) {
+        case Part::Timing:
+            return saver.writeTiming(root);
+        case Part::Markers:
+            return saver.writeMarkers(root);
+        case Part::Sound:
+            return saver.writeSound(root);
+    }
+    return false;
+}
+
+void ProjectFile::readSnapshot(StoreKey& root, Part part,
+                               std::shared_ptr<const std::vector<std::uint8_t>> soundBytes) {
+    detail::ProjectFileParts parts = this->parts();
+    detail::ProjectLoader loader(parts, {}, nullptr, detail::ProjectLoader::Mode::Snapshot);
+    switch (part) {
+        case Part::Timing:
+            loader.readTiming(root);
+            break;
+        case Part::Markers:
+            loader.readMarkers(root);
+            break;
+        case Part::Sound:
+            loader.readSound(root, std::move(soundBytes));
+            break;
+    }
+}
+
+bool ProjectFile::writeSceneSnapshot(StoreKey& node, Scene& scene) {
+    detail::ProjectFileParts parts = this->parts();
+    detail::ProjectSaver saver(parts, {}, nullptr, detail::ProjectSaver::Mode::Snapshot);
+    return saver.writeSceneNode(node, scene);
+}
+
+bool ProjectFile::readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress) {
+    detail::ProjectFileParts parts = this->parts();
+    detail::ProjectLoader loader(parts, {}, progress, detail::ProjectLoader::Mode::Snapshot);
+    return loader.readScene(node, scene);
 }
 
 }  // namespace pm

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/StoreKeyPtr.h"
 
@@ -14,12 +15,14 @@ namespace pm {
 class MemoryStorage;
 class ProgressReporter;
 class ProjectContext;
+class Scene;
 class SoundTrack;
 class StoreKey;
 
 namespace detail {
 class EmbeddedSource;
 struct NestedProjects;
+struct ProjectFileParts;
 }  // namespace detail
 
 // Project files (".mzp"): one key/value store holding the scenes with their motion, pictures and
@@ -57,7 +60,21 @@ public:
     // The file's "MetaData" node, kept in memory and written back on save.
     StoreKeyPtr metaData() const;
 
+    // Undo steps keep parts of the project in memory stores, in this format: a scene node
+    // without picture data or thumbnail (the picture is named by its path, or by its node in the
+    // file kept open); the project's settings with the start times, which carry the scenes' ids;
+    // the markers; the sound settings without the sound's bytes, which the caller keeps. Reading
+    // puts them back into the project as it stands and never asks the user anything.
+    enum class Part { Timing, Markers, Sound };
+    bool writeSnapshot(StoreKey& root, Part part);
+    void readSnapshot(StoreKey& root, Part part,
+                      std::shared_ptr<const std::vector<std::uint8_t>> soundBytes = nullptr);
+    bool writeSceneSnapshot(StoreKey& node, Scene& scene);
+    bool readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress = nullptr);
+
 private:
+    detail::ProjectFileParts parts();
+
     ProjectContext& m_context;
     SoundTrack& m_sound;
     Options m_options;

@@ -37,6 +37,7 @@ inline constexpr const char* kBackgroundG = "BkgG";
 inline constexpr const char* kBackgroundB = "BkgB";
 inline constexpr const char* kStartTimes = "StartTimes";
 inline constexpr const char* kStartTime = "SceneStartTime";
+inline constexpr const char* kStartTimeId = "StartTimeID";
 inline constexpr const char* kMarkers = "MarkerSettings";
 inline constexpr const char* kMarkerCount = "NbMarkers";
 inline constexpr const char* kMarkerPrefix = "Marker_";

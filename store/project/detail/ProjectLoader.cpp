@@ -111,12 +111,94 @@ ImageBuffer pixelsFrom(const std::vector<std::uint8_t>& data, std::uint32_t w, s
 }  // namespace
 
 ProjectLoader::ProjectLoader(ProjectFileParts& parts, std::filesystem::path path,
-                             ProgressReporter* progress)
-    : m_parts(parts), m_path(std::move(path)), m_progress(progress) {}
+                             ProgressReporter* progress, Mode mode)
+    : m_parts(parts), m_path(std::move(path)), m_progress(progress), m_mode(mode) {
+    if (m_mode == Mode::Snapshot) {
+        m_source = m_parts.source;
+        m_fileSize = m_source ? m_source->fileSize() : 0;
+        m_vAspRatio = m_parts.context.project().vAspRatio();
+    }
+}
 
 bool ProjectLoader::fail() {
+    if (m_mode == Mode::Snapshot) {
+        return false;
+    }
     // The message names the file, so the user knows which one was refused.
     return m_parts.context.errors().report(kCouldNotLoad, {}, m_path.string()) != 0;
+}
+
+bool ProjectLoader::readScene(StoreKey& node, Scene& scene) {
+    const bool ok = loadScene(node, scene, {});
+    if (SceneImage* image = sceneImageOf(scene); image != nullptr && image->preparationPending()) {
+        std::lock_guard lock(scene.rendererLock());
+        image->applyPreparation(m_progress, m_parts.context.errors());
+    }
+    Project& project = m_parts.context.project();
+    project.updateMemoryEstimate(scene.id());
+    return ok;
+}
+
+void ProjectLoader::readTiming(StoreKey& root) {
+    Project& project = m_parts.context.project();
+    const double ratio = readFinite(root, key::kVAspRatio, project.vAspRatio());
+    if (ratio > 0.0 && ratio <= kMaxAspectRatio && ratio != project.vAspRatio()) {
+        project.setVAspRatio(ratio);
+    }
+    const std::int32_t width = root.getInt(key::kAssumedWidth, project.assumedWidth());
+    if (width > 0 && width <= kMaxAssumedWidth && width != project.assumedWidth()) {
+        project.setAssumedWidth(width);
+    }
+    loadBackground(root);
+    StoreKeyPtr node = root.openChild(key::kStartTimes);
+    if (!node) {
+        return;
+    }
+    for (const std::string& name : childNames(*node, Project::kMaxScenes * 2)) {
+        StoreKeyPtr child = node->openChild(name);
+        const int index = child ? project.indexOf(child->getInt(key::kStartTimeId, -1)) : -1;
+        if (index < 0) {
+            continue;
+        }
+        const TickTime start =
+            std::clamp<TickTime>(child->getInt64(key::kStartTime, 0), 0, kMaxStart);
+        if (start != project.startAt(index)) {
+            project.setSceneStart(index, start, false);
+        }
+    }
+}
+
+void ProjectLoader::readMarkers(StoreKey& root) {
+    m_parts.context.clearMarkers();
+    loadMarkers(root);
+}
+
+void ProjectLoader::readSound(StoreKey& root,
+                              std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+    StoreKeyPtr node = root.openChild(key::kSound);
+    if (!node) {
+        return;
+    }
+    SoundTrack& sound = m_parts.sound;
+    const std::string name = readText(*node, key::kSoundFile, {});
+    if (name.empty()) {
+        if (sound.isPresent()) {
+            sound.clear();
+        }
+        return;
+    }
+    const bool same = sound.isPresent() && sound.fileName() == name &&
+                      (bytes ? sound.embeddedBytes() == bytes : !sound.isEmbedded());
+    if (!same) {
+        const bool opened =
+            bytes ? sound.openEmbedded(name, std::move(bytes)).ok() : sound.open(name).ok();
+        if (!opened) {
+            sound.clear();
+            return;
+        }
+    }
+    sound.setTimes(node->getInt64(key::kSoundIn, 0), node->getInt64(key::kSoundOut, 0),
+                   node->getInt64(key::kSoundFadeIn, 0), node->getInt64(key::kSoundFadeOut, 0));
 }
 
 bool ProjectLoader::run() {
@@ -378,6 +460,10 @@ bool ProjectLoader::loadImage(StoreKey& settings, Scene& scene, const std::strin
     if (!keyname.empty()) {
         return loadEmbedded(settings, scene, keyname, displayName, hasAlpha);
     }
+    if (m_mode == Mode::Snapshot) {
+        // The file was there when the step was taken; nobody is asked for it now.
+        return !imageName.empty() && picture.load(imageName, m_progress, m_parts.context.errors());
+    }
     SceneImage* image = sceneImageOf(scene);
     if (image != nullptr && !imageName.empty()) {
         const auto stored = settings.getInt64(key::kModifiedTime, 0);
@@ -404,7 +490,7 @@ bool ProjectLoader::loadEmbedded(StoreKey& settings, Scene& scene, const std::st
                                  const std::string& displayName, bool hasAlpha) {
     SceneImage* image = sceneImageOf(scene);
     ErrorInfo& errors = m_parts.context.errors();
-    if (image == nullptr) {
+    if (image == nullptr || !m_source) {
         return false;
     }
     auto held = std::make_shared<EmbeddedPicture>(m_source, keyname);

@@ -20,10 +20,24 @@ namespace detail {
 // One opening of a project file. Every value is checked before it is used: a file that does not
 // hold a project fails with 6205, and nothing in it makes the loader take memory beyond the
 // file's own size.
+//
+// A snapshot loader reads back what a snapshot saver wrote (undo steps) into the project as it
+// stands: pictures the scenes already hold stay, others are read from their files or from the
+// file kept open, and failures are not reported.
 class ProjectLoader {
 public:
-    ProjectLoader(ProjectFileParts& parts, std::filesystem::path path, ProgressReporter* progress);
+    enum class Mode { File, Snapshot };
+
+    ProjectLoader(ProjectFileParts& parts, std::filesystem::path path, ProgressReporter* progress,
+                  Mode mode = Mode::File);
     bool run();
+
+    // Snapshot mode.
+    bool readScene(StoreKey& node, Scene& scene);
+    void readTiming(StoreKey& root);
+    void readMarkers(StoreKey& root);
+    // `bytes`: the sound's own bytes when it was embedded, which snapshots do not hold.
+    void readSound(StoreKey& root, std::shared_ptr<const std::vector<std::uint8_t>> bytes);
 
 private:
     bool fail();
@@ -48,6 +62,7 @@ private:
     ProjectFileParts& m_parts;
     std::filesystem::path m_path;
     ProgressReporter* m_progress;
+    Mode m_mode;
     std::shared_ptr<EmbeddedSource> m_source;
     std::uint64_t m_fileSize = 0;
     double m_vAspRatio = 0.0;

@@ -74,11 +74,16 @@ bool isBgra(const ImageBuffer& image) {
 }  // namespace
 
 ProjectSaver::ProjectSaver(ProjectFileParts& parts, std::filesystem::path path,
-                           ProgressReporter* progress)
-    : m_parts(parts), m_path(std::move(path)), m_progress(progress) {}
+                           ProgressReporter* progress, Mode mode)
+    : m_parts(parts),
+      m_path(std::move(path)),
+      m_progress(progress),
+      m_mode(mode),
+      m_embed(mode == Mode::File) {}
 
 bool ProjectSaver::failSave() {
-    return m_parts.context.errors().report(kCouldNotSave) != 0;
+    // A snapshot that cannot be written is simply missing from its step.
+    return m_mode == Mode::Snapshot || m_parts.context.errors().report(kCouldNotSave) != 0;
 }
 
 bool ProjectSaver::checkFreeSpace() {
@@ -200,11 +205,7 @@ bool ProjectSaver::write(StoreKey& root) {
             return false;
         }
     }
-    const Project::Colour colour = project.backgroundColour();
-    constexpr double kByte = 1.0 / 255.0;
-    if (!root.setDouble(key::kBackgroundR, colour.r * kByte) ||
-        !root.setDouble(key::kBackgroundG, colour.g * kByte) ||
-        !root.setDouble(key::kBackgroundB, colour.b * kByte) || !writeStartTimes(root)) {
+    if (!writeTiming(root)) {
         return failSave();
     }
     if (!writeSound(root)) {
@@ -237,6 +238,17 @@ bool ProjectSaver::writeMarkers(StoreKey& root) {
     return true;
 }
 
+bool ProjectSaver::writeTiming(StoreKey& root) {
+    const Project& project = m_parts.context.project();
+    const Project::Colour colour = project.backgroundColour();
+    constexpr double kByte = 1.0 / 255.0;
+    return root.setDouble(key::kVAspRatio, project.vAspRatio()) &&
+           root.setInt(key::kAssumedWidth, project.assumedWidth()) &&
+           root.setDouble(key::kBackgroundR, colour.r * kByte) &&
+           root.setDouble(key::kBackgroundG, colour.g * kByte) &&
+           root.setDouble(key::kBackgroundB, colour.b * kByte) && writeStartTimes(root);
+}
+
 bool ProjectSaver::writeStartTimes(StoreKey& root) {
     StoreKeyPtr node = root.createChild(key::kStartTimes);
     if (!node) {
@@ -246,6 +258,10 @@ bool ProjectSaver::writeStartTimes(StoreKey& root) {
     for (int i = 0; i < project.sceneCount(); ++i) {
         StoreKeyPtr child = node->createChild(key::kStartTime + std::to_string(i));
         if (!child || !child->setInt64(key::kStartTime, project.startAt(i))) {
+            return false;
+        }
+        // Scenes come and go between undo steps: their times go back by id, not by place.
+        if (m_mode == Mode::Snapshot && !child->setInt(key::kStartTimeId, project.idAt(i))) {
             return false;
         }
     }
@@ -264,6 +280,11 @@ bool ProjectSaver::writeScene(StoreKey& root, int index) {
         StoreKeyPtr kept = nested->second->root();
         return (kept && copyTree(*node, *kept, UINT64_MAX)) || failSave();
     }
+    return writeSceneNode(*node, scene);
+}
+
+bool ProjectSaver::writeSceneNode(StoreKey& nodeKey, Scene& scene) {
+    StoreKey* node = &nodeKey;
     if (!node->setString(key::kFileType, key::kFileTypeValue)) {
         return failSave();
     }
@@ -328,7 +349,7 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
 
     bool ok = settings.setString(key::kDisplayName, display) &&
               settings.setInt(key::kWidth, width) && settings.setInt(key::kHeight, height);
-    if (image != nullptr) {
+    if (image != nullptr && m_mode == Mode::File) {
         const ImageBuffer proxy = image->proxy();
         if (isBgra(proxy)) {
             const auto bytes = packRows(proxy);
@@ -337,7 +358,7 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
                  settings.setBinary(key::kThumbData, bytes.data(), bytes.size());
         }
     }
-    if (isFile) {
+    if (isFile && m_mode == Mode::File) {
         if (const auto time = modificationTime(path)) {
             ok = ok && settings.setInt64(key::kModifiedTime, *time);
         }
@@ -419,7 +440,7 @@ bool ProjectSaver::writeSound(StoreKey& root) {
     if (!node->setString(key::kSoundFile, sound.fileName())) {
         return false;
     }
-    if (!m_embed && !sound.isEmbedded()) {
+    if (m_mode == Mode::Snapshot || (!m_embed && !sound.isEmbedded())) {
         return true;
     }
     std::shared_ptr<const std::vector<std::uint8_t>> bytes = sound.embeddedBytes();

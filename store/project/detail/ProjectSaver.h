@@ -16,25 +16,37 @@ namespace detail {
 
 // One save of a project file: the whole tree goes into a temporary file beside the target,
 // which replaces the target only once it is complete and closed.
+//
+// A snapshot saver writes parts of the same tree into a store of the caller's (undo steps):
+// pictures are referenced by path or by their node in the file kept open, never copied, the
+// sound's bytes stay out, start times carry their scene's id, and failures are not reported.
 class ProjectSaver {
 public:
-    ProjectSaver(ProjectFileParts& parts, std::filesystem::path path, ProgressReporter* progress);
+    enum class Mode { File, Snapshot };
+
+    ProjectSaver(ProjectFileParts& parts, std::filesystem::path path, ProgressReporter* progress,
+                 Mode mode = Mode::File);
     bool run();
+
+    bool writeMarkers(StoreKey& root);
+    bool writeSceneNode(StoreKey& node, Scene& scene);
+    // The project's own settings and the start times.
+    bool writeTiming(StoreKey& root);
+    bool writeSound(StoreKey& root);
 
 private:
     bool failSave();
     bool checkFreeSpace();
     bool write(StoreKey& root);
-    bool writeMarkers(StoreKey& root);
     bool writeScene(StoreKey& root, int index);
     bool writeImage(StoreKey& settings, Scene& scene);
     bool writeStartTimes(StoreKey& root);
-    bool writeSound(StoreKey& root);
     void adoptSavedFile();
 
     ProjectFileParts& m_parts;
     std::filesystem::path m_path;
     ProgressReporter* m_progress;
+    Mode m_mode;
     bool m_embed = true;
     // Scene nodes of the file last loaded, by the node of the new file that took their pictures.
     std::map<std::string, std::string> m_names;
