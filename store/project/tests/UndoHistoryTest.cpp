@@ -315,22 +315,23 @@ TEST_F(UndoHistoryTest, AStepKeepsOnlyTheScenesItChanged) {
     EXPECT_EQ(history.sceneSnapshotCount(), before + 2);
 }
 
-TEST_F(UndoHistoryTest, OldSceneSnapshotsGoOnceNoStepNeedsThem) {
-    // Two edits of one scene, then enough other steps that neither edit can be undone.
-    edit(4001, [&] { scene(0).setKeyAtTime(PosX, 0.1f, valueKey(0.3f, 0.1f)); });
-    edit(4010, [&] { scene(0).setKeyAtTime(PosX, 0.1f, valueKey(0.4f, 0.1f)); });
+TEST_F(UndoHistoryTest, OldSceneSnapshotsGoOnlyOnceNoStepNeedsThem) {
+    const auto setPosX = [this](int action, float value) {
+        edit(action, [&] { scene(0).setKeyAtTime(PosX, 0.1f, valueKey(value, 0.1f)); });
+    };
+    setPosX(4001, 0.3f);
+    setPosX(4010, 0.4f);
     const std::string kept = dump(doc);
-    for (int i = 0; i < 33; ++i) {
+    for (int i = 0; i < 31; ++i) {
         addMarker((10 + i) * kSecond / 10);
     }
-    // First snapshot per scene, plus the one state the oldest reachable step needs.
-    EXPECT_EQ(history.sceneSnapshotCount(), 4);
+    setPosX(4010, 0.5f);
+    addMarker(5 * kSecond);
+    // The first edit's state is out of reach; the second's is what the oldest step shows.
+    EXPECT_EQ(history.sceneSnapshotCount(), 3 + 2);
     while (history.undo()) {
     }
-    // Everything but the markers is as after the second key edit.
-    std::string expected = kept;
-    std::string actual = dump(doc);
-    const auto withoutMarkers = [](std::string text) {
+    const auto withoutMarkers = [](const std::string& text) {
         std::istringstream in(text);
         std::string line, out;
         while (std::getline(in, line)) {
@@ -340,7 +341,7 @@ TEST_F(UndoHistoryTest, OldSceneSnapshotsGoOnceNoStepNeedsThem) {
         }
         return out;
     };
-    EXPECT_EQ(withoutMarkers(actual), withoutMarkers(expected));
+    EXPECT_EQ(withoutMarkers(dump(doc)), withoutMarkers(kept));
 }
 
 TEST_F(UndoHistoryTest, RestoringWaitsForPicturesBeingLoaded) {
