@@ -162,7 +162,10 @@ TEST_F(UndoHistoryTest, EveryStepComesBackExactlyByUndoAndByRedo) {
         {4033, [](auto& t) { ASSERT_TRUE(t.context.moveMarker(-1, 2 * kSecond, 3 * kSecond)); }},
         {4003, [](auto& t) { ASSERT_TRUE(t.scene(1).deleteKey(Scale, 0)); }},
         {4014, [](auto& t) { ASSERT_TRUE(t.project.replacePicture(3, t.file("p0.png"))); }},
-        {4005, [](auto& t) { t.project.setBackgroundColour({10, 200, 30, 255}, 1); }},
+        {4005,
+         [](auto& t) {
+             t.project.setBackgroundColour({10, 200, 30, 255}, 1);
+         }},
         {4034,
          [](auto& t) {
              auto* image = dynamic_cast<SceneImage*>(&t.scene(0).picture());
@@ -371,14 +374,8 @@ TEST(PendingUndoActionTest, KeySetsNameTheEditAsAWhole) {
         std::optional<int> name;
     };
     const std::vector<Case> cases = {
-        {{}, std::nullopt},
-        {{0, 0}, std::nullopt},
-        {{1, 1, 1}, 4010},
-        {{2}, 4001},
-        {{1, 2}, 4001},
-        {{2, 1}, 4001},
-        {{2, 2}, 4002},
-        {{1, 2, 2, 2, 1}, 4002},
+        {{}, std::nullopt}, {{0, 0}, std::nullopt}, {{1, 1, 1}, 4010}, {{2}, 4001},
+        {{1, 2}, 4001},     {{2, 1}, 4001},         {{2, 2}, 4002},    {{1, 2, 2, 2, 1}, 4002},
     };
     for (const Case& c : cases) {
         PendingUndoAction pending;
