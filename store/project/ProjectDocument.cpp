@@ -64,6 +64,7 @@ bool ProjectDocument::open(const std::filesystem::path& path, ProgressReporter* 
 }
 
 bool ProjectDocument::save(const std::filesystem::path& path, ProgressReporter* progress) {
+    m_history->holdPicturesBeforeSave();
     if (!m_file->save(path, progress)) {
         return false;
     }

@@ -102,10 +102,16 @@ bool ProjectFile::writeSceneSnapshot(StoreKey& node, Scene& scene) {
     return saver.writeSceneNode(node, scene);
 }
 
-bool ProjectFile::readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress) {
+bool ProjectFile::readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress,
+                                    std::shared_ptr<const std::vector<std::uint8_t>> pictureBytes) {
     detail::ProjectFileParts parts = this->parts();
     detail::ProjectLoader loader(parts, {}, progress, detail::ProjectLoader::Mode::Snapshot);
-    return loader.readScene(node, scene);
+    return loader.readScene(node, scene, std::move(pictureBytes));
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> ProjectFile::embeddedPictureBytes(
+    const std::string& keyname) const {
+    return m_source ? m_source->originalBytes(keyname) : nullptr;
 }
 
 }  // namespace pm

@@ -70,7 +70,13 @@ public:
     void readSnapshot(StoreKey& root, Part part,
                       std::shared_ptr<const std::vector<std::uint8_t>> soundBytes = nullptr);
     bool writeSceneSnapshot(StoreKey& node, Scene& scene);
-    bool readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress = nullptr);
+    // `pictureBytes`: the picture file's bytes when the snapshot's picture lives in memory.
+    bool readSceneSnapshot(StoreKey& node, Scene& scene, ProgressReporter* progress = nullptr,
+                           std::shared_ptr<const std::vector<std::uint8_t>> pictureBytes = nullptr);
+    // The picture file embedded in the file kept open for the scene node loaded as `keyname`;
+    // null when there is none.
+    std::shared_ptr<const std::vector<std::uint8_t>> embeddedPictureBytes(
+        const std::string& keyname) const;
 
 private:
     detail::ProjectFileParts parts();

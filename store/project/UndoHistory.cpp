@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <unordered_map>
 
@@ -12,6 +13,8 @@
 #include "store/MemoryStorage.h"
 #include "store/StoreKey.h"
 #include "store/project/ProjectFile.h"
+#include "store/project/detail/EmbeddedSource.h"
+#include "store/project/detail/ProjectFileParts.h"
 #include "store/project/detail/SceneHistory.h"
 
 namespace pm {
@@ -26,7 +29,7 @@ constexpr auto kLoadingPoll = std::chrono::milliseconds(50);
 
 // Picture preparation counts its own changes; the history keeps what it saw last.
 std::uint32_t preparationCount(const Scene& scene) {
-    const auto* image = dynamic_cast<const SceneImage*>(&scene.picture());
+    const SceneImage* image = detail::sceneImageOf(scene);
     return image ? image->prepSettings().changeCount() : 0;
 }
 
@@ -312,6 +315,22 @@ std::optional<std::string> UndoHistory::redoName() const {
 
 void UndoHistory::publishNames() {
     m_context.hooks().showUndoNames(undoName(), redoName());
+}
+
+void UndoHistory::holdPicturesBeforeSave() {
+    // The save maps the nodes of the pictures the scenes hold now into the new file; only those.
+    std::set<std::string> inUse;
+    const Project& project = m_context.project();
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        const SceneImage* image = detail::sceneImageOf(*project.sceneAt(i));
+        const auto held = image ? image->heldPicture() : nullptr;
+        if (const auto* embedded = dynamic_cast<const detail::EmbeddedPicture*>(held.get())) {
+            inUse.insert(embedded->keyname());
+        }
+    }
+    for (detail::SceneHistory& h : m_scenes) {
+        h.holdPictures(m_file, inUse);
+    }
 }
 
 int UndoHistory::sceneSnapshotCount() const {

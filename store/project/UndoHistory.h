@@ -70,6 +70,10 @@ public:
     int step() const { return m_step; }
     int undoCount() const { return m_undoCount; }
     int redoCount() const { return m_redoCount; }
+    // To be called before every save, which replaces the file kept open by the saved one: the
+    // steps keep in memory the pictures that only the old file holds.
+    void holdPicturesBeforeSave();
+
     // Scene snapshots held, over all scenes.
     int sceneSnapshotCount() const;
 

@@ -128,7 +128,9 @@ bool ProjectLoader::fail() {
     return m_parts.context.errors().report(kCouldNotLoad, {}, m_path.string()) != 0;
 }
 
-bool ProjectLoader::readScene(StoreKey& node, Scene& scene) {
+bool ProjectLoader::readScene(StoreKey& node, Scene& scene,
+                              std::shared_ptr<const std::vector<std::uint8_t>> pictureBytes) {
+    m_pictureBytes = std::move(pictureBytes);
     const bool ok = loadScene(node, scene, {});
     if (SceneImage* image = sceneImageOf(scene); image != nullptr && image->preparationPending()) {
         std::lock_guard lock(scene.rendererLock());
@@ -461,8 +463,15 @@ bool ProjectLoader::loadImage(StoreKey& settings, Scene& scene, const std::strin
         return loadEmbedded(settings, scene, keyname, displayName, hasAlpha);
     }
     if (m_mode == Mode::Snapshot) {
-        // The file was there when the step was taken; nobody is asked for it now.
-        return !imageName.empty() && picture.load(imageName, m_progress, m_parts.context.errors());
+        if (m_pictureBytes) {
+            SceneImage* image = sceneImageOf(scene);
+            return image != nullptr && image->loadFromMemory(imageName, m_pictureBytes, m_progress,
+                                                             m_parts.context.errors());
+        }
+        // The file was there when the step was taken; nobody is asked for it now. A bracketed
+        // name is a picture the project held, which is gone.
+        return !imageName.empty() && imageName.front() != '[' &&
+               picture.load(imageName, m_progress, m_parts.context.errors());
     }
     SceneImage* image = sceneImageOf(scene);
     if (image != nullptr && !imageName.empty()) {

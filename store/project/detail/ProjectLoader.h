@@ -33,7 +33,9 @@ public:
     bool run();
 
     // Snapshot mode.
-    bool readScene(StoreKey& node, Scene& scene);
+    // `pictureBytes`: the picture file's bytes when the picture lives in memory only.
+    bool readScene(StoreKey& node, Scene& scene,
+                   std::shared_ptr<const std::vector<std::uint8_t>> pictureBytes);
     void readTiming(StoreKey& root);
     void readMarkers(StoreKey& root);
     // `bytes`: the sound's own bytes when it was embedded, which snapshots do not hold.
@@ -63,6 +65,7 @@ private:
     std::filesystem::path m_path;
     ProgressReporter* m_progress;
     Mode m_mode;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_pictureBytes;
     std::shared_ptr<EmbeddedSource> m_source;
     std::uint64_t m_fileSize = 0;
     double m_vAspRatio = 0.0;

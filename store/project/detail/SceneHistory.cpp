@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include "core/Scene.h"
+#include "render/SceneImage.h"
 #include "store/StoreKey.h"
 #include "store/project/ProjectFile.h"
+#include "store/project/detail/ProjectFileParts.h"
 
 namespace pm::detail {
 
@@ -19,7 +22,9 @@ bool SceneHistory::append(ProjectFile& file, Scene& scene, int step) {
     if (!root || !file.writeSceneSnapshot(*root, scene)) {
         return false;
     }
-    m_snapshots.push_back({step, std::move(store)});
+    // Snapshots name pictures, they do not copy them; one held in memory is shared.
+    const SceneImage* image = sceneImageOf(scene);
+    m_snapshots.push_back({step, std::move(store), image ? image->memoryBytes() : nullptr});
     return true;
 }
 
@@ -60,7 +65,27 @@ bool SceneHistory::restore(ProjectFile& file, Scene& scene, int step,
         }
     }
     StoreKeyPtr root = found ? found->store->root() : nullptr;
-    return root && file.readSceneSnapshot(*root, scene, progress);
+    return root && file.readSceneSnapshot(*root, scene, progress, found->pictureBytes);
+}
+
+void SceneHistory::holdPictures(ProjectFile& file, const std::set<std::string>& inUse) {
+    for (Snapshot& s : m_snapshots) {
+        StoreKeyPtr root = s.store->root();
+        StoreKeyPtr settings = root ? root->openChild(key::kRenderSettings) : nullptr;
+        if (!settings) {
+            continue;
+        }
+        const std::string keyname = settings->readString(key::kKeyname);
+        if (keyname.empty() || inUse.count(keyname) != 0) {
+            continue;
+        }
+        if (!s.pictureBytes) {
+            s.pictureBytes = file.embeddedPictureBytes(keyname);
+        }
+        // Without its bytes the scene comes back with the built-in picture rather than with
+        // whatever the new file keeps under that name.
+        settings->deleteValue(key::kKeyname);
+    }
 }
 
 }  // namespace pm::detail

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "store/MemoryStorage.h"
@@ -40,6 +42,10 @@ public:
     void record(ProjectFile& file, Scene& scene, int step, bool changed, int depth);
     // Loads the scene as it was at `step`; false when nothing of it is kept.
     bool restore(ProjectFile& file, Scene& scene, int step, ProgressReporter* progress) const;
+    // Before the file kept open is replaced: pictures that snapshots name by their node in it,
+    // other than the nodes in `inUse`, are read into memory, since the new file will not have
+    // them (and may have other pictures under those names).
+    void holdPictures(ProjectFile& file, const std::set<std::string>& inUse);
 
     // What the scene's picture preparation counted when the history last looked.
     std::uint32_t preparationSeen() const { return m_preparationSeen; }
@@ -49,6 +55,8 @@ private:
     struct Snapshot {
         int step = 0;
         std::unique_ptr<MemoryStorage> store;
+        // The picture file's bytes, for a picture that lives in memory only.
+        std::shared_ptr<const std::vector<std::uint8_t>> pictureBytes;
     };
     bool append(ProjectFile& file, Scene& scene, int step);
 

@@ -307,6 +307,26 @@ TEST_F(UndoHistoryTest, ADeletedSceneComesBackWithTheKeysItHadWhenDeleted) {
     test::expectSameKeys(keys, test::allKeys(*project.sceneById(id)));
 }
 
+TEST_F(UndoHistoryTest, ASceneDeletedBeforeASaveComesBackWithItsOwnEmbeddedPicture) {
+    // Embedded pictures are read from the file kept open; the save replaces that file with one
+    // that no longer holds the deleted scene's picture, and holds another under its old name.
+    const int id = project.idAt(0);
+    edit(4023, [&] { project.deleteScene(0, true); });
+    ASSERT_TRUE(doc.save(file("base.mzp")));
+    ASSERT_TRUE(history.undo());
+    Scene* back = project.sceneById(id);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->picture().path(), "[p0.png]");
+    EXPECT_EQ(back->picture().width(), 120);
+    EXPECT_EQ(test::pixelOf(*back, 5, 7), test::pictureColour(0, 5, 7));
+    // Saved again, the scene keeps it.
+    ASSERT_TRUE(doc.save(file("again.mzp")));
+    ASSERT_TRUE(history.redo());
+    ASSERT_TRUE(history.undo());
+    ASSERT_NE(project.sceneById(id), nullptr);
+    EXPECT_EQ(test::pixelOf(*project.sceneById(id), 5, 7), test::pictureColour(0, 5, 7));
+}
+
 TEST_F(UndoHistoryTest, AStepKeepsOnlyTheScenesItChanged) {
     addMarker(kSecond);
     const int before = history.sceneSnapshotCount();
