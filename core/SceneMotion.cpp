@@ -322,6 +322,8 @@ bool SceneMotion::insertTime(TickTime duration, float x) {
 }
 
 void SceneMotion::recalculatePositionPath() {
+    // New tangents are new motion: the next undo step must keep them.
+    m_modified = true;
     const MotionTables& tables = m_context.motionTables();
     for (int p : {PosX, PosY}) {
         m_tracks[p].setSmoothing(tables.parameter(p).smoothing);

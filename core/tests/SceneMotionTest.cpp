@@ -243,7 +243,10 @@ TEST_F(SceneMotionTest, RecalculatingThePathTouchesOnlyPositionTangents) {
     KeyframeDesc before;
     ASSERT_TRUE(scene.getKey(Blur, 1, before));
     context.tables().setPositionSmoothing(20.0);
+    scene.setModified(false);
     scene.recalculatePositionPath();
+    // New tangents are a change the undo history must keep.
+    EXPECT_TRUE(scene.modified());
     KeyframeDesc x;
     KeyframeDesc blur;
     ASSERT_TRUE(scene.getKey(PosX, 1, x));
