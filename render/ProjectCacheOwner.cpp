@@ -21,6 +21,7 @@ void ProjectCacheOwner::attach(ImageCache* cache) {
         m_context.removeListener(this);
     }
     m_cache = cache;
+    follow();
     installScenePictures(m_context, cache);
     if (m_cache != nullptr) {
         m_context.addListener(this);
@@ -75,15 +76,24 @@ bool ProjectCacheOwner::isLoading(int key) const {
     return scene != nullptr && scene->picture().isLoading();
 }
 
+void ProjectCacheOwner::follow() {
+    const Project& project = m_context.project();
+    m_cursor = project.cursor();
+    m_currentId = project.currentSceneId();
+}
+
 int ProjectCacheOwner::currentIndex() const {
     const Project& project = m_context.project();
-    const int id = project.currentSceneId();
-    return id < 0 ? -1 : project.indexOf(id);
+    const int id = m_currentId;
+    if (id >= 0) {
+        return project.indexOf(id);
+    }
+    return project.sceneAtTime(m_cursor).index;
 }
 
 CacheOwner::CurrentItems ProjectCacheOwner::itemsAtCurrentTime() const {
     const Project& project = m_context.project();
-    const SceneAtTime at = project.sceneAtTime(project.cursor());
+    const SceneAtTime at = project.sceneAtTime(m_cursor);
     CurrentItems items;
     items.key = at.id;
     items.nextKey = at.inTransition ? at.nextId : -1;
@@ -113,6 +123,9 @@ int ProjectCacheOwner::keyOf(const SceneImage& picture) const {
 }
 
 std::int32_t ProjectCacheOwner::onChange(std::uint32_t code, ChangeArgument) {
+    if (code == kChangeCursor || code == kChangeCurrentScene || code == kChangeProjectReplaced) {
+        follow();
+    }
     if (code == kChangeCurrentScene && m_cache != nullptr) {
         const int id = m_context.project().currentSceneId();
         if (id >= 0) {

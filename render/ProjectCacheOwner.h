@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/ChangeListener.h"
@@ -11,7 +12,9 @@ class ImageCache;
 class ProjectContext;
 
 // The project's side of the picture cache: its scenes by id, the scene on screen at the
-// project's cursor, and the export state as "busy". Once attached, the cache loads every scene
+// project's cursor, and the export state as "busy". The scene being played or edited is the
+// current scene, or without one the scene at the project's cursor, so that playing the whole
+// project prepares the scenes ahead of it too. Once attached, the cache loads every scene
 // picture that must have its pixels, and a change of the current scene loads it and prepares its
 // neighbours.
 class ProjectCacheOwner : public CacheOwner, public ChangeListener {
@@ -40,8 +43,14 @@ public:
     std::int32_t onChange(std::uint32_t code, ChangeArgument argument) override;
 
 private:
+    // The cursor and the current scene as the user-interface thread last set them; the loader
+    // thread reads these copies.
+    void follow();
+
     ProjectContext& m_context;
     ImageCache* m_cache = nullptr;
+    std::atomic<float> m_cursor{0.0f};
+    std::atomic<int> m_currentId{-1};
 };
 
 }  // namespace pm
