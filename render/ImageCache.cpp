@@ -219,6 +219,16 @@ void ImageCache::loadInBackground(int key, int position) {
     if (m_loader.joinable()) {
         m_loader.join();
     }
+    {
+        // A shutdown that joined before this thread lock was taken would not see a thread started
+        // now.
+        std::lock_guard flag(m_flagLock);
+        if (m_stopped) {
+            m_loading = false;
+            m_loadingKey = -1;
+            return;
+        }
+    }
     m_loader = std::thread([this, key, position, progress] {
         {
             std::lock_guard flag(m_flagLock);

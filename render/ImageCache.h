@@ -62,8 +62,8 @@ public:
     std::vector<int> recentKeys() const;
     std::int64_t countedMegabytes() const;
 
-    // How often a caller had to wait for a picture: for a background load already running, or
-    // for a load on the spot.
+    // How often a caller had to wait for a picture: for a load already running (the loader's, or
+    // another thread's), or for a load on the spot; and the loader's loads.
     struct Stats {
         int waitedForBackground = 0;
         int loadedOnTheSpot = 0;
