@@ -1,13 +1,17 @@
 #include "app/CPanZoomApp.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/SystemFolders.h"
 #include "core/StringTable.h"
 #include "core/Timecode.h"
 #include "export/ExporterManager.h"
+#include "render/ImageCache.h"
 #include "render/PerfKit.h"
 #include "render/PixelSettings.h"
+#include "render/ProjectCacheOwner.h"
+#include "render/ScenePictureFactory.h"
 #include "store/NullKey.h"
 #include "store/StoreKey.h"
 
@@ -28,7 +32,12 @@ CPanZoomApp::CPanZoomApp(AppRegistry registry)
     : m_registry(std::move(registry)),
       m_headlessServices(std::make_unique<HeadlessHostServices>()),
       m_hostServices(m_headlessServices.get()),
-      m_context(m_document.context()) {
+      m_context(m_document.context()),
+      m_physicalMegabytes(MemorySettings::physicalMegabytes()),
+      m_memory(MemorySettings::defaults(m_physicalMegabytes)),
+      m_cacheOwner(std::make_unique<ProjectCacheOwner>(m_context)),
+      m_imageCache(std::make_unique<ImageCache>(*m_cacheOwner)) {
+    m_cacheOwner->attach(m_imageCache.get());
     m_context.setHooks(this);
     m_preferences.attach(PreferenceSlot::Application, this);
     setProjectOpener(nullptr);
@@ -36,6 +45,9 @@ CPanZoomApp::CPanZoomApp(AppRegistry registry)
 
 CPanZoomApp::~CPanZoomApp() {
     exitInstance();
+    // The loader thread ends (its decode cancelled) before anything it might load goes.
+    m_cacheOwner->attach(nullptr);
+    m_imageCache.reset();
     m_context.setHooks(nullptr);
 }
 
@@ -177,6 +189,7 @@ void CPanZoomApp::exitInstance() {
     if (!m_closed) {
         close();
     }
+    m_imageCache->unloadAll();
     m_exporters.reset();
     m_loadedModules.clear();
     m_tempFiles.deleteAll();
@@ -267,18 +280,38 @@ int CPanZoomApp::takePendingUndoName() {
 }
 
 bool CPanZoomApp::newProject() {
+    // No background load may run while the scenes it loads are deleted.
+    m_imageCache->unloadAll();
     m_document.newProject();
     setDocumentPath({});
     applyKeyframeSettings();
+    m_imageCache->preloadAll(nullptr);
     return true;
 }
 
 bool CPanZoomApp::openProject(const std::string& path) {
+    m_imageCache->unloadAll();
     if (!m_openProject(m_context, path)) {
         return false;
     }
     applyKeyframeSettings();
+    m_imageCache->preloadAll(nullptr);
     return true;
+}
+
+void CPanZoomApp::setMemorySettings(const MemorySettings& settings) {
+    m_memory = settings;
+    m_memory.targetMemUsage =
+        std::clamp(m_memory.targetMemUsage, MemorySettings::kMinTarget,
+                   static_cast<double>(MemorySettings::maximumTarget(m_physicalMegabytes)));
+    m_memory.srcMaxMemSize = std::clamp(m_memory.srcMaxMemSize, MemorySettings::kMinSourceLimit,
+                                        MemorySettings::kMaxSourceLimit);
+    applyMemorySettings();
+}
+
+void CPanZoomApp::applyMemorySettings() {
+    applyImageMemory(m_context, m_memory.imageMemory());
+    m_imageCache->setBudget(m_memory.cacheBudget());
 }
 
 bool CPanZoomApp::loadPreferences(std::string_view section) {
@@ -317,8 +350,11 @@ bool CPanZoomApp::restoreDefaultSettings(const Question& ask) {
 void CPanZoomApp::exchangePreferences(StoreKey& settings, bool save) {
     if (save) {
         m_settings.save(settings);
+        m_memory.save(settings);
         return;
     }
+    m_memory.load(settings, m_physicalMegabytes);
+    applyMemorySettings();
     AppSettings loaded = m_settings;
     loaded.load(settings);
     const TickTime duration = loaded.displayFrameDuration;

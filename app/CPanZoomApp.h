@@ -12,6 +12,7 @@
 #include "app/AppRegistry.h"
 #include "app/AppSettings.h"
 #include "app/CommandLine.h"
+#include "app/MemorySettings.h"
 #include "app/PathMacros.h"
 #include "app/PreferenceParticipant.h"
 #include "app/Preferences.h"
@@ -27,6 +28,8 @@ namespace pm {
 
 class ExporterManager;
 class HeadlessHostServices;
+class ImageCache;
+class ProjectCacheOwner;
 namespace plugin {
 class HostServices;
 }
@@ -120,6 +123,13 @@ public:
     int pendingUndoName() const { return m_pendingUndoName; }
     int takePendingUndoName();
 
+    // The picture cache, for the whole run.
+    ImageCache& imageCache() { return *m_imageCache; }
+    // The "Config" page's memory settings; setting them applies them at once (the picture limit
+    // and the cache's budget).
+    const MemorySettings& memorySettings() const { return m_memory; }
+    void setMemorySettings(const MemorySettings& settings);
+
     // Projects.
     bool newProject();
     bool openProject(const std::string& path);
@@ -155,6 +165,7 @@ private:
     bool guardTempFolder();
     void loadExporters();
     void applyKeyframeSettings();
+    void applyMemorySettings();
     void status(const std::string& text);
 
     AppRegistry m_registry;
@@ -192,6 +203,11 @@ private:
     std::string m_redoText;
     bool m_canUndo = false;
     bool m_canRedo = false;
+    std::uint64_t m_physicalMegabytes = 0;
+    MemorySettings m_memory;
+    // After the document: the loader thread is stopped before the scenes it loads go.
+    std::unique_ptr<ProjectCacheOwner> m_cacheOwner;
+    std::unique_ptr<ImageCache> m_imageCache;
 };
 
 }  // namespace pm

@@ -161,7 +161,9 @@ int Project::addScene(const std::string& imagePath, TickTime start, TickTime len
     ChangeBatch batch(m_context);
     int result = -1;
     {
-        std::lock_guard lock(m_current->rendererLock());
+        // Project frames read the table that grows here, whichever object is current.
+        RendererGate::EditGuard project(rendererGate());
+        RendererGate::EditGuard edit(m_current->rendererGate());
         auto scene = std::make_unique<Scene>(m_context, givenId, m_context.makePicture());
         const bool hadFailure = errors.hasFailure();
         if (!scene->picture().load(imagePath, progress, errors) && !imagePath.empty()) {
@@ -280,7 +282,7 @@ int Project::copyScene(int sourceId, TickTime time, ProgressReporter* progress) 
             return -1;
         }
         {
-            std::lock_guard lock(copy->rendererLock());
+            RendererGate::EditGuard edit(copy->rendererGate());
             copy->picture().copyFrom(source->picture(), progress, m_context.errors());
         }
         m_table[indexOf(id)].memoryEstimate = copy->picture().memoryEstimate();
@@ -305,7 +307,7 @@ bool Project::replacePicture(int id, const std::string& imagePath, ProgressRepor
     }
     bool ok = false;
     {
-        std::lock_guard lock(scene->rendererLock());
+        RendererGate::EditGuard edit(scene->rendererGate());
         ok = scene->picture().load(imagePath, progress, m_context.errors());
     }
     m_table[indexOf(id)].memoryEstimate = scene->picture().memoryEstimate();

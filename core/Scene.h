@@ -1,8 +1,8 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
+#include "core/RendererGate.h"
 #include "core/SceneMotion.h"
 #include "core/ScenePicture.h"
 
@@ -22,8 +22,9 @@ public:
     ScenePicture& picture() { return *m_picture; }
     const ScenePicture& picture() const { return *m_picture; }
 
-    // Held while the scene's picture or timing changes under a running render.
-    std::recursive_mutex& rendererLock() const { return m_rendererLock; }
+    // Renders of the scene pass through it; changes to what they read (the picture, its timing,
+    // the mesh) wait there for them.
+    RendererGate& rendererGate() const { return m_rendererGate; }
 
     bool lengthModified() const { return m_lengthModified; }
     void setLengthModified(bool modified) { m_lengthModified = modified; }
@@ -38,7 +39,7 @@ private:
     int m_id;
     std::unique_ptr<ScenePicture> m_picture;
     bool m_lengthModified = false;
-    mutable std::recursive_mutex m_rendererLock;
+    mutable RendererGate m_rendererGate;
 };
 
 }  // namespace pm

@@ -8,6 +8,7 @@
 #include "core/ProjectContext.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
+#include "render/RenderEntry.h"
 #include "render/RenderRequest.h"
 
 namespace pm {
@@ -203,11 +204,23 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
 }
 
 int ProjectExportSource::render(const ImageBuffer& bgra, const Request& request) {
-    const TickTime projectLength = m_context.project().projectLength();
-    const double time = projectLength > 0 ? static_cast<double>(m_start + request.time) /
-                                                static_cast<double>(projectLength)
-                                          : 0.0;
-    return m_renderer->renderFrame(time, bgra, request.fieldMode, request.yScale, kAccessExport);
+    RenderRequest frame;
+    frame.time = m_start + request.time;
+    frame.rangeStart = 0;
+    frame.rangeLength = m_context.project().projectLength();
+    frame.yScale = request.yScale;
+    frame.mode = request.fieldMode == 0 ? 3 : request.fieldMode == 1 ? 2 : 1;
+    frame.target = bgra;
+    if (request.fieldMode != 0 && bgra.height % 2 == 0) {
+        // A field request describes the field's own rows: every other row of the frame.
+        frame.target.pixels = bgra.pixels + (request.fieldMode == 2 ? bgra.pitch : 0);
+        frame.target.pitch = bgra.pitch * 2;
+        frame.target.height = bgra.height / 2;
+    } else if (request.fieldMode != 0) {
+        // An odd number of rows has no field of its own size: the frame draws the field's rows.
+        return m_renderer->renderRequest(frame, kAccessExport);
+    }
+    return renderForRequest(*m_renderer, frame, kAccessExport);
 }
 
 void ProjectExportSource::finishAhead() {

@@ -54,6 +54,11 @@ unsigned DLL_CALLCONV readProc(void* buffer, unsigned size, unsigned count, fi_h
     if (wanted == 0) {
         return 0;
     }
+    // A cancelled load ends the data here: the decoder winds down quickly and the picture fails.
+    if (s.progress != nullptr && s.progress->cancelled()) {
+        s.overrun = true;
+        return 0;
+    }
     const std::size_t remaining = s.position < s.size ? s.size - s.position : 0;
     // A record read (size > 1) that cannot be met in full, or any read at the very end, means
     // the data ended before the decoder was done; a byte read of a block may end short.

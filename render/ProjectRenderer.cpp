@@ -37,6 +37,8 @@ int ProjectRenderer::renderFrame(double time, const ImageBuffer& target, int fie
     if (!target.pixels) {
         return 0;
     }
+    // Adding a scene closes the project's gate while it changes the table.
+    RendererGate::RenderGuard render(m_context.project().rendererGate());
     const SceneAtTime at = m_context.project().sceneAtTime(time);
     if (at.index < 0) {
         fillBackground(target, fieldMode);

@@ -13,7 +13,9 @@ double RenderRequest::fraction() const {
     if (rangeLength <= 0) {
         return 0.0;
     }
-    return std::clamp(ticksToSeconds(time - rangeStart) / ticksToSeconds(rangeLength), 0.0, 1.0);
+    // The ratio of the tick counts is the ratio in seconds, without the rounding of converting.
+    return std::clamp(static_cast<double>(time - rangeStart) / static_cast<double>(rangeLength),
+                      0.0, 1.0);
 }
 
 int Renderer::renderRequest(const RenderRequest& request, int kind) {

@@ -669,8 +669,8 @@ bool SceneImage::ensureLoaded() {
             return true;
         }
     }
-    if (m_loader != nullptr) {
-        return m_loader->loadNow(*this);
+    if (PictureLoader* loader = m_loader.load()) {
+        return loader->loadNow(*this);
     }
     if (m_context != nullptr) {
         return reload(nullptr, m_context->errors());

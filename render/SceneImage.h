@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -196,7 +197,7 @@ private:
     static std::string nameOf(const std::string& path);
 
     ProjectContext* m_context;
-    PictureLoader* m_loader = nullptr;
+    std::atomic<PictureLoader*> m_loader{nullptr};
     ImagePrepSettings m_prep;
 
     // The three locks of the reader protocol: state (loaded, loading), busy, readers.

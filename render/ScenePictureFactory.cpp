@@ -7,10 +7,22 @@
 
 namespace pm {
 
-void installScenePictures(ProjectContext& context) {
+void installScenePictures(ProjectContext& context, PictureLoader* loader) {
     ProjectContext* owner = &context;
-    context.setPictureFactory(
-        [owner]() -> std::unique_ptr<ScenePicture> { return std::make_unique<SceneImage>(owner); });
+    context.setPictureFactory([owner, loader]() -> std::unique_ptr<ScenePicture> {
+        auto image = std::make_unique<SceneImage>(owner);
+        image->setLoader(loader);
+        return image;
+    });
+    Project& project = context.project();
+    if (auto* own = dynamic_cast<SceneImage*>(&project.picture())) {
+        own->setLoader(loader);
+    }
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        if (auto* image = dynamic_cast<SceneImage*>(&project.sceneAt(i)->picture())) {
+            image->setLoader(loader);
+        }
+    }
 }
 
 void applyImageMemory(ProjectContext& context, Project::ImageMemory memory) {
@@ -27,7 +39,7 @@ void applyImageMemory(ProjectContext& context, Project::ImageMemory memory) {
             picture.width() < picture.decodedWidth()) {
             auto* image = dynamic_cast<SceneImage*>(&picture);
             if (image != nullptr) {
-                std::lock_guard lock(scene->rendererLock());
+                RendererGate::EditGuard edit(scene->rendererGate());
                 image->reload(nullptr, context.errors());
             }
         }

@@ -70,6 +70,10 @@ SceneImage* SceneRenderer::picture() const {
     return dynamic_cast<SceneImage*>(&m_scene.picture());
 }
 
+RendererGate& SceneRenderer::gate() const {
+    return m_scene.rendererGate();
+}
+
 void SceneRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
     const Project& project = m_scene.project().project();
     const ImageBuffer rows = detail::fieldRows(target, fieldMode);
@@ -82,8 +86,6 @@ int SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target, int 
     if (!target.pixels) {
         return kRenderFailed;
     }
-    // The mesh density of a tilted picture follows the picture's own shape.
-    m_density = meshDensity(m_scene.picture().width(), m_scene.picture().height());
     // The background is filled by the bands that draw the picture, each its own rows; a frame
     // that ends before that gets it here.
     const int quality = drawScene(sceneTime, target, fieldMode, yScale, kind);
@@ -134,7 +136,11 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     if (!image) {
         return kRenderFailed;
     }
-    std::lock_guard renderLock(m_scene.rendererLock());
+    RendererGate::RenderGuard render(gate());
+    // The mesh density of a tilted picture follows the shape of the picture this frame draws:
+    // taken inside the gate, so a picture replaced by an edit cannot leave a frame drawn with the
+    // other picture's mesh.
+    const GridSize density = meshDensity(image->width(), image->height());
     ErrorInfo& errors = m_scene.project().errors();
     {
         // The picture must have pixels at all.
@@ -173,7 +179,7 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     const PicturePlacement place =
         placePicture(camera, W, H, {frame.width, frame.width / frame.aspect});
     const GridSize grid =
-        (std::fabs(camera.a) + std::fabs(camera.b) == 0.0f) ? flatGridSize(place.zoom) : m_density;
+        (std::fabs(camera.a) + std::fabs(camera.b) == 0.0f) ? flatGridSize(place.zoom) : density;
     Mesh mesh;
     if (!placeMesh(mesh, camera, W, H, grid, frame)) {
         errors.report(kMemoryFailed);
@@ -311,6 +317,7 @@ int SceneRenderer::drawRegion(const ImageBuffer& target, double x, double y, dou
         height <= 0.0) {
         return 0;
     }
+    RendererGate::RenderGuard render(gate());
     LevelAccess full(*image, 0, kAccessExport);
     if (!full.image().pixels) {
         return 0;

@@ -9,6 +9,7 @@
 
 namespace pm {
 
+class RendererGate;
 class Scene;
 class SceneImage;
 class RenderScratch;
@@ -42,6 +43,10 @@ public:
     // Picture of the scene, when the picture library drew it.
     SceneImage* picture() const;
 
+    // Every render enters the scene's gate; changes to what renders read wait there. The gate
+    // belongs to the scene, so every renderer drawing the scene shares it.
+    RendererGate& gate() const;
+
 private:
     int drawScene(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
                   int kind);
@@ -56,7 +61,6 @@ private:
     int m_bands = 0;
     RenderScratch* m_scratch = nullptr;
     bool m_filled = false;
-    GridSize m_density{20, 20};
 };
 
 }  // namespace pm

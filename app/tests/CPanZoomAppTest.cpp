@@ -7,6 +7,7 @@
 #include "core/ChangeListener.h"
 #include "core/StringTable.h"
 #include "export/ExporterManager.h"
+#include "render/ImageCache.h"
 #include "store/RegistryKey.h"
 #include "store/StoreKey.h"
 #include "store/project/ProjectDocument.h"
@@ -166,6 +167,35 @@ TEST_F(AppTest, PreferencesSurviveARestartAndRestoreDefaultsAsksFirst) {
     EXPECT_EQ(test::readFile(m_scratch.userRegistry()), stored);
     ASSERT_TRUE(app->close());
     EXPECT_EQ(userSettings()->openChild("KeyFrames")->getInt("DefaultInterpolation", 0), 3);
+}
+
+TEST_F(AppTest, MemorySettingsAreStoredAndApplied) {
+    const auto maximum = MemorySettings::maximumTarget(MemorySettings::physicalMegabytes());
+    {
+        auto app = makeApp();
+        ASSERT_TRUE(app->initInstance(CommandLine{}));
+        // The defaults: full resolution, and the cache's budget 20 below the target.
+        EXPECT_FALSE(app->context().project().imageMemory().limitPerScene);
+        EXPECT_EQ(app->imageCache().budget(), app->memorySettings().cacheBudget());
+        MemorySettings settings = app->memorySettings();
+        settings.enableMaxMemSize = true;
+        settings.srcMaxMemSize = 96.0;
+        settings.targetMemUsage = 5000.0;  // above any machine's maximum
+        app->setMemorySettings(settings);
+        EXPECT_EQ(app->memorySettings().targetMemUsage, maximum);
+        EXPECT_EQ(app->imageCache().budget(), maximum - 20);
+        EXPECT_TRUE(app->context().project().imageMemory().limitPerScene);
+        EXPECT_EQ(app->context().project().imageMemory().limitMegabytes, 96);
+        app->exitInstance();  // saves
+    }
+    EXPECT_EQ(userSettings()->openChild("Config")->getDouble("SrcMaxMemSize", 0.0), 96.0);
+    // A target stored above the maximum is lowered on reading.
+    userSettings()->openChild("Config")->setDouble("TargetMemUsage", 100000.0);
+    auto app = makeApp();
+    ASSERT_TRUE(app->initInstance(CommandLine{}));
+    EXPECT_EQ(app->memorySettings().targetMemUsage, maximum);
+    EXPECT_EQ(app->imageCache().budget(), maximum - 20);
+    EXPECT_EQ(app->context().project().imageMemory().limitMegabytes, 96);
 }
 
 TEST_F(AppTest, ShutDownLeavesNoTemporaryFiles) {

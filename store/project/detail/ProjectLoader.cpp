@@ -440,7 +440,7 @@ bool ProjectLoader::loadScene(StoreKey& node, Scene& scene, const std::string& n
 
     if (!loadImage(*settings, scene, nodeName, keyname, hasAlpha)) {
         // The scene shows the built-in picture; its motion loaded, so the load goes on quietly.
-        std::lock_guard lock(scene.rendererLock());
+        RendererGate::EditGuard edit(scene.rendererGate());
         scene.picture().load({}, nullptr, m_parts.context.errors());
         m_parts.context.errors().clear();
     }
@@ -453,7 +453,7 @@ bool ProjectLoader::loadImage(StoreKey& settings, Scene& scene, const std::strin
                               const std::string& keyname, bool hasAlpha) {
     const std::string imageName = readText(settings, key::kImageName, key::kImageNameDefault);
     const std::string displayName = readText(settings, key::kDisplayName, {});
-    std::lock_guard lock(scene.rendererLock());
+    RendererGate::EditGuard edit(scene.rendererGate());
     ScenePicture& picture = scene.picture();
     if (!picture.isDefault() && picture.width() > 0 &&
         equalsIgnoringCase(picture.path(), imageName)) {
