@@ -17,6 +17,8 @@
 #include "render/ImageMemoryBudget.h"
 #include "render/PerfKit.h"
 #include "render/PictureLoader.h"
+#include "render/detail/AreaResampler.h"
+#include "render/detail/ImageOps.h"
 
 namespace pm {
 
@@ -57,43 +59,36 @@ std::string decoderName(const std::string& path) {
 // Bands smaller than this are not worth a second thread.
 constexpr std::uint64_t kBandPixels = 1u << 18;
 
-ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t count) {
-    ImageBuffer band =
-        ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
-    band.storage = image.storage;
-    return band;
+PixelStatus validateBoth(const ImageBuffer& a, const ImageBuffer& b) {
+    const PixelStatus s = detail::validateImage(a);
+    return s != PixelStatus::Ok ? s : detail::validateImage(b);
 }
 
-// Area averaging of a large picture on two processors. The picture is cut where a destination
-// row edge meets a source row edge exactly, so each half sees the same weights as the whole and
-// the result is the same to the bit; sizes without such a place run in one piece.
+// Area averaging of a large picture on two processors, each making half of the rows: every
+// destination row depends only on the source rows it covers, so the halves are those of a
+// single pass.
 PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& source) {
+    if (destination.format != source.format || bytesPerPixel(source.format) != 4 ||
+        validateBoth(destination, source) != PixelStatus::Ok) {
+        return PerfKit::copy(destination, source);
+    }
+    const detail::AreaResampler resampler(source.width, source.height, destination.width,
+                                          destination.height);
+    if (!resampler.usable()) {
+        return PerfKit::copy(destination, source);
+    }
     const std::uint32_t dh = destination.height;
-    const std::uint32_t sh = source.height;
     if (PerfKit::processorCount() < 2 ||
-        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * sh <
-            2 * kBandPixels ||
-        destination.format != source.format) {
-        return PerfKit::copy(destination, source);
+        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * source.height <
+            2 * kBandPixels) {
+        resampler.run(destination, source, 0, dh);
+        return PixelStatus::Ok;
     }
-    const std::uint32_t g = std::gcd(dh, sh);
-    const std::uint32_t dstPeriod = dh / g;
-    const std::uint32_t srcPeriod = sh / g;
-    const std::uint32_t periods = (dh / 2 + dstPeriod / 2) / dstPeriod;
-    const std::uint32_t cut = periods * dstPeriod;
-    if (cut == 0 || cut >= dh) {
-        return PerfKit::copy(destination, source);
-    }
-    const std::uint32_t sourceCut = periods * srcPeriod;
-    PixelStatus lower = PixelStatus::Ok;
-    std::thread helper([&] {
-        lower = PerfKit::copy(rowBand(destination, cut, dh - cut),
-                              rowBand(source, sourceCut, sh - sourceCut));
-    });
-    const PixelStatus upper =
-        PerfKit::copy(rowBand(destination, 0, cut), rowBand(source, 0, sourceCut));
+    const std::uint32_t cut = dh / 2;
+    std::thread helper([&] { resampler.run(destination, source, cut, dh); });
+    resampler.run(destination, source, 0, cut);
     helper.join();
-    return upper != PixelStatus::Ok ? upper : lower;
+    return PixelStatus::Ok;
 }
 
 }  // namespace

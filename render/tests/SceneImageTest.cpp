@@ -477,34 +477,46 @@ namespace pm {
 namespace {
 
 TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
-    // Two processors whatever the machine has, so that the cut is taken.
-    PerfKit::initialise(std::uint32_t{2} << 8);
-    ASSERT_EQ(PerfKit::processorCount(), 2);
     std::mt19937 rng(11);
     struct Case {
         int sw, sh, dw, dh;
+        bool white;
     };
-    // Cuttable (4000 → 2800 rows meet every 10 / 7), barely cuttable, and prime sizes.
-    for (const Case c : {Case{900, 1000, 630, 700}, Case{1372, 1372, 960, 960},
-                         Case{1009, 997, 701, 613}, Case{800, 1200, 200, 300}}) {
-        ImageBuffer source;
-        ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh), PixelStatus::Ok);
-        for (std::uint32_t y = 0; y < source.height; ++y) {
-            for (std::int32_t i = 0; i < source.pitch; ++i) {
-                source.row(y)[i] = static_cast<std::uint8_t>(rng());
+    // Mip steps, prime sizes, a proxy, an enlargement, widths that leave a remainder of pixels,
+    // and white, where the sums are largest.
+    const Case cases[] = {{900, 1000, 630, 700, false},  {1372, 1372, 960, 960, false},
+                          {1009, 997, 701, 613, false},  {800, 1200, 200, 300, false},
+                          {1203, 811, 200, 134, false},  {150, 100, 200, 133, false},
+                          {7, 530, 5, 371, false},       {2999, 2001, 2099, 1400, true}};
+    // Level 1 the 128-bit routines, 5 the widest the processor has; two processors whatever
+    // the machine has, so that the rows are split.
+    for (const std::uint32_t level : {std::uint32_t{5}, std::uint32_t{2}}) {
+        PerfKit::initialise(std::uint32_t{2} << 8 | level);
+        ASSERT_EQ(PerfKit::processorCount(), 2);
+        for (const Case c : cases) {
+            ImageBuffer source;
+            ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh),
+                      PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < source.height; ++y) {
+                for (std::int32_t i = 0; i < source.pitch; ++i) {
+                    source.row(y)[i] = c.white ? 255 : static_cast<std::uint8_t>(rng());
+                }
+            }
+            ImageBuffer whole;
+            ImageBuffer banded;
+            ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh),
+                      PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh),
+                      PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
+            ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < whole.height; ++y) {
+                ASSERT_EQ(std::memcmp(whole.row(y), banded.row(y), 4u * whole.width), 0)
+                    << c.sw << "x" << c.sh << " row " << y << " level " << level;
             }
         }
-        ImageBuffer whole;
-        ImageBuffer banded;
-        ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
-        ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
-        ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
-        ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
-        for (std::uint32_t y = 0; y < whole.height; ++y) {
-            ASSERT_EQ(std::memcmp(whole.row(y), banded.row(y), 4u * whole.width), 0)
-                << c.sw << "x" << c.sh << " row " << y;
-        }
     }
+    PerfKit::initialise(std::nullopt);
 }
 
 }  // namespace
