@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <numeric>
+#include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/ErrorInfo.h"
 #include "core/MotionParameter.h"
@@ -19,6 +20,7 @@
 #include "render/PictureLoader.h"
 #include "render/detail/AreaResampler.h"
 #include "render/detail/ImageOps.h"
+#include "render/detail/LevelPipeline.h"
 
 namespace pm {
 
@@ -42,6 +44,27 @@ constexpr double kSizeTolerance = 1e-6;
 
 std::uint32_t scaledSide(double factor, std::uint32_t side) {
     return static_cast<std::uint32_t>(factor * side + kSizeTolerance);
+}
+
+// The sizes of levels 1 onwards of a picture of w × h, each made from the one before.
+std::vector<detail::LevelPipeline::Size> levelSizes(const MipSchedule& scheduleIn, std::uint32_t w,
+                                                    std::uint32_t h) {
+    MipSchedule schedule = scheduleIn;
+    schedule.fill(w);
+    std::vector<detail::LevelPipeline::Size> sizes;
+    const int last = std::min(schedule.levelCount() - 1, MipSchedule::kMaxLevels);
+    detail::LevelPipeline::Size from{w, h};
+    for (int level = 1; level <= last; ++level) {
+        if (scaledSide(schedule.scale(level), w) < MipSchedule::kMinLevelWidth) {
+            break;
+        }
+        const double factor =
+            level == 1 ? schedule.scale(1) : schedule.scale(level) / schedule.scale(level - 1);
+        from = {std::max<std::uint32_t>(1, scaledSide(factor, from.width)),
+                std::max<std::uint32_t>(1, scaledSide(factor, from.height))};
+        sizes.push_back(from);
+    }
+    return sizes;
 }
 
 bool isHeldPath(const std::string& path) {
@@ -243,7 +266,7 @@ bool SceneImage::installDefault(ProgressReporter* progress, ErrorInfo& errors) {
 
 bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                               ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
-                              std::uint32_t* height) {
+                              std::uint32_t* height, const RowsReady& rowsReady) {
     if (source.kind == Source::Kind::Default) {
         *out = DefaultPicture::image();
         *hasAlpha = false;
@@ -253,6 +276,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     }
     ImageDecoder::Options options;
     options.maxSide = kMaxSide;
+    options.rowsReady = rowsReady;
     if (source.kind == Source::Kind::Pixels) {
         *out = source.pixels;
         *hasAlpha = source.pixelsHaveAlpha;
@@ -345,8 +369,34 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
 
     Built built;
     ImageBuffer fresh;
+    // A picture decoded in place has its levels and proxy made from the rows already there
+    // while the rest is decoded. Not when auto levels must see the whole picture first, when
+    // the budget will replace level 0, or while an old picture is held (both sets of levels
+    // would be held at once).
+    const Limit budget = limit();
+    std::optional<detail::LevelPipeline> pipeline;
+    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !isLoaded() &&
+        !(prep.isActive() && prep.autoLevels())) {
+        pipeline.emplace(prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{}))
+                                         : std::nullopt);
+    }
+    bool pipelineTried = false;
+    const RowsReady rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
+        if (!pipelineTried) {
+            pipelineTried = true;
+            if (!budget.enabled || !ImageMemoryBudget::reducedSize(picture.bitsPerPixel,
+                                                                   picture.width, picture.height,
+                                                                   budget.megabytes)) {
+                pipeline->start(picture, levelSizes(schedule, picture.width, picture.height),
+                                {proxyWidth(picture.width, picture.height),
+                                 proxyHeight(picture.width, picture.height)});
+            }
+        }
+        pipeline->rowsReady(rows);
+    };
     if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
-                      &built.decodedHeight)) {
+                      &built.decodedHeight, pipeline ? rowsReady : RowsReady{})) {
+        pipeline.reset();
         bool hasOwnPicture = false;
         {
             std::lock_guard data(m_dataMutex);
@@ -375,30 +425,41 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     }
 
     built.levels[0] = std::move(fresh);
-    const Limit budget = limit();
-    if (budget.enabled) {
-        const ImageBuffer& full = built.levels[0];
-        if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
-                                                             full.height, budget.megabytes)) {
-            ImageBuffer reduced;
-            if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
-                                  static_cast<int>(size->height)) == PixelStatus::Ok &&
-                resample(reduced, full) == PixelStatus::Ok) {
-                built.levels[0] = std::move(reduced);
-            } else {
-                errors.report(kOutOfMemory);
+    std::vector<ImageBuffer> madeLevels;
+    if (pipeline && pipeline->started() && progress != nullptr) {
+        progress->setStatusText(strings::text(kCreatingMipmaps));
+    }
+    if (pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy)) {
+        for (std::size_t i = 0; i < madeLevels.size(); ++i) {
+            built.levels[i + 1] = std::move(madeLevels[i]);
+        }
+        built.levelsBuilt = static_cast<int>(madeLevels.size());
+        built.levelsDone = true;
+        built.prepared = prep.isActive();
+    } else {
+        if (budget.enabled) {
+            const ImageBuffer& full = built.levels[0];
+            if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
+                                                                 full.height, budget.megabytes)) {
+                ImageBuffer reduced;
+                if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
+                                      static_cast<int>(size->height)) == PixelStatus::Ok &&
+                    resample(reduced, full) == PixelStatus::Ok) {
+                    built.levels[0] = std::move(reduced);
+                } else {
+                    errors.report(kOutOfMemory);
+                }
             }
         }
-    }
-
-    if ((flags & kDeferLevels) == 0) {
-        if (progress != nullptr) {
-            progress->setStatusText(strings::text(kCreatingMipmaps));
+        if ((flags & kDeferLevels) == 0) {
+            if (progress != nullptr) {
+                progress->setStatusText(strings::text(kCreatingMipmaps));
+            }
+            prepareLevel0(built, prep, errors);
+            buildLevels(built, schedule, errors);
         }
-        prepareLevel0(built, prep, errors);
-        buildLevels(built, schedule, errors);
+        buildProxy(built, prep, errors);
     }
-    buildProxy(built, prep, errors);
     {
         WriteGuard guard(*this);
         publishLocked(std::move(built), source, prep.changeCount());
@@ -502,7 +563,7 @@ bool SceneImage::buildProxy(Built& built, const ImagePrepSettings& prep, ErrorIn
             static_cast<int>(proxyHeight(full.width, full.height))) != PixelStatus::Ok) {
         return errors.report(kOutOfMemory) != 0;
     }
-    if (PerfKit::copy(proxy, full) != PixelStatus::Ok) {
+    if (resample(proxy, full) != PixelStatus::Ok) {
         return false;
     }
     // A deferred preparation must not leave the storyboard showing the raw picture.

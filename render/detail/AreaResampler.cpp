@@ -74,20 +74,26 @@ inline void storePixel(std::uint8_t* out, __m128i values) {
     std::memcpy(out, &pixel, 4);
 }
 
+// Destination pixel x weighs `taps` consecutive column sums from firstColumn[x] with
+// weights[x·taps ..]; pixels with fewer taps have zero weights at the end. A fixed count keeps
+// the loop free of branches the processor cannot foresee.
+template <std::uint32_t Fixed>
 void sumColumnsSse2(std::uint8_t* out, const std::int32_t* sums, const std::uint32_t* firstColumn,
-                    const std::uint32_t* tapStart, const double* weights, std::uint32_t width,
+                    std::uint32_t runtimeTaps, const double* weights, std::uint32_t width,
                     double reciprocal) {
+    const std::uint32_t taps = Fixed != 0 ? Fixed : runtimeTaps;
     const __m128d r = _mm_set1_pd(reciprocal);
     const __m128d nudge = _mm_set1_pd(kNudge);
     for (std::uint32_t x = 0; x < width; ++x) {
         const std::int32_t* c = sums + std::size_t{4} * firstColumn[x];
+        const double* w = weights + std::size_t{x} * taps;
         __m128d low = _mm_setzero_pd();
         __m128d high = _mm_setzero_pd();
-        for (std::uint32_t t = tapStart[x]; t < tapStart[x + 1]; ++t, c += 4) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-            const __m128d w = _mm_set1_pd(weights[t]);
-            low = _mm_add_pd(low, _mm_mul_pd(_mm_cvtepi32_pd(v), w));
-            high = _mm_add_pd(high, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE)), w));
+        for (std::uint32_t t = 0; t < taps; ++t) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4 * t));
+            const __m128d wt = _mm_set1_pd(w[t]);
+            low = _mm_add_pd(low, _mm_mul_pd(_mm_cvtepi32_pd(v), wt));
+            high = _mm_add_pd(high, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xEE)), wt));
         }
         const __m128i a = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(low, r), nudge));
         const __m128i b = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(high, r), nudge));
@@ -95,22 +101,40 @@ void sumColumnsSse2(std::uint8_t* out, const std::int32_t* sums, const std::uint
     }
 }
 
+template <std::uint32_t Fixed>
 __attribute__((target("avx2"))) void sumColumnsAvx2(std::uint8_t* out, const std::int32_t* sums,
                                                     const std::uint32_t* firstColumn,
-                                                    const std::uint32_t* tapStart,
+                                                    std::uint32_t runtimeTaps,
                                                     const double* weights, std::uint32_t width,
                                                     double reciprocal) {
+    const std::uint32_t taps = Fixed != 0 ? Fixed : runtimeTaps;
     const __m256d r = _mm256_set1_pd(reciprocal);
     const __m256d nudge = _mm256_set1_pd(kNudge);
     for (std::uint32_t x = 0; x < width; ++x) {
         const std::int32_t* c = sums + std::size_t{4} * firstColumn[x];
+        const double* w = weights + std::size_t{x} * taps;
         __m256d acc = _mm256_setzero_pd();
-        for (std::uint32_t t = tapStart[x]; t < tapStart[x + 1]; ++t, c += 4) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-            acc = _mm256_add_pd(acc,
-                                _mm256_mul_pd(_mm256_cvtepi32_pd(v), _mm256_set1_pd(weights[t])));
+        for (std::uint32_t t = 0; t < taps; ++t) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4 * t));
+            acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_cvtepi32_pd(v), _mm256_set1_pd(w[t])));
         }
         storePixel(out + 4 * x, _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(acc, r), nudge)));
+    }
+}
+
+template <typename SumColumns>
+SumColumns columnRoutine(bool avx2, std::uint32_t taps) {
+    switch (taps) {
+        case 1:
+            return avx2 ? sumColumnsAvx2<1> : sumColumnsSse2<1>;
+        case 2:
+            return avx2 ? sumColumnsAvx2<2> : sumColumnsSse2<2>;
+        case 3:
+            return avx2 ? sumColumnsAvx2<3> : sumColumnsSse2<3>;
+        case 4:
+            return avx2 ? sumColumnsAvx2<4> : sumColumnsSse2<4>;
+        default:
+            return avx2 ? sumColumnsAvx2<0> : sumColumnsSse2<0>;
     }
 }
 
@@ -127,31 +151,39 @@ AreaResampler::AreaResampler(std::uint32_t sourceWidth, std::uint32_t sourceHeig
     if (!m_usable) {
         return;
     }
-    m_avx2 = PerfKit::codePath() == CodePath::Avx2;
     m_reciprocal = 1.0 / static_cast<double>(area);
     // Destination column x covers [x·sw, (x+1)·sw) in units where source column i covers
     // [i·dw, (i+1)·dw).
     m_firstColumn.resize(m_dw);
-    m_tapStart.resize(std::size_t{m_dw} + 1);
-    m_weights.reserve(std::size_t{m_sw} + m_dw);
+    m_taps = 0;
     for (std::uint64_t x = 0; x < m_dw; ++x) {
-        m_tapStart[x] = static_cast<std::uint32_t>(m_weights.size());
         const std::uint64_t lo = x * m_sw;
         const std::uint64_t hi = lo + m_sw;
         m_firstColumn[x] = static_cast<std::uint32_t>(lo / m_dw);
-        for (std::uint64_t i = lo / m_dw; i * m_dw < hi; ++i) {
+        const auto taps = static_cast<std::uint32_t>((hi - 1) / m_dw - lo / m_dw + 1);
+        m_taps = taps > m_taps ? taps : m_taps;
+    }
+    m_weights.assign(std::size_t{m_dw} * m_taps, 0.0);
+    for (std::uint64_t x = 0; x < m_dw; ++x) {
+        const std::uint64_t lo = x * m_sw;
+        const std::uint64_t hi = lo + m_sw;
+        double* w = &m_weights[x * m_taps];
+        for (std::uint64_t i = lo / m_dw; i * m_dw < hi; ++i, ++w) {
             const std::uint64_t from = i * m_dw > lo ? i * m_dw : lo;
             const std::uint64_t to = (i + 1) * m_dw < hi ? (i + 1) * m_dw : hi;
-            m_weights.push_back(static_cast<double>(to - from));
+            *w = static_cast<double>(to - from);
         }
     }
-    m_tapStart[m_dw] = static_cast<std::uint32_t>(m_weights.size());
+#if PM_AREA_SIMD
+    m_sumColumns = columnRoutine<SumColumns>(PerfKit::codePath() == CodePath::Avx2, m_taps);
+#endif
 }
 
 void AreaResampler::run(const ImageBuffer& destination, const ImageBuffer& source,
                         std::uint32_t first, std::uint32_t end) const {
 #if PM_AREA_SIMD
-    std::vector<std::int32_t> sums(std::size_t{m_sw} * 4);
+    // Zero columns past the end for the zero-weight taps of the last pixels.
+    std::vector<std::int32_t> sums((std::size_t{m_sw} + m_taps) * 4, 0);
     std::vector<const std::uint8_t*> rows;
     std::vector<std::int32_t> weights;
     for (std::uint32_t y = first; y < end; ++y) {
@@ -168,13 +200,8 @@ void AreaResampler::run(const ImageBuffer& destination, const ImageBuffer& sourc
             weights.push_back(static_cast<std::int32_t>(hi - lo));
         }
         sumRows(sums.data(), rows.data(), weights.data(), rows.size(), m_sw);
-        if (m_avx2) {
-            sumColumnsAvx2(destination.row(y), sums.data(), m_firstColumn.data(),
-                           m_tapStart.data(), m_weights.data(), m_dw, m_reciprocal);
-        } else {
-            sumColumnsSse2(destination.row(y), sums.data(), m_firstColumn.data(),
-                           m_tapStart.data(), m_weights.data(), m_dw, m_reciprocal);
-        }
+        m_sumColumns(destination.row(y), sums.data(), m_firstColumn.data(), m_taps,
+                   m_weights.data(), m_dw, m_reciprocal);
     }
 #else
     (void)destination;

@@ -36,13 +36,17 @@ private:
     std::uint32_t m_dw;
     std::uint32_t m_dh;
     bool m_usable = false;
-    bool m_avx2 = false;
     double m_reciprocal = 0.0;
-    // Destination column x reads source columns m_firstColumn[x] onwards with the weights
-    // m_weights[m_tapStart[x] .. m_tapStart[x + 1]).
+    // Destination column x reads m_taps source columns from m_firstColumn[x] with the weights
+    // m_weights[x·m_taps ..].
+    std::uint32_t m_taps = 0;
     std::vector<std::uint32_t> m_firstColumn;
-    std::vector<std::uint32_t> m_tapStart;
     std::vector<double> m_weights;
+    // Turns one row's column sums into pixels: the routine for this tap count and processor.
+    using SumColumns = void (*)(std::uint8_t* out, const std::int32_t* sums,
+                                const std::uint32_t* firstColumn, std::uint32_t taps,
+                                const double* weights, std::uint32_t width, double reciprocal);
+    SumColumns m_sumColumns = nullptr;
 };
 
 }  // namespace pm::detail

@@ -1,0 +1,156 @@
+#include "render/detail/LevelPipeline.h"
+
+#include "render/PerfKit.h"
+
+namespace pm::detail {
+
+namespace {
+
+// The worker is woken for at least this many new rows (or the last ones): fewer would spend
+// more on waking than on work.
+constexpr std::uint32_t kWakeRows = 32;
+
+ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t count) {
+    return ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
+}
+
+}  // namespace
+
+LevelPipeline::LevelPipeline(std::optional<LevelsTable> curve) : m_curve(std::move(curve)) {}
+
+LevelPipeline::~LevelPipeline() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+bool LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy) {
+    m_started = true;
+    m_picture = picture;
+    auto makeStage = [](const ImageBuffer& from, Size size, Stage* stage) {
+        if (PerfKit::allocate(&stage->image, from.format, static_cast<int>(size.width),
+                              static_cast<int>(size.height)) != PixelStatus::Ok) {
+            return false;
+        }
+        stage->resampler =
+            std::make_unique<AreaResampler>(from.width, from.height, size.width, size.height);
+        return stage->resampler->usable();
+    };
+    m_levels.resize(levels.size());
+    const ImageBuffer* from = &m_picture;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        if (!makeStage(*from, levels[i], &m_levels[i])) {
+            m_failed = true;
+            return false;
+        }
+        from = &m_levels[i].image;
+    }
+    if (!makeStage(m_picture, proxy, &m_proxy)) {
+        m_failed = true;
+        return false;
+    }
+    m_worker = std::thread([this] { work(); });
+    return true;
+}
+
+void LevelPipeline::rowsReady(std::uint32_t rows) {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_rows = rows;
+        if (rows >= m_signalled + kWakeRows || rows == m_picture.height) {
+            m_signalled = rows;
+            wake = true;
+        }
+    }
+    if (wake) {
+        m_wake.notify_one();
+    }
+}
+
+void LevelPipeline::work() {
+    std::uint32_t seen = 0;
+    for (;;) {
+        std::uint32_t rows = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return m_stop || m_signalled > seen; });
+            if (m_stop) {
+                return;
+            }
+            rows = m_signalled;
+        }
+        seen = rows;
+        if (advance(rows)) {
+            std::lock_guard lock(m_mutex);
+            m_complete = true;
+            return;
+        }
+    }
+}
+
+bool LevelPipeline::advance(std::uint32_t rows) {
+    if (m_curve && rows > m_prepared) {
+        const ImageBuffer band = rowBand(m_picture, m_prepared, rows - m_prepared);
+        if (m_curve->apply(band, band) != PixelStatus::Ok) {
+            m_failed = true;
+            return true;
+        }
+        m_prepared = rows;
+    }
+    auto step = [](Stage& stage, const ImageBuffer& from, std::uint32_t fromRows) {
+        const std::uint32_t target = stage.resampler->rowsFrom(fromRows);
+        if (target > stage.rowsDone) {
+            stage.resampler->run(stage.image, from, stage.rowsDone, target);
+            stage.rowsDone = target;
+        }
+        return stage.rowsDone == stage.image.height;
+    };
+    bool done = true;
+    const ImageBuffer* from = &m_picture;
+    std::uint32_t fromRows = rows;
+    for (Stage& level : m_levels) {
+        done = step(level, *from, fromRows) && done;
+        from = &level.image;
+        fromRows = level.rowsDone;
+    }
+    done = step(m_proxy, m_picture, rows) && done;
+    return done;
+}
+
+bool LevelPipeline::finish(const ImageBuffer& picture, std::vector<ImageBuffer>* levels,
+                           ImageBuffer* proxy) {
+    if (m_worker.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            // A picture that ended early gets nothing more; one that is whole gets its last rows.
+            if (m_rows >= m_picture.height) {
+                m_signalled = m_rows;
+            } else {
+                m_stop = true;
+            }
+        }
+        m_wake.notify_one();
+        m_worker.join();
+    }
+    if (!m_started || m_failed || !m_complete || picture.pixels != m_picture.pixels ||
+        picture.width != m_picture.width || picture.height != m_picture.height) {
+        return false;
+    }
+    levels->clear();
+    for (Stage& level : m_levels) {
+        levels->push_back(std::move(level.image));
+    }
+    *proxy = std::move(m_proxy.image);
+    return true;
+}
+
+}  // namespace pm::detail

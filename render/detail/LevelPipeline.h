@@ -1,0 +1,72 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "render/ImageBuffer.h"
+#include "render/LevelsTable.h"
+#include "render/detail/AreaResampler.h"
+
+namespace pm::detail {
+
+// Makes a picture's reduced copies and its proxy on a second thread while the picture's rows are
+// still being decoded: each level's rows are made as soon as the rows they cover exist, from the
+// level before (the first from the picture), and the proxy from the picture. A tone curve, when
+// given, is applied to the picture's rows before anything reads them. The bytes are those of
+// preparing the whole picture and then resampling it level by level.
+class LevelPipeline {
+public:
+    struct Size {
+        std::uint32_t width;
+        std::uint32_t height;
+    };
+
+    explicit LevelPipeline(std::optional<LevelsTable> curve);
+    ~LevelPipeline();
+    LevelPipeline(const LevelPipeline&) = delete;
+    LevelPipeline& operator=(const LevelPipeline&) = delete;
+
+    bool started() const { return m_started; }
+    // Begins work on `picture` (its rows filled from the top later): `levels` are the sizes of
+    // levels 1 onwards, `proxy` the proxy's. False when the memory could not be had.
+    bool start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy);
+    // The top `rows` rows of the picture are final.
+    void rowsReady(std::uint32_t rows);
+    // Waits for the work on `picture` and hands out levels 1 onwards and the proxy; false (and
+    // nothing handed out) when the work failed or was done on another picture.
+    bool finish(const ImageBuffer& picture, std::vector<ImageBuffer>* levels, ImageBuffer* proxy);
+
+private:
+    struct Stage {
+        ImageBuffer image;
+        std::unique_ptr<AreaResampler> resampler;
+        std::uint32_t rowsDone = 0;
+    };
+    void work();
+    // Makes what the first `rows` picture rows allow; true when everything is made.
+    bool advance(std::uint32_t rows);
+
+    std::optional<LevelsTable> m_curve;
+    bool m_started = false;
+    ImageBuffer m_picture;
+    std::uint32_t m_prepared = 0;
+    // Levels 1 onwards, each from the one before, then the proxy from the picture.
+    std::vector<Stage> m_levels;
+    Stage m_proxy;
+    bool m_failed = false;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::uint32_t m_rows = 0;
+    std::uint32_t m_signalled = 0;
+    bool m_stop = false;
+    bool m_complete = false;
+    std::thread m_worker;
+};
+
+}  // namespace pm::detail
