@@ -371,11 +371,16 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     ImageBuffer fresh;
     // A picture decoded in place has its levels and proxy made from the rows already there
     // while the rest is decoded. Not when auto levels must see the whole picture first, when
-    // the budget will replace level 0, or while an old picture is held (both sets of levels
-    // would be held at once).
+    // the budget will replace level 0, or while a picture of the file's own is held (both sets
+    // of levels would be held at once; the built-in picture is small).
     const Limit budget = limit();
+    bool holdsPicture = false;
+    {
+        std::lock_guard data(m_dataMutex);
+        holdsPicture = m_source.kind != Source::Kind::Default && m_levels[0].pixels != nullptr;
+    }
     std::optional<detail::LevelPipeline> pipeline;
-    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !isLoaded() &&
+    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture &&
         !(prep.isActive() && prep.autoLevels())) {
         pipeline.emplace(prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{}))
                                          : std::nullopt);

@@ -12,6 +12,7 @@
 #include "core/ProjectContext.h"
 #include "core/StringTable.h"
 #include "render/DefaultPicture.h"
+#include "render/ImageDecoder.h"
 #include "render/ImageMemoryBudget.h"
 #include "render/ImagePrepSettings.h"
 #include "render/MipSchedule.h"
@@ -319,6 +320,69 @@ TEST(SceneImageTest, PreparationAppliesToEveryLevelAndTheProxy) {
     ASSERT_TRUE(darkened.applyPreparation(nullptr, errors));
     EXPECT_EQ(plain.getImage(0, &locked, nullptr).pixels[2], DefaultPicture::image().pixels[2]);
     plain.releaseImage();
+}
+
+// A JPEG's levels and proxy are made while it is decoded; they must be those made afterwards
+// from the whole picture.
+TEST(SceneImageTest, LevelsMadeDuringDecodingEqualThoseMadeAfterwards) {
+    test::TempFolder folder;
+    const std::string path = folder.file("photo.jpg");
+    test::writeFile(path, test::encodePicture(
+                              1501, 999, 24, FIF_JPEG,
+                              [](int x, int y) {
+                                  return test::gradient(x, y) ^
+                                         static_cast<std::uint32_t>((x * 31 + y * 17) & 0x3F3F3F);
+                              },
+                              JPEG_QUALITYGOOD));
+    ImageBuffer decoded;
+    ASSERT_TRUE(ImageDecoder::decodeFile(path, &decoded).ok());
+    struct Prep {
+        const char* name;
+        float gamma, brightness, contrast;
+        bool autoLevels;
+    };
+    for (const Prep p : {Prep{"none", 1.0f, 0.0f, 0.0f, false},
+                         Prep{"curve", 1.3f, 12.0f, 25.0f, false},
+                         Prep{"auto levels", 1.0f, -10.0f, 0.0f, true}}) {
+        SCOPED_TRACE(p.name);
+        auto prepare = [&](SceneImage& image) {
+            image.prepSettings().setGamma(p.gamma);
+            image.prepSettings().setBrightness(p.brightness);
+            image.prepSettings().setContrast(p.contrast);
+            image.prepSettings().setAutoLevels(p.autoLevels);
+        };
+        SceneImage streamed;
+        SceneImage afterwards;
+        prepare(streamed);
+        prepare(afterwards);
+        ErrorInfo errors;
+        ASSERT_TRUE(streamed.load(path, nullptr, errors));
+        ASSERT_TRUE(afterwards.loadFromPixels("[photo.jpg]", decoded, false, nullptr, errors));
+        ASSERT_EQ(streamed.mipLevelsBuilt(), 7);
+        ASSERT_EQ(afterwards.mipLevelsBuilt(), 7);
+        EXPECT_EQ(streamed.isPrepared(), p.name != std::string("none"));
+        auto same = [](const ImageBuffer& a, const ImageBuffer& b) {
+            if (a.width != b.width || a.height != b.height) {
+                return false;
+            }
+            for (std::uint32_t y = 0; y < a.height; ++y) {
+                if (std::memcmp(a.row(y), b.row(y), std::size_t{a.width} * 4) != 0) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        for (int level = 0; level <= 7; ++level) {
+            bool locked = false;
+            int kind = SceneImage::kKindFull;
+            const ImageBuffer a = streamed.getImage(level, &locked, &kind);
+            const ImageBuffer b = afterwards.getImage(level, &locked, &kind);
+            EXPECT_TRUE(same(a, b)) << "level " << level;
+            streamed.releaseImage();
+            afterwards.releaseImage();
+        }
+        EXPECT_TRUE(same(streamed.proxy(), afterwards.proxy()));
+    }
 }
 
 TEST(SceneImageTest, HeldPicturesLoadFromMemoryAndReloadAfterUnload) {
