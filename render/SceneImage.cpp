@@ -82,6 +82,24 @@ std::string decoderName(const std::string& path) {
 // Bands smaller than this are not worth a second thread.
 constexpr std::uint64_t kBandPixels = 1u << 18;
 
+// Applies a tone curve to a picture in place, half of the rows on a second processor.
+PixelStatus applyInBands(const LevelsTable& table, const ImageBuffer& image) {
+    const std::uint32_t h = image.height;
+    if (PerfKit::processorCount() < 2 || std::uint64_t{image.width} * h < 2 * kBandPixels) {
+        return table.apply(image, image);
+    }
+    const std::uint32_t cut = h / 2;
+    const ImageBuffer top = ImageBuffer::wrap(image.format, image.width, cut, image.pitch,
+                                              image.pixels);
+    const ImageBuffer bottom =
+        ImageBuffer::wrap(image.format, image.width, h - cut, image.pitch, image.row(cut));
+    PixelStatus lower = PixelStatus::Ok;
+    std::thread helper([&] { lower = table.apply(bottom, bottom); });
+    const PixelStatus upper = table.apply(top, top);
+    helper.join();
+    return upper != PixelStatus::Ok ? upper : lower;
+}
+
 PixelStatus validateBoth(const ImageBuffer& a, const ImageBuffer& b) {
     const PixelStatus s = detail::validateImage(a);
     return s != PixelStatus::Ok ? s : detail::validateImage(b);
@@ -379,11 +397,18 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         std::lock_guard data(m_dataMutex);
         holdsPicture = m_source.kind != Source::Kind::Default && m_levels[0].pixels != nullptr;
     }
+    // Auto levels needs the whole picture's histogram before anything can be made: the pipeline
+    // gathers that meanwhile.
+    const bool histogramOnly = prep.isActive() && prep.autoLevels();
     std::optional<detail::LevelPipeline> pipeline;
-    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture &&
-        !(prep.isActive() && prep.autoLevels())) {
-        pipeline.emplace(prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{}))
-                                         : std::nullopt);
+    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture) {
+        if (histogramOnly) {
+            pipeline.emplace(detail::LevelPipeline::Work::Histogram, std::nullopt);
+        } else {
+            pipeline.emplace(detail::LevelPipeline::Work::Levels,
+                             prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{}))
+                                             : std::nullopt);
+        }
     }
     bool pipelineTried = false;
     const RowsReady rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
@@ -434,13 +459,23 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     if (pipeline && pipeline->started() && progress != nullptr) {
         progress->setStatusText(strings::text(kCreatingMipmaps));
     }
-    if (pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy)) {
+    const bool pipelined =
+        pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy);
+    if (pipelined && !histogramOnly) {
         for (std::size_t i = 0; i < madeLevels.size(); ++i) {
             built.levels[i + 1] = std::move(madeLevels[i]);
         }
         built.levelsBuilt = static_cast<int>(madeLevels.size());
         built.levelsDone = true;
         built.prepared = prep.isActive();
+    } else if (pipelined) {
+        // The histogram is known: prepare level 0 (a fresh decode, owned alone) in place.
+        if (applyInBands(prep.levelsFor(pipeline->histogram()), built.levels[0]) ==
+            PixelStatus::Ok) {
+            built.prepared = true;
+        }
+        buildLevels(built, schedule, errors);
+        buildProxy(built, prep, errors);
     } else {
         if (budget.enabled) {
             const ImageBuffer& full = built.levels[0];
@@ -493,7 +528,7 @@ bool SceneImage::prepareLevel0(Built& built, const ImagePrepSettings& prep, Erro
             return false;
         }
         full = std::move(own);
-    } else if (prep.prepare(full, full) != PixelStatus::Ok) {
+    } else if (applyInBands(prep.levelsFor(full), full) != PixelStatus::Ok) {
         return false;
     }
     built.prepared = true;

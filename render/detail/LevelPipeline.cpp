@@ -16,7 +16,8 @@ ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t
 
 }  // namespace
 
-LevelPipeline::LevelPipeline(std::optional<LevelsTable> curve) : m_curve(std::move(curve)) {}
+LevelPipeline::LevelPipeline(Work work, std::optional<LevelsTable> curve)
+    : m_work(work), m_curve(std::move(curve)) {}
 
 LevelPipeline::~LevelPipeline() {
     {
@@ -41,6 +42,10 @@ bool LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& l
             std::make_unique<AreaResampler>(from.width, from.height, size.width, size.height);
         return stage->resampler->usable();
     };
+    if (m_work == Work::Histogram) {
+        m_worker = std::thread([this] { work(); });
+        return true;
+    }
     m_levels.resize(levels.size());
     const ImageBuffer* from = &m_picture;
     for (std::size_t i = 0; i < levels.size(); ++i) {
@@ -98,6 +103,21 @@ void LevelPipeline::work() {
 }
 
 bool LevelPipeline::advance(std::uint32_t rows) {
+    if (m_work == Work::Histogram) {
+        if (rows > m_prepared) {
+            LevelsTable::Histogram band{};
+            if (LevelsTable::histogramOf(rowBand(m_picture, m_prepared, rows - m_prepared),
+                                         &band) != PixelStatus::Ok) {
+                m_failed = true;
+                return true;
+            }
+            for (std::size_t i = 0; i < band.size(); ++i) {
+                m_histogram[i] += band[i];
+            }
+            m_prepared = rows;
+        }
+        return rows == m_picture.height;
+    }
     if (m_curve && rows > m_prepared) {
         const ImageBuffer band = rowBand(m_picture, m_prepared, rows - m_prepared);
         if (m_curve->apply(band, band) != PixelStatus::Ok) {

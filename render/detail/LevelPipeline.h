@@ -18,7 +18,8 @@ namespace pm::detail {
 // still being decoded: each level's rows are made as soon as the rows they cover exist, from the
 // level before (the first from the picture), and the proxy from the picture. A tone curve, when
 // given, is applied to the picture's rows before anything reads them. The bytes are those of
-// preparing the whole picture and then resampling it level by level.
+// preparing the whole picture and then resampling it level by level. A picture whose tone curve
+// depends on the whole of it (auto levels) has only its histogram gathered.
 class LevelPipeline {
 public:
     struct Size {
@@ -26,20 +27,24 @@ public:
         std::uint32_t height;
     };
 
-    explicit LevelPipeline(std::optional<LevelsTable> curve);
+    enum class Work { Levels, Histogram };
+    LevelPipeline(Work work, std::optional<LevelsTable> curve);
     ~LevelPipeline();
     LevelPipeline(const LevelPipeline&) = delete;
     LevelPipeline& operator=(const LevelPipeline&) = delete;
 
     bool started() const { return m_started; }
     // Begins work on `picture` (its rows filled from the top later): `levels` are the sizes of
-    // levels 1 onwards, `proxy` the proxy's. False when the memory could not be had.
+    // levels 1 onwards, `proxy` the proxy's (both unused for the histogram). False when the
+    // memory could not be had.
     bool start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy);
     // The top `rows` rows of the picture are final.
     void rowsReady(std::uint32_t rows);
     // Waits for the work on `picture` and hands out levels 1 onwards and the proxy; false (and
     // nothing handed out) when the work failed or was done on another picture.
     bool finish(const ImageBuffer& picture, std::vector<ImageBuffer>* levels, ImageBuffer* proxy);
+    // The histogram of the whole picture (of (B + G + R) / 3), once finish() succeeded.
+    const LevelsTable::Histogram& histogram() const { return m_histogram; }
 
 private:
     struct Stage {
@@ -51,7 +56,9 @@ private:
     // Makes what the first `rows` picture rows allow; true when everything is made.
     bool advance(std::uint32_t rows);
 
+    Work m_work;
     std::optional<LevelsTable> m_curve;
+    LevelsTable::Histogram m_histogram{};
     bool m_started = false;
     ImageBuffer m_picture;
     std::uint32_t m_prepared = 0;
