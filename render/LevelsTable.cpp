@@ -1,6 +1,8 @@
 #include "render/LevelsTable.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
 
 #include "render/detail/ImageOps.h"
 
@@ -117,6 +119,27 @@ PixelStatus LevelsTable::apply(const ImageBuffer& destination, const ImageBuffer
         return PixelStatus::InvalidSize;
     }
     const auto step = static_cast<std::uint32_t>(bytesPerPixel(source.format));
+    if (step == 4) {
+        // A word at a time, each channel's curve already in its place in the word.
+        std::array<std::array<std::uint32_t, 256>, 3> shifted{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            for (std::size_t i = 0; i < 256; ++i) {
+                shifted[c][i] = static_cast<std::uint32_t>(m_curve[i]) << (8 * c);
+            }
+        }
+        for (std::uint32_t y = 0; y < source.height; ++y) {
+            const std::uint8_t* in = source.row(y);
+            std::uint8_t* out = destination.row(y);
+            for (std::uint32_t x = 0; x < source.width; ++x) {
+                std::uint32_t p = 0;
+                std::memcpy(&p, in + 4 * x, 4);
+                const std::uint32_t q = shifted[0][p & 0xFF] | shifted[1][(p >> 8) & 0xFF] |
+                                        shifted[2][(p >> 16) & 0xFF] | (p & 0xFF000000u);
+                std::memcpy(out + 4 * x, &q, 4);
+            }
+        }
+        return PixelStatus::Ok;
+    }
     for (std::uint32_t y = 0; y < source.height; ++y) {
         const std::uint8_t* in = source.row(y);
         std::uint8_t* out = destination.row(y);

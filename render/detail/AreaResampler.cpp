@@ -1,6 +1,8 @@
 #include "render/detail/AreaResampler.h"
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "render/PerfKit.h"
 
@@ -20,49 +22,78 @@ namespace {
 constexpr double kNudge = 0x1p-43;
 // Row and column weights go through 16-bit multipliers.
 constexpr std::uint32_t kMaxSide = 32767;
+// Row pairs summed in registers in one pass over a row.
+constexpr std::size_t kMaxPairs = 4;
 
 #if PM_AREA_SIMD
 
 // Column sums of one destination row: sums[4i + c] = Σ weight[k] × rows[k][4i + c]. Each sum
 // stays below 255 × source height, well inside 32 bits. Rows are taken in pairs, so that one
-// multiply-add weighs two rows.
-void sumRows(std::int32_t* sums, const std::uint8_t* const* rows, const std::int32_t* weights,
+// multiply-add weighs two rows; a narrow job stores its sums in 16 bits.
+template <typename Sum>
+void sumRows(Sum* sums, const std::uint8_t* const* rows, const std::int32_t* weights,
              std::size_t count, std::uint32_t width) {
     const __m128i zero = _mm_setzero_si128();
-    for (std::size_t k = 0; k < count; k += 2) {
-        const std::uint8_t* a = rows[k];
-        const bool pair = k + 1 < count;
-        const std::uint8_t* b = pair ? rows[k + 1] : a;
-        const std::int32_t wa = weights[k];
-        const std::int32_t wb = pair ? weights[k + 1] : 0;
-        const __m128i w = _mm_set1_epi32(static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(wb) << 16 | static_cast<std::uint32_t>(wa)));
-        const bool first = k == 0;
+    const std::size_t pairs = (count + 1) / 2;
+    const std::uint8_t* first[kMaxPairs];
+    const std::uint8_t* second[kMaxPairs];
+    __m128i pairWeights[kMaxPairs];
+    std::uint32_t done = 0;
+    // Long columns of rows (a proxy's) go in several passes (16-bit sums never need more).
+    for (std::size_t start = 0; start < pairs; start += kMaxPairs) {
+        const std::size_t n = std::min(kMaxPairs, pairs - start);
+        for (std::size_t p = 0; p < n; ++p) {
+            const std::size_t k = 2 * (start + p);
+            const bool pair = k + 1 < count;
+            first[p] = rows[k];
+            second[p] = pair ? rows[k + 1] : rows[k];
+            const auto wa = static_cast<std::uint32_t>(weights[k]);
+            const auto wb = pair ? static_cast<std::uint32_t>(weights[k + 1]) : 0u;
+            pairWeights[p] = _mm_set1_epi32(static_cast<std::int32_t>(wb << 16 | wa));
+        }
+        const bool add = start > 0;
         std::uint32_t i = 0;
         for (; i + 4 <= width; i += 4) {
-            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * i));
-            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * i));
-            const __m128i lo = _mm_unpacklo_epi8(va, vb);
-            const __m128i hi = _mm_unpackhi_epi8(va, vb);
-            __m128i s[4] = {
-                _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w),
-                _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w),
-                _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w),
-                _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w),
-            };
-            auto* out = reinterpret_cast<__m128i*>(sums + 4 * i);
-            for (int q = 0; q < 4; ++q) {
-                if (!first) {
-                    s[q] = _mm_add_epi32(s[q], _mm_loadu_si128(out + q));
+            __m128i s[4];
+            if (add && sizeof(Sum) == 4) {
+                for (int q = 0; q < 4; ++q) {
+                    s[q] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + 4 * i) + q);
                 }
-                _mm_storeu_si128(out + q, s[q]);
+            } else {
+                s[0] = s[1] = s[2] = s[3] = zero;
+            }
+            for (std::size_t p = 0; p < n; ++p) {
+                const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first[p] + 4 * i));
+                const __m128i vb =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(second[p] + 4 * i));
+                const __m128i lo = _mm_unpacklo_epi8(va, vb);
+                const __m128i hi = _mm_unpackhi_epi8(va, vb);
+                const __m128i w = pairWeights[p];
+                s[0] = _mm_add_epi32(s[0], _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), w));
+                s[1] = _mm_add_epi32(s[1], _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), w));
+                s[2] = _mm_add_epi32(s[2], _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), w));
+                s[3] = _mm_add_epi32(s[3], _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), w));
+            }
+            if constexpr (sizeof(Sum) == 4) {
+                for (int q = 0; q < 4; ++q) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 4 * i) + q, s[q]);
+                }
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 4 * i),
+                                 _mm_packs_epi32(s[0], s[1]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 4 * i + 8),
+                                 _mm_packs_epi32(s[2], s[3]));
             }
         }
-        for (; i < width; ++i) {
-            for (std::uint32_t c = 0; c < 4; ++c) {
-                const std::int32_t v = wa * a[4 * i + c] + wb * b[4 * i + c];
-                sums[4 * i + c] = first ? v : sums[4 * i + c] + v;
+        done = i;
+    }
+    for (std::uint32_t i = done; i < width; ++i) {
+        for (std::uint32_t c = 0; c < 4; ++c) {
+            std::int32_t v = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                v += weights[k] * rows[k][4 * i + c];
             }
+            sums[4 * i + c] = static_cast<Sum>(v);
         }
     }
 }
@@ -122,6 +153,57 @@ __attribute__((target("avx2"))) void sumColumnsAvx2(std::uint8_t* out, const std
     }
 }
 
+// The narrow sums are below 2^24 and their divisor small, so single precision turns them into
+// bytes exactly too: with S / A = q + f, the product's error stays below 2^-15, under the nudge
+// of 2^-14, and f, a multiple of 1 / A, stays below 1 − 2^-13 when A ≤ kSingleArea.
+constexpr std::uint64_t kSingleArea = 8192;
+constexpr float kSingleNudge = 0x1p-14f;
+
+template <std::uint32_t Fixed, bool Single>
+__attribute__((target("avx2"))) void sumColumnsNarrow(std::uint8_t* out, const std::int16_t* sums,
+                                                      const std::uint32_t* firstColumn,
+                                                      std::uint32_t runtimePairs,
+                                                      const std::int32_t* pairWeights,
+                                                      std::uint32_t width, double reciprocal) {
+    const std::uint32_t pairs = Fixed != 0 ? Fixed : runtimePairs;
+    // Two columns' sums (B G R A B G R A) become channel pairs (B B G G R R A A).
+    const __m128i order = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    const __m256d r = _mm256_set1_pd(reciprocal);
+    const __m256d nudge = _mm256_set1_pd(kNudge);
+    const __m128 rSingle = _mm_set1_ps(static_cast<float>(reciprocal));
+    const __m128 nudgeSingle = _mm_set1_ps(kSingleNudge);
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const std::int16_t* c = sums + std::size_t{4} * firstColumn[x];
+        const std::int32_t* w = pairWeights + std::size_t{x} * pairs;
+        __m128i acc = _mm_setzero_si128();
+        for (std::uint32_t p = 0; p < pairs; ++p) {
+            const __m128i v = _mm_shuffle_epi8(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 * p)), order);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_set1_epi32(w[p])));
+        }
+        if constexpr (Single) {
+            storePixel(out + 4 * x, _mm_cvttps_epi32(_mm_add_ps(
+                                        _mm_mul_ps(_mm_cvtepi32_ps(acc), rSingle), nudgeSingle)));
+        } else {
+            storePixel(out + 4 * x,
+                       _mm256_cvttpd_epi32(
+                           _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(acc), r), nudge)));
+        }
+    }
+}
+
+template <typename SumColumnsNarrow, bool Single>
+SumColumnsNarrow narrowRoutine(std::uint32_t pairs) {
+    switch (pairs) {
+        case 1:
+            return sumColumnsNarrow<1, Single>;
+        case 2:
+            return sumColumnsNarrow<2, Single>;
+        default:
+            return sumColumnsNarrow<0, Single>;
+    }
+}
+
 template <typename SumColumns>
 SumColumns columnRoutine(bool avx2, std::uint32_t taps) {
     switch (taps) {
@@ -175,7 +257,28 @@ AreaResampler::AreaResampler(std::uint32_t sourceWidth, std::uint32_t sourceHeig
         }
     }
 #if PM_AREA_SIMD
-    m_sumColumns = columnRoutine<SumColumns>(PerfKit::codePath() == CodePath::Avx2, m_taps);
+    const bool avx2 = PerfKit::codePath() == CodePath::Avx2;
+    m_sumColumns = columnRoutine<SumColumns>(avx2, m_taps);
+    const std::uint32_t columnUnit = std::gcd(m_sw, m_dw);
+    m_rowUnit = std::gcd(m_sh, m_dh);
+    const std::uint64_t reducedArea =
+        std::uint64_t{m_sw / columnUnit} * std::uint64_t{m_sh / m_rowUnit};
+    m_narrow = avx2 && 255 * (m_sh / m_rowUnit) <= 32767 && 255 * reducedArea < (1u << 31) &&
+               m_sh / m_dh + 2 <= 2 * kMaxPairs;
+    if (m_narrow) {
+        m_pairs = (m_taps + 1) / 2;
+        m_pairWeights.assign(std::size_t{m_dw} * m_pairs, 0);
+        for (std::size_t x = 0; x < m_dw; ++x) {
+            for (std::uint32_t t = 0; t < m_taps; ++t) {
+                const auto w = static_cast<std::uint32_t>(m_weights[x * m_taps + t]) / columnUnit;
+                m_pairWeights[x * m_pairs + t / 2] |= static_cast<std::int32_t>(w << (16 * (t % 2)));
+            }
+        }
+        m_reciprocal = 1.0 / static_cast<double>(reducedArea);
+        m_sumColumnsNarrow = reducedArea <= kSingleArea
+                                 ? narrowRoutine<SumColumnsNarrow, true>(m_pairs)
+                                 : narrowRoutine<SumColumnsNarrow, false>(m_pairs);
+    }
 #endif
 }
 
@@ -184,6 +287,7 @@ void AreaResampler::run(const ImageBuffer& destination, const ImageBuffer& sourc
 #if PM_AREA_SIMD
     // Zero columns past the end for the zero-weight taps of the last pixels.
     std::vector<std::int32_t> sums((std::size_t{m_sw} + m_taps) * 4, 0);
+    std::vector<std::int16_t> narrow(m_narrow ? (std::size_t{m_sw} + 2 * m_pairs) * 4 : 0, 0);
     std::vector<const std::uint8_t*> rows;
     std::vector<std::int32_t> weights;
     for (std::uint32_t y = first; y < end; ++y) {
@@ -198,6 +302,15 @@ void AreaResampler::run(const ImageBuffer& destination, const ImageBuffer& sourc
             const std::uint64_t hi = (j + 1) * m_dh < bottom ? (j + 1) * m_dh : bottom;
             rows.push_back(source.row(static_cast<std::uint32_t>(j)));
             weights.push_back(static_cast<std::int32_t>(hi - lo));
+        }
+        if (m_narrow) {
+            for (std::int32_t& w : weights) {
+                w /= static_cast<std::int32_t>(m_rowUnit);
+            }
+            sumRows(narrow.data(), rows.data(), weights.data(), rows.size(), m_sw);
+            m_sumColumnsNarrow(destination.row(y), narrow.data(), m_firstColumn.data(), m_pairs,
+                               m_pairWeights.data(), m_dw, m_reciprocal);
+            continue;
         }
         sumRows(sums.data(), rows.data(), weights.data(), rows.size(), m_sw);
         m_sumColumns(destination.row(y), sums.data(), m_firstColumn.data(), m_taps,

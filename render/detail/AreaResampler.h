@@ -47,6 +47,17 @@ private:
                                 const std::uint32_t* firstColumn, std::uint32_t taps,
                                 const double* weights, std::uint32_t width, double reciprocal);
     SumColumns m_sumColumns = nullptr;
+    // Most level steps have sizes with large common factors (6000 to 4200 is 10 to 7): with the
+    // weights divided by them the sums fit 16 bits and the columns are weighed two at a time.
+    bool m_narrow = false;
+    std::uint32_t m_rowUnit = 1;
+    std::uint32_t m_pairs = 0;
+    std::vector<std::int32_t> m_pairWeights;
+    using SumColumnsNarrow = void (*)(std::uint8_t* out, const std::int16_t* sums,
+                                      const std::uint32_t* firstColumn, std::uint32_t pairs,
+                                      const std::int32_t* pairWeights, std::uint32_t width,
+                                      double reciprocal);
+    SumColumnsNarrow m_sumColumnsNarrow = nullptr;
 };
 
 }  // namespace pm::detail
