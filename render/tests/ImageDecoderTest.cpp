@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include <jpeglib.h>
 
@@ -342,6 +343,51 @@ TEST(ImageDecoderTest, JpegDecodedDirectlyMatchesTheGeneralDecoderToTheBit) {
         }
         EXPECT_EQ(differing, 0);
     }
+}
+
+// Damaged data: cut short it fails as before; with bytes changed it decodes (the JPEG library
+// recovers) to exactly what the general decoder makes of it, or fails as that one does.
+TEST(ImageDecoderTest, DamagedJpegGivesWhatTheGeneralDecoderGives) {
+    const std::vector<std::uint8_t> jpeg =
+        test::encodePicture(160, 120, 24, FIF_JPEG, test::gradient, JPEG_QUALITYGOOD);
+    std::mt19937 rng(3);
+    std::vector<std::vector<std::uint8_t>> damaged;
+    for (int tenth = 1; tenth <= 9; ++tenth) {
+        damaged.emplace_back(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(
+                                                             jpeg.size() * tenth / 10));
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::vector<std::uint8_t> bytes = jpeg;
+        for (int k = 0; k < 1 + i % 4; ++k) {
+            bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+        }
+        damaged.push_back(std::move(bytes));
+    }
+    int compared = 0;
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<std::uint8_t>& bytes = damaged[i];
+        ImageBuffer image;
+        const ImageDecoder::Result r =
+            ImageDecoder::decodeMemory(bytes.data(), bytes.size(), "d.jpg", &image, nullptr, {});
+        if (i < 9) {
+            EXPECT_EQ(r.status, Status::Undecodable);
+        }
+        if (!r.ok()) {
+            EXPECT_EQ(image.pixels, nullptr);
+            continue;
+        }
+        const ImageBuffer expected = freeImageDecode(bytes);
+        ASSERT_NE(expected.pixels, nullptr);
+        ++compared;
+        ASSERT_EQ(image.width, expected.width);
+        ASSERT_EQ(image.height, expected.height);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            ASSERT_EQ(std::memcmp(image.row(y), expected.row(y), std::size_t{image.width} * 4), 0);
+        }
+    }
+    // Most changed bytes land in the coded data, which the library decodes through.
+    EXPECT_GT(compared, 10);
 }
 
 }  // namespace
