@@ -1,8 +1,8 @@
 // Loading a 6000 × 4000 JPEG as a scene picture (decode, level 0, eleven levels, proxy), with
 // and without preparation, beside FreeImage's bare decode of the same file in the same run.
 // Counters: x_bare (our load over the bare decode; goal 1.3 or less), x_bare_cpu (the processor
-// time of all threads over the bare decode's, steadier on a shared machine) and, from a child process
-// per case, peak_MB (the load's resident high-water mark over the process before it),
+// time of all threads over the bare decode's, steadier on a shared machine) and, from a child
+// process per case, peak_MB (the load's resident high-water mark over the process before it),
 // resident_MB (what stays resident once loaded) and x_level0 (peak over the 96 MB of a 32-bit
 // level 0; goal 1.6 or less).
 #include <FreeImage.h>

@@ -89,8 +89,8 @@ PixelStatus applyInBands(const LevelsTable& table, const ImageBuffer& image) {
         return table.apply(image, image);
     }
     const std::uint32_t cut = h / 2;
-    const ImageBuffer top = ImageBuffer::wrap(image.format, image.width, cut, image.pitch,
-                                              image.pixels);
+    const ImageBuffer top =
+        ImageBuffer::wrap(image.format, image.width, cut, image.pitch, image.pixels);
     const ImageBuffer bottom =
         ImageBuffer::wrap(image.format, image.width, h - cut, image.pitch, image.row(cut));
     PixelStatus lower = PixelStatus::Ok;
@@ -405,18 +405,18 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         if (histogramOnly) {
             pipeline.emplace(detail::LevelPipeline::Work::Histogram, std::nullopt);
         } else {
-            pipeline.emplace(detail::LevelPipeline::Work::Levels,
-                             prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{}))
-                                             : std::nullopt);
+            pipeline.emplace(
+                detail::LevelPipeline::Work::Levels,
+                prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{})) : std::nullopt);
         }
     }
     bool pipelineTried = false;
     const RowsReady rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
         if (!pipelineTried) {
             pipelineTried = true;
-            if (!budget.enabled || !ImageMemoryBudget::reducedSize(picture.bitsPerPixel,
-                                                                   picture.width, picture.height,
-                                                                   budget.megabytes)) {
+            if (!budget.enabled ||
+                !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width, picture.height,
+                                                budget.megabytes)) {
                 pipeline->start(picture, levelSizes(schedule, picture.width, picture.height),
                                 {proxyWidth(picture.width, picture.height),
                                  proxyHeight(picture.width, picture.height)});
@@ -459,8 +459,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     if (pipeline && pipeline->started() && progress != nullptr) {
         progress->setStatusText(strings::text(kCreatingMipmaps));
     }
-    const bool pipelined =
-        pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy);
+    const bool pipelined = pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy);
     if (pipelined && !histogramOnly) {
         for (std::size_t i = 0; i < madeLevels.size(); ++i) {
             built.levels[i + 1] = std::move(madeLevels[i]);

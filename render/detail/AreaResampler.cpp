@@ -63,7 +63,8 @@ void sumRows(Sum* sums, const std::uint8_t* const* rows, const std::int32_t* wei
                 s[0] = s[1] = s[2] = s[3] = zero;
             }
             for (std::size_t p = 0; p < n; ++p) {
-                const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first[p] + 4 * i));
+                const __m128i va =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(first[p] + 4 * i));
                 const __m128i vb =
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(second[p] + 4 * i));
                 const __m128i lo = _mm_unpacklo_epi8(va, vb);
@@ -185,9 +186,8 @@ __attribute__((target("avx2"))) void sumColumnsNarrow(std::uint8_t* out, const s
             storePixel(out + 4 * x, _mm_cvttps_epi32(_mm_add_ps(
                                         _mm_mul_ps(_mm_cvtepi32_ps(acc), rSingle), nudgeSingle)));
         } else {
-            storePixel(out + 4 * x,
-                       _mm256_cvttpd_epi32(
-                           _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(acc), r), nudge)));
+            storePixel(out + 4 * x, _mm256_cvttpd_epi32(_mm256_add_pd(
+                                        _mm256_mul_pd(_mm256_cvtepi32_pd(acc), r), nudge)));
         }
     }
 }
@@ -271,7 +271,8 @@ AreaResampler::AreaResampler(std::uint32_t sourceWidth, std::uint32_t sourceHeig
         for (std::size_t x = 0; x < m_dw; ++x) {
             for (std::uint32_t t = 0; t < m_taps; ++t) {
                 const auto w = static_cast<std::uint32_t>(m_weights[x * m_taps + t]) / columnUnit;
-                m_pairWeights[x * m_pairs + t / 2] |= static_cast<std::int32_t>(w << (16 * (t % 2)));
+                m_pairWeights[x * m_pairs + t / 2] |=
+                    static_cast<std::int32_t>(w << (16 * (t % 2)));
             }
         }
         m_reciprocal = 1.0 / static_cast<double>(reducedArea);
@@ -314,7 +315,7 @@ void AreaResampler::run(const ImageBuffer& destination, const ImageBuffer& sourc
         }
         sumRows(sums.data(), rows.data(), weights.data(), rows.size(), m_sw);
         m_sumColumns(destination.row(y), sums.data(), m_firstColumn.data(), m_taps,
-                   m_weights.data(), m_dw, m_reciprocal);
+                     m_weights.data(), m_dw, m_reciprocal);
     }
 #else
     (void)destination;

@@ -1,15 +1,18 @@
 #include "render/detail/JpegReader.h"
 
-// jpeglib.h needs size_t and FILE declared first.
 #include <algorithm>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+// The JPEG library's headers need size_t and FILE declared before them, and jerror.h comes
+// after jpeglib.h.
+// clang-format off
 #include <jpeglib.h>
-// jerror.h after jpeglib.h.
 #include <jerror.h>
+// clang-format on
 
 #include "render/PerfKit.h"
 
@@ -288,9 +291,9 @@ JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSi
         return result;
     }
     ImageBuffer picture;
-    if (const PixelStatus status = PerfKit::allocate(&picture, PixelFormat::Bgra32,
-                                                     static_cast<int>(result.width),
-                                                     static_cast<int>(result.height));
+    if (const PixelStatus status =
+            PerfKit::allocate(&picture, PixelFormat::Bgra32, static_cast<int>(result.width),
+                              static_cast<int>(result.height));
         status != PixelStatus::Ok) {
         result.outcome =
             status == PixelStatus::OutOfMemory ? Outcome::OutOfMemory : Outcome::Failed;

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <random>
 
+// After <cstdio>, which it needs.
+// clang-format off
 #include <jpeglib.h>
+// clang-format on
 
 #include "core/ProgressReporter.h"
 #include "render/ImageDecoder.h"
@@ -292,7 +295,8 @@ std::vector<std::uint8_t> greyJpeg(int width, int height) {
 
 TEST(ImageDecoderTest, JpegDecodedDirectlyMatchesTheGeneralDecoderToTheBit) {
     auto noisy = [](int x, int y) {
-        return test::gradient(x, y) ^ static_cast<std::uint32_t>((x * 7919 + y * 104729) & 0x1F1F1F);
+        return test::gradient(x, y) ^
+               static_cast<std::uint32_t>((x * 7919 + y * 104729) & 0x1F1F1F);
     };
     struct Case {
         std::string name;
@@ -353,8 +357,8 @@ TEST(ImageDecoderTest, DamagedJpegGivesWhatTheGeneralDecoderGives) {
     std::mt19937 rng(3);
     std::vector<std::vector<std::uint8_t>> damaged;
     for (int tenth = 1; tenth <= 9; ++tenth) {
-        damaged.emplace_back(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(
-                                                             jpeg.size() * tenth / 10));
+        damaged.emplace_back(jpeg.begin(),
+                             jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() * tenth / 10));
     }
     for (int i = 0; i < 40; ++i) {
         std::vector<std::uint8_t> bytes = jpeg;

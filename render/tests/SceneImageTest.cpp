@@ -341,9 +341,9 @@ TEST(SceneImageTest, LevelsMadeDuringDecodingEqualThoseMadeAfterwards) {
         float gamma, brightness, contrast;
         bool autoLevels;
     };
-    for (const Prep p : {Prep{"none", 1.0f, 0.0f, 0.0f, false},
-                         Prep{"curve", 1.3f, 12.0f, 25.0f, false},
-                         Prep{"auto levels", 1.0f, -10.0f, 0.0f, true}}) {
+    for (const Prep p :
+         {Prep{"none", 1.0f, 0.0f, 0.0f, false}, Prep{"curve", 1.3f, 12.0f, 25.0f, false},
+          Prep{"auto levels", 1.0f, -10.0f, 0.0f, true}}) {
         SCOPED_TRACE(p.name);
         auto prepare = [&](SceneImage& image) {
             image.prepSettings().setGamma(p.gamma);
@@ -549,10 +549,10 @@ TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
     // Mip steps, prime sizes, a proxy, an enlargement, widths that leave a remainder of pixels,
     // white, where the sums are largest, and the largest divisor the narrow sums take in
     // single precision (91 × 90 after the common factors).
-    const Case cases[] = {{900, 1000, 630, 700, false},  {1372, 1372, 960, 960, false},
-                          {1009, 997, 701, 613, false},  {800, 1200, 200, 300, false},
-                          {1203, 811, 200, 134, false},  {150, 100, 200, 133, false},
-                          {7, 530, 5, 371, false},       {2999, 2001, 2099, 1400, true},
+    const Case cases[] = {{900, 1000, 630, 700, false},   {1372, 1372, 960, 960, false},
+                          {1009, 997, 701, 613, false},   {800, 1200, 200, 300, false},
+                          {1203, 811, 200, 134, false},   {150, 100, 200, 133, false},
+                          {7, 530, 5, 371, false},        {2999, 2001, 2099, 1400, true},
                           {3000, 2000, 2100, 1400, true}, {910, 900, 900, 890, false},
                           {910, 900, 900, 890, true}};
     // Forced levels 0 (plain code), 1 (128-bit routines) and the widest the processor has; two
@@ -562,8 +562,7 @@ TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
         ASSERT_EQ(PerfKit::processorCount(), 2);
         for (const Case c : cases) {
             ImageBuffer source;
-            ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh),
-                      PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh), PixelStatus::Ok);
             for (std::uint32_t y = 0; y < source.height; ++y) {
                 for (std::int32_t i = 0; i < source.pitch; ++i) {
                     source.row(y)[i] = c.white ? 255 : static_cast<std::uint8_t>(rng());
@@ -571,10 +570,8 @@ TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
             }
             ImageBuffer whole;
             ImageBuffer banded;
-            ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh),
-                      PixelStatus::Ok);
-            ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh),
-                      PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
             ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
             ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
             for (std::uint32_t y = 0; y < whole.height; ++y) {
