@@ -30,9 +30,19 @@ LevelPipeline::~LevelPipeline() {
     }
 }
 
-bool LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy) {
+void LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy) {
     m_started = true;
     m_picture = picture;
+    m_levelSizes = levels;
+    m_proxySize = proxy;
+    // The worker takes the memory itself, so that the decoding thread does not wait for it.
+    m_worker = std::thread([this] { work(); });
+}
+
+bool LevelPipeline::makeStages() {
+    if (m_work == Work::Histogram) {
+        return true;
+    }
     auto makeStage = [](const ImageBuffer& from, Size size, Stage* stage) {
         if (PerfKit::allocate(&stage->image, from.format, static_cast<int>(size.width),
                               static_cast<int>(size.height)) != PixelStatus::Ok) {
@@ -42,25 +52,15 @@ bool LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& l
             std::make_unique<AreaResampler>(from.width, from.height, size.width, size.height);
         return stage->resampler->usable();
     };
-    if (m_work == Work::Histogram) {
-        m_worker = std::thread([this] { work(); });
-        return true;
-    }
-    m_levels.resize(levels.size());
+    m_levels.resize(m_levelSizes.size());
     const ImageBuffer* from = &m_picture;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        if (!makeStage(*from, levels[i], &m_levels[i])) {
-            m_failed = true;
+    for (std::size_t i = 0; i < m_levelSizes.size(); ++i) {
+        if (!makeStage(*from, m_levelSizes[i], &m_levels[i])) {
             return false;
         }
         from = &m_levels[i].image;
     }
-    if (!makeStage(m_picture, proxy, &m_proxy)) {
-        m_failed = true;
-        return false;
-    }
-    m_worker = std::thread([this] { work(); });
-    return true;
+    return makeStage(m_picture, m_proxySize, &m_proxy);
 }
 
 void LevelPipeline::rowsReady(std::uint32_t rows) {
@@ -82,6 +82,10 @@ void LevelPipeline::rowsReady(std::uint32_t rows) {
 }
 
 void LevelPipeline::work() {
+    if (!makeStages()) {
+        m_failed = true;
+        return;
+    }
     std::uint32_t seen = 0;
     for (;;) {
         std::uint32_t rows = 0;

@@ -35,9 +35,8 @@ public:
 
     bool started() const { return m_started; }
     // Begins work on `picture` (its rows filled from the top later): `levels` are the sizes of
-    // levels 1 onwards, `proxy` the proxy's (both unused for the histogram). False when the
-    // memory could not be had.
-    bool start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy);
+    // levels 1 onwards, `proxy` the proxy's (both unused for the histogram).
+    void start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy);
     // The top `rows` rows of the picture are final.
     void rowsReady(std::uint32_t rows);
     // Waits for the work on `picture` and hands out levels 1 onwards and the proxy; false (and
@@ -53,6 +52,8 @@ private:
         std::uint32_t rowsDone = 0;
     };
     void work();
+    // Takes the memory of the levels and the proxy; false when it cannot be had.
+    bool makeStages();
     // Makes what the first `rows` picture rows allow; true when everything is made.
     bool advance(std::uint32_t rows);
 
@@ -61,6 +62,8 @@ private:
     LevelsTable::Histogram m_histogram{};
     bool m_started = false;
     ImageBuffer m_picture;
+    std::vector<Size> m_levelSizes;
+    Size m_proxySize{};
     std::uint32_t m_prepared = 0;
     // Levels 1 onwards, each from the one before, then the proxy from the picture.
     std::vector<Stage> m_levels;
