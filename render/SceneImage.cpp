@@ -566,6 +566,7 @@ bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorI
                 ok = false;
                 break;
             }
+            detail::prefaultImage(made);
             if (resample(made, from) != PixelStatus::Ok) {
                 ok = false;
                 break;

@@ -171,27 +171,6 @@ PixelStatus pixelFor(PixelFormat format, std::uint32_t colour, int colourKind,
     return PixelStatus::Ok;
 }
 
-// Every buffer is written in full right after it is made. Fresh memory taken page by page on
-// first write costs a trap per 4 KB page, which for a large picture costs more than writing it;
-// asking for all of its pages at once costs a good part less. Only a hint: memory that is not
-// prefaulted works the same.
-void prefault(std::uint8_t* memory, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::size_t kPage = 4096;
-    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
-    if (bytes < kWorthIt) {
-        return;
-    }
-    const auto start = reinterpret_cast<std::uintptr_t>(memory);
-    const std::uintptr_t first = (start + kPage - 1) & ~std::uintptr_t{kPage - 1};
-    const std::uintptr_t last = (start + bytes) & ~std::uintptr_t{kPage - 1};
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-    (void)memory;
-    (void)bytes;
-#endif
-}
-
 }  // namespace
 
 PixelStatus validateImage(const ImageBuffer& image) {
@@ -210,6 +189,28 @@ PixelStatus validateImage(const ImageBuffer& image) {
         return PixelStatus::InvalidSize;
     }
     return PixelStatus::Ok;
+}
+
+void prefaultImage(const ImageBuffer& image) {
+    if (image.pixels == nullptr || image.pitch <= 0) {
+        return;
+    }
+    std::uint8_t* memory = image.pixels;
+    const std::size_t bytes = static_cast<std::size_t>(image.pitch) * image.height;
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+    if (bytes < kWorthIt) {
+        return;
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
+    const std::uintptr_t first = (start + kPage - 1) & ~std::uintptr_t{kPage - 1};
+    const std::uintptr_t last = (start + bytes) & ~std::uintptr_t{kPage - 1};
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)memory;
+    (void)bytes;
+#endif
 }
 
 PixelStatus allocateImage(ImageBuffer* buffer, PixelFormat format, int width, int height) {
@@ -232,7 +233,6 @@ PixelStatus allocateImage(ImageBuffer* buffer, PixelFormat format, int width, in
     if (!memory) {
         return PixelStatus::OutOfMemory;
     }
-    prefault(memory.get(), bytes);
     *buffer = ImageBuffer::wrap(format, static_cast<std::uint32_t>(width),
                                 static_cast<std::uint32_t>(height),
                                 static_cast<std::int32_t>(pitch), memory.get());

@@ -15,6 +15,7 @@
 // clang-format on
 
 #include "render/PerfKit.h"
+#include "render/detail/ImageOps.h"
 
 namespace pm::detail {
 
@@ -299,6 +300,7 @@ JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSi
             status == PixelStatus::OutOfMemory ? Outcome::OutOfMemory : Outcome::Failed;
         return result;
     }
+    prefaultImage(picture);
     // Upright pictures are decoded in place; turned ones go through a strip of stored rows.
     std::vector<std::uint8_t> strip(orientation == 1 ? 0 : std::size_t{w} * 4 * kStripRows);
     JSAMPROW rows[kStripRows];

@@ -1,6 +1,7 @@
 #include "render/detail/LevelPipeline.h"
 
 #include "render/PerfKit.h"
+#include "render/detail/ImageOps.h"
 
 namespace pm::detail {
 
@@ -48,6 +49,7 @@ bool LevelPipeline::makeStages() {
                               static_cast<int>(size.height)) != PixelStatus::Ok) {
             return false;
         }
+        prefaultImage(stage->image);
         stage->resampler =
             std::make_unique<AreaResampler>(from.width, from.height, size.width, size.height);
         return stage->resampler->usable();
