@@ -462,22 +462,17 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     if (pipeline && pipeline->started() && progress != nullptr) {
         progress->setStatusText(strings::text(kCreatingMipmaps));
     }
-    const bool pipelined = pipeline && pipeline->finish(built.levels[0], &madeLevels, &built.proxy);
-    if (pipelined && !histogramOnly) {
+    const detail::LevelPipeline::CurveFor curveFor =
+        [&prep](const LevelsTable::Histogram& histogram) { return prep.levelsFor(histogram); };
+    const bool pipelined =
+        pipeline && pipeline->finish(built.levels[0], curveFor, &madeLevels, &built.proxy);
+    if (pipelined) {
         for (std::size_t i = 0; i < madeLevels.size(); ++i) {
             built.levels[i + 1] = std::move(madeLevels[i]);
         }
         built.levelsBuilt = static_cast<int>(madeLevels.size());
         built.levelsDone = true;
         built.prepared = prep.isActive();
-    } else if (pipelined) {
-        // The histogram is known: prepare level 0 (a fresh decode, owned alone) in place.
-        if (applyInBands(prep.levelsFor(pipeline->histogram()), built.levels[0]) ==
-            PixelStatus::Ok) {
-            built.prepared = true;
-        }
-        buildLevels(built, schedule, errors);
-        buildProxy(built, prep, errors);
     } else {
         if (budget.enabled) {
             const ImageBuffer& full = built.levels[0];

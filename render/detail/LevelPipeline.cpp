@@ -15,6 +15,20 @@ ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t
     return ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
 }
 
+// Runs work(first, end) over rows 0..rows, the lower half on a second processor.
+template <typename Work>
+void inHalves(std::uint32_t rows, const Work& work) {
+    constexpr std::uint32_t kWorthSplitting = 64;
+    if (rows < kWorthSplitting || PerfKit::processorCount() < 2) {
+        work(0, rows);
+        return;
+    }
+    const std::uint32_t cut = rows / 2;
+    std::thread helper([&] { work(cut, rows); });
+    work(0, cut);
+    helper.join();
+}
+
 }  // namespace
 
 LevelPipeline::LevelPipeline(Work work, std::optional<LevelsTable> curve)
@@ -41,9 +55,6 @@ void LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& l
 }
 
 bool LevelPipeline::makeStages() {
-    if (m_work == Work::Histogram) {
-        return true;
-    }
     auto makeStage = [](const ImageBuffer& from, Size size, Stage* stage) {
         if (PerfKit::allocate(&stage->image, from.format, static_cast<int>(size.width),
                               static_cast<int>(size.height)) != PixelStatus::Ok) {
@@ -152,8 +163,8 @@ bool LevelPipeline::advance(std::uint32_t rows) {
     return done;
 }
 
-bool LevelPipeline::finish(const ImageBuffer& picture, std::vector<ImageBuffer>* levels,
-                           ImageBuffer* proxy) {
+bool LevelPipeline::finish(const ImageBuffer& picture, const CurveFor& curveFor,
+                           std::vector<ImageBuffer>* levels, ImageBuffer* proxy) {
     if (m_worker.joinable()) {
         {
             std::lock_guard lock(m_mutex);
@@ -170,6 +181,30 @@ bool LevelPipeline::finish(const ImageBuffer& picture, std::vector<ImageBuffer>*
     if (!m_started || m_failed || !m_complete || picture.pixels != m_picture.pixels ||
         picture.width != m_picture.width || picture.height != m_picture.height) {
         return false;
+    }
+    if (m_work == Work::Histogram) {
+        // Everything waited for the curve; the memory is there, the work splits in halves.
+        const LevelsTable curve = curveFor(m_histogram);
+        bool applied = true;
+        inHalves(m_picture.height, [&](std::uint32_t first, std::uint32_t end) {
+            const ImageBuffer band = rowBand(m_picture, first, end - first);
+            if (curve.apply(band, band) != PixelStatus::Ok) {
+                applied = false;
+            }
+        });
+        if (!applied) {
+            return false;
+        }
+        const ImageBuffer* from = &m_picture;
+        for (Stage& level : m_levels) {
+            inHalves(level.image.height, [&](std::uint32_t first, std::uint32_t end) {
+                level.resampler->run(level.image, *from, first, end);
+            });
+            from = &level.image;
+        }
+        inHalves(m_proxy.image.height, [&](std::uint32_t first, std::uint32_t end) {
+            m_proxy.resampler->run(m_proxy.image, m_picture, first, end);
+        });
     }
     levels->clear();
     for (Stage& level : m_levels) {

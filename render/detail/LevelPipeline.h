@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,8 +19,9 @@ namespace pm::detail {
 // still being decoded: each level's rows are made as soon as the rows they cover exist, from the
 // level before (the first from the picture), and the proxy from the picture. A tone curve, when
 // given, is applied to the picture's rows before anything reads them. The bytes are those of
-// preparing the whole picture and then resampling it level by level. A picture whose tone curve
-// depends on the whole of it (auto levels) has only its histogram gathered.
+// preparing the whole picture and then resampling it level by level. For a picture whose tone
+// curve depends on the whole of it (auto levels) only the histogram is gathered meanwhile (and
+// the memory taken); the rest waits for the last row.
 class LevelPipeline {
 public:
     struct Size {
@@ -39,11 +41,14 @@ public:
     void start(const ImageBuffer& picture, const std::vector<Size>& levels, Size proxy);
     // The top `rows` rows of the picture are final.
     void rowsReady(std::uint32_t rows);
+    // The tone curve for a picture's histogram (of (B + G + R) / 3).
+    using CurveFor = std::function<LevelsTable(const LevelsTable::Histogram&)>;
     // Waits for the work on `picture` and hands out levels 1 onwards and the proxy; false (and
-    // nothing handed out) when the work failed or was done on another picture.
-    bool finish(const ImageBuffer& picture, std::vector<ImageBuffer>* levels, ImageBuffer* proxy);
-    // The histogram of the whole picture (of (B + G + R) / 3), once finish() succeeded.
-    const LevelsTable::Histogram& histogram() const { return m_histogram; }
+    // nothing handed out) when the work failed or was done on another picture. When only the
+    // histogram was gathered, the picture is prepared with curveFor's curve and the rest made
+    // now, on two processors.
+    bool finish(const ImageBuffer& picture, const CurveFor& curveFor,
+                std::vector<ImageBuffer>* levels, ImageBuffer* proxy);
 
 private:
     struct Stage {
