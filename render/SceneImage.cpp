@@ -21,6 +21,7 @@
 #include "render/detail/AreaResampler.h"
 #include "render/detail/ImageOps.h"
 #include "render/detail/LevelPipeline.h"
+#include "render/detail/RowHalves.h"
 
 namespace pm {
 
@@ -82,22 +83,23 @@ std::string decoderName(const std::string& path) {
 // Bands smaller than this are not worth a second thread.
 constexpr std::uint64_t kBandPixels = 1u << 18;
 
+// Rows of a picture of this width worth a second thread.
+std::uint32_t rowsWorthSplitting(std::uint32_t width) {
+    return static_cast<std::uint32_t>(2 * kBandPixels / std::max<std::uint32_t>(width, 1));
+}
+
 // Applies a tone curve to a picture in place, half of the rows on a second processor.
 PixelStatus applyInBands(const LevelsTable& table, const ImageBuffer& image) {
-    const std::uint32_t h = image.height;
-    if (PerfKit::processorCount() < 2 || std::uint64_t{image.width} * h < 2 * kBandPixels) {
-        return table.apply(image, image);
-    }
-    const std::uint32_t cut = h / 2;
-    const ImageBuffer top =
-        ImageBuffer::wrap(image.format, image.width, cut, image.pitch, image.pixels);
-    const ImageBuffer bottom =
-        ImageBuffer::wrap(image.format, image.width, h - cut, image.pitch, image.row(cut));
-    PixelStatus lower = PixelStatus::Ok;
-    std::thread helper([&] { lower = table.apply(bottom, bottom); });
-    const PixelStatus upper = table.apply(top, top);
-    helper.join();
-    return upper != PixelStatus::Ok ? upper : lower;
+    bool ok = true;
+    detail::inRowHalves(
+        image.height, rowsWorthSplitting(image.width), [&](std::uint32_t first, std::uint32_t end) {
+            const ImageBuffer band = ImageBuffer::wrap(image.format, image.width, end - first,
+                                                       image.pitch, image.row(first));
+            if (table.apply(band, band) != PixelStatus::Ok) {
+                ok = false;
+            }
+        });
+    return ok ? PixelStatus::Ok : PixelStatus::InvalidSize;
 }
 
 PixelStatus validateBoth(const ImageBuffer& a, const ImageBuffer& b) {
@@ -118,17 +120,10 @@ PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& sou
     if (!resampler.usable()) {
         return PerfKit::copy(destination, source);
     }
-    const std::uint32_t dh = destination.height;
-    if (PerfKit::processorCount() < 2 ||
-        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * source.height <
-            2 * kBandPixels) {
-        resampler.run(destination, source, 0, dh);
-        return PixelStatus::Ok;
-    }
-    const std::uint32_t cut = dh / 2;
-    std::thread helper([&] { resampler.run(destination, source, cut, dh); });
-    resampler.run(destination, source, 0, cut);
-    helper.join();
+    detail::inRowHalves(destination.height, rowsWorthSplitting(destination.width + source.width),
+                        [&](std::uint32_t first, std::uint32_t end) {
+                            resampler.run(destination, source, first, end);
+                        });
     return PixelStatus::Ok;
 }
 

@@ -2,6 +2,7 @@
 
 #include "render/PerfKit.h"
 #include "render/detail/ImageOps.h"
+#include "render/detail/RowHalves.h"
 
 namespace pm::detail {
 
@@ -15,19 +16,8 @@ ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t
     return ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
 }
 
-// Runs work(first, end) over rows 0..rows, the lower half on a second processor.
-template <typename Work>
-void inHalves(std::uint32_t rows, const Work& work) {
-    constexpr std::uint32_t kWorthSplitting = 64;
-    if (rows < kWorthSplitting || PerfKit::processorCount() < 2) {
-        work(0, rows);
-        return;
-    }
-    const std::uint32_t cut = rows / 2;
-    std::thread helper([&] { work(cut, rows); });
-    work(0, cut);
-    helper.join();
-}
+// Rows below this are made on one thread.
+constexpr std::uint32_t kWorthSplitting = 64;
 
 }  // namespace
 
@@ -186,7 +176,7 @@ bool LevelPipeline::finish(const ImageBuffer& picture, const CurveFor& curveFor,
         // Everything waited for the curve; the memory is there, the work splits in halves.
         const LevelsTable curve = curveFor(m_histogram);
         bool applied = true;
-        inHalves(m_picture.height, [&](std::uint32_t first, std::uint32_t end) {
+        inRowHalves(m_picture.height, kWorthSplitting, [&](std::uint32_t first, std::uint32_t end) {
             const ImageBuffer band = rowBand(m_picture, first, end - first);
             if (curve.apply(band, band) != PixelStatus::Ok) {
                 applied = false;
@@ -197,14 +187,16 @@ bool LevelPipeline::finish(const ImageBuffer& picture, const CurveFor& curveFor,
         }
         const ImageBuffer* from = &m_picture;
         for (Stage& level : m_levels) {
-            inHalves(level.image.height, [&](std::uint32_t first, std::uint32_t end) {
-                level.resampler->run(level.image, *from, first, end);
-            });
+            inRowHalves(level.image.height, kWorthSplitting,
+                        [&](std::uint32_t first, std::uint32_t end) {
+                            level.resampler->run(level.image, *from, first, end);
+                        });
             from = &level.image;
         }
-        inHalves(m_proxy.image.height, [&](std::uint32_t first, std::uint32_t end) {
-            m_proxy.resampler->run(m_proxy.image, m_picture, first, end);
-        });
+        inRowHalves(m_proxy.image.height, kWorthSplitting,
+                    [&](std::uint32_t first, std::uint32_t end) {
+                        m_proxy.resampler->run(m_proxy.image, m_picture, first, end);
+                    });
     }
     levels->clear();
     for (Stage& level : m_levels) {
