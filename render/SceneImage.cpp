@@ -91,14 +91,15 @@ std::uint32_t rowsWorthSplitting(std::uint32_t width) {
 // Applies a tone curve to a picture in place, half of the rows on a second processor.
 PixelStatus applyInBands(const LevelsTable& table, const ImageBuffer& image) {
     bool ok = true;
-    detail::inRowHalves(
-        image.height, rowsWorthSplitting(image.width), [&](std::uint32_t first, std::uint32_t end) {
-            const ImageBuffer band = ImageBuffer::wrap(image.format, image.width, end - first,
-                                                       image.pitch, image.row(first));
-            if (table.apply(band, band) != PixelStatus::Ok) {
-                ok = false;
-            }
-        });
+    detail::inRowHalves(0, image.height, rowsWorthSplitting(image.width),
+                        [&](std::uint32_t first, std::uint32_t end) {
+                            const ImageBuffer band =
+                                ImageBuffer::wrap(image.format, image.width, end - first,
+                                                  image.pitch, image.row(first));
+                            if (table.apply(band, band) != PixelStatus::Ok) {
+                                ok = false;
+                            }
+                        });
     return ok ? PixelStatus::Ok : PixelStatus::InvalidSize;
 }
 
@@ -120,7 +121,7 @@ PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& sou
     if (!resampler.usable()) {
         return PerfKit::copy(destination, source);
     }
-    detail::inRowHalves(destination.height, rowsWorthSplitting(destination.width + source.width),
+    detail::inRowHalves(0, destination.height, rowsWorthSplitting(destination.width + source.width),
                         [&](std::uint32_t first, std::uint32_t end) {
                             resampler.run(destination, source, first, end);
                         });

@@ -1,5 +1,7 @@
 #include "render/detail/LevelPipeline.h"
 
+#include <algorithm>
+
 #include "render/PerfKit.h"
 #include "render/detail/ImageOps.h"
 #include "render/detail/RowHalves.h"
@@ -18,6 +20,8 @@ ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t
 
 // Rows below this are made on one thread.
 constexpr std::uint32_t kWorthSplitting = 64;
+// The worker's unit of work between looks at whether it is to hand over.
+constexpr std::uint32_t kPieceRows = 128;
 
 }  // namespace
 
@@ -94,8 +98,8 @@ void LevelPipeline::work() {
         std::uint32_t rows = 0;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stop || m_signalled > seen; });
-            if (m_stop) {
+            m_wake.wait(lock, [&] { return m_stop || m_handOver || m_signalled > seen; });
+            if (m_stop || m_handOver) {
                 return;
             }
             rows = m_signalled;
@@ -125,19 +129,25 @@ bool LevelPipeline::advance(std::uint32_t rows) {
         }
         return rows == m_picture.height;
     }
-    if (m_curve && rows > m_prepared) {
-        const ImageBuffer band = rowBand(m_picture, m_prepared, rows - m_prepared);
+    // Work goes in pieces, so that a hand-over waits for one piece at most.
+    while (m_curve && rows > m_prepared) {
+        if (m_handOver) {
+            return false;
+        }
+        const std::uint32_t count = std::min(rows - m_prepared, kPieceRows);
+        const ImageBuffer band = rowBand(m_picture, m_prepared, count);
         if (m_curve->apply(band, band) != PixelStatus::Ok) {
             m_failed = true;
             return true;
         }
-        m_prepared = rows;
+        m_prepared += count;
     }
-    auto step = [](Stage& stage, const ImageBuffer& from, std::uint32_t fromRows) {
+    auto step = [this](Stage& stage, const ImageBuffer& from, std::uint32_t fromRows) {
         const std::uint32_t target = stage.resampler->rowsFrom(fromRows);
-        if (target > stage.rowsDone) {
-            stage.resampler->run(stage.image, from, stage.rowsDone, target);
-            stage.rowsDone = target;
+        while (stage.rowsDone < target && !m_handOver) {
+            const std::uint32_t end = std::min(target, stage.rowsDone + kPieceRows);
+            stage.resampler->run(stage.image, from, stage.rowsDone, end);
+            stage.rowsDone = end;
         }
         return stage.rowsDone == stage.image.height;
     };
@@ -155,54 +165,74 @@ bool LevelPipeline::advance(std::uint32_t rows) {
 
 bool LevelPipeline::finish(const ImageBuffer& picture, const CurveFor& curveFor,
                            std::vector<ImageBuffer>* levels, ImageBuffer* proxy) {
+    const bool whole = m_rows >= m_picture.height;
     if (m_worker.joinable()) {
         {
             std::lock_guard lock(m_mutex);
-            // A picture that ended early gets nothing more; one that is whole gets its last rows.
-            if (m_rows >= m_picture.height) {
-                m_signalled = m_rows;
-            } else {
+            if (!whole) {
+                // A picture that ended early gets nothing more.
                 m_stop = true;
+            } else if (m_work == Work::Histogram) {
+                m_signalled = m_rows;
             }
         }
+        // What the worker has not made yet is made below on two processors.
+        m_handOver = whole && m_work == Work::Levels;
         m_wake.notify_one();
         m_worker.join();
     }
-    if (!m_started || m_failed || !m_complete || picture.pixels != m_picture.pixels ||
+    if (!m_started || m_failed || !whole || picture.pixels != m_picture.pixels ||
         picture.width != m_picture.width || picture.height != m_picture.height) {
         return false;
     }
     if (m_work == Work::Histogram) {
-        // Everything waited for the curve; the memory is there, the work splits in halves.
-        const LevelsTable curve = curveFor(m_histogram);
-        bool applied = true;
-        inRowHalves(m_picture.height, kWorthSplitting, [&](std::uint32_t first, std::uint32_t end) {
-            const ImageBuffer band = rowBand(m_picture, first, end - first);
-            if (curve.apply(band, band) != PixelStatus::Ok) {
-                applied = false;
-            }
-        });
-        if (!applied) {
+        if (!m_complete) {
             return false;
         }
-        const ImageBuffer* from = &m_picture;
-        for (Stage& level : m_levels) {
-            inRowHalves(level.image.height, kWorthSplitting,
-                        [&](std::uint32_t first, std::uint32_t end) {
-                            level.resampler->run(level.image, *from, first, end);
-                        });
-            from = &level.image;
-        }
-        inRowHalves(m_proxy.image.height, kWorthSplitting,
-                    [&](std::uint32_t first, std::uint32_t end) {
-                        m_proxy.resampler->run(m_proxy.image, m_picture, first, end);
-                    });
+        // Everything waited for the curve.
+        m_curve = curveFor(m_histogram);
+        m_prepared = 0;
+    }
+    if (!completeInHalves()) {
+        return false;
     }
     levels->clear();
     for (Stage& level : m_levels) {
         levels->push_back(std::move(level.image));
     }
     *proxy = std::move(m_proxy.image);
+    return true;
+}
+
+bool LevelPipeline::completeInHalves() {
+    const std::uint32_t height = m_picture.height;
+    if (m_curve) {
+        bool applied = true;
+        inRowHalves(m_prepared, height, kWorthSplitting,
+                    [&](std::uint32_t first, std::uint32_t end) {
+                        const ImageBuffer band = rowBand(m_picture, first, end - first);
+                        if (m_curve->apply(band, band) != PixelStatus::Ok) {
+                            applied = false;
+                        }
+                    });
+        if (!applied) {
+            return false;
+        }
+        m_prepared = height;
+    }
+    auto complete = [](Stage& stage, const ImageBuffer& from) {
+        inRowHalves(stage.rowsDone, stage.image.height, kWorthSplitting,
+                    [&](std::uint32_t first, std::uint32_t end) {
+                        stage.resampler->run(stage.image, from, first, end);
+                    });
+        stage.rowsDone = stage.image.height;
+    };
+    const ImageBuffer* from = &m_picture;
+    for (Stage& level : m_levels) {
+        complete(level, *from);
+        from = &level.image;
+    }
+    complete(m_proxy, m_picture);
     return true;
 }
 

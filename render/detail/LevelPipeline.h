@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,9 +45,9 @@ public:
     // The tone curve for a picture's histogram (of (B + G + R) / 3).
     using CurveFor = std::function<LevelsTable(const LevelsTable::Histogram&)>;
     // Waits for the work on `picture` and hands out levels 1 onwards and the proxy; false (and
-    // nothing handed out) when the work failed or was done on another picture. When only the
-    // histogram was gathered, the picture is prepared with curveFor's curve and the rest made
-    // now, on two processors.
+    // nothing handed out) when the work failed or was done on another picture. What is not made
+    // yet is made now, on two processors; when only the histogram was gathered, that is the
+    // picture's preparation with curveFor's curve and everything after it.
     bool finish(const ImageBuffer& picture, const CurveFor& curveFor,
                 std::vector<ImageBuffer>* levels, ImageBuffer* proxy);
 
@@ -61,6 +62,8 @@ private:
     bool makeStages();
     // Makes what the first `rows` picture rows allow; true when everything is made.
     bool advance(std::uint32_t rows);
+    // Makes what is left once every row is there, on two processors.
+    bool completeInHalves();
 
     Work m_work;
     std::optional<LevelsTable> m_curve;
@@ -80,6 +83,9 @@ private:
     std::uint32_t m_rows = 0;
     std::uint32_t m_signalled = 0;
     bool m_stop = false;
+    // Set once the last row is there: the worker stops after its piece, the rest is made in
+    // halves.
+    std::atomic<bool> m_handOver{false};
     bool m_complete = false;
     std::thread m_worker;
 };

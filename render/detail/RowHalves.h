@@ -7,17 +7,22 @@
 
 namespace pm::detail {
 
-// Runs work(first, end) over rows [0, rows): with two processors and at least `worthSplitting`
+// Runs work(a, b) over rows [first, end): with two processors and at least `worthSplitting`
 // rows, the lower half on a second thread.
 template <typename Work>
-void inRowHalves(std::uint32_t rows, std::uint32_t worthSplitting, const Work& work) {
-    if (rows < worthSplitting || rows < 2 || PerfKit::processorCount() < 2) {
-        work(std::uint32_t{0}, rows);
+void inRowHalves(std::uint32_t first, std::uint32_t end, std::uint32_t worthSplitting,
+                 const Work& work) {
+    if (end <= first) {
         return;
     }
-    const std::uint32_t cut = rows / 2;
-    std::thread helper([&] { work(cut, rows); });
-    work(std::uint32_t{0}, cut);
+    const std::uint32_t rows = end - first;
+    if (rows < worthSplitting || rows < 2 || PerfKit::processorCount() < 2) {
+        work(first, end);
+        return;
+    }
+    const std::uint32_t cut = first + rows / 2;
+    std::thread helper([&] { work(cut, end); });
+    work(first, cut);
     helper.join();
 }
 
