@@ -13,6 +13,7 @@
 
 #include "core/ProgressReporter.h"
 #include "render/PerfKit.h"
+#include "render/detail/JpegReader.h"
 
 namespace pm {
 
@@ -279,6 +280,32 @@ ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBu
         return result;
     }
     const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+
+    // JPEG, by far the most common picture, is decoded straight into 32-bit rows. What the
+    // direct reader does not take goes the general way below, which then has the last word on
+    // damaged files too.
+    const bool mayCentre = destination->pixels != nullptr && destination->width > 0 &&
+                           destination->height > 0 && destination->format == options.format;
+    if (format == FIF_JPEG && options.format == PixelFormat::Bgra32 && !mayCentre) {
+        seekProc(&stream, 0, SEEK_SET);
+        const detail::JpegReader::ReadBytes read = [&stream](std::uint8_t* buffer,
+                                                             std::size_t capacity) {
+            return static_cast<std::size_t>(
+                readProc(buffer, 1, static_cast<unsigned>(capacity), &stream));
+        };
+        const detail::JpegReader::Result direct =
+            detail::JpegReader::decode(read, options.maxSide, destination, options.rowsReady);
+        using Outcome = detail::JpegReader::Outcome;
+        if (direct.outcome == Outcome::Ok || direct.outcome == Outcome::TooLarge ||
+            direct.outcome == Outcome::OutOfMemory) {
+            result.width = direct.width;
+            result.height = direct.height;
+            result.status = direct.outcome == Outcome::Ok         ? Status::Ok
+                            : direct.outcome == Outcome::TooLarge ? Status::TooLarge
+                                                                  : Status::OutOfMemory;
+            return result;
+        }
+    }
 
     // Read the header alone first: a small file may claim a size whose pixels would not fit.
     if (FreeImage_FIFSupportsNoPixels(format)) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,10 @@ public:
         std::uint32_t background = 0xFF000000u;
         // Larger sides are refused from the header, before the pixels take memory.
         std::uint32_t maxSide = 25000;
+        // Told, while a picture is decoded in place, how many of its top rows are final, so
+        // that work on them can start before the rest arrives. Only decoders that write the
+        // destination's own rows call it; on failure the picture it was shown is discarded.
+        std::function<void(const ImageBuffer& picture, std::uint32_t rows)> rowsReady;
     };
 
     struct Result {

@@ -5,6 +5,23 @@ namespace pm {
 namespace {
 // Auto levels ignores bins holding less than this share of the fullest bin.
 constexpr double kAutoLevelsThreshold = 0.015;
+
+LevelsTable composeCurve(const ImagePrepSettings& settings,
+                         const LevelsTable::Histogram* histogram) {
+    LevelsTable table;
+    if (histogram != nullptr) {
+        table.autoLevels(*histogram, kAutoLevelsThreshold);
+    }
+    // The curve at gamma 1 is meant to be the identity, but its floating-point evaluation would
+    // darken two dozen input values by one.
+    if (settings.gamma() != 1.0f) {
+        table.levels(settings.gamma(), 0, 255, 0, 255);
+    }
+    table.contrast(settings.contrast());
+    table.brightness(settings.brightness());
+    return table;
+}
+
 }  // namespace
 
 void ImagePrepSettings::setGamma(float gamma) {
@@ -45,18 +62,15 @@ bool ImagePrepSettings::sameValues(const ImagePrepSettings& other) const {
 }
 
 LevelsTable ImagePrepSettings::levelsFor(const ImageBuffer& source) const {
-    LevelsTable table;
-    if (m_autoLevels) {
-        table.autoLevels(source, kAutoLevelsThreshold);
-    }
-    // The curve at gamma 1 is meant to be the identity, but its floating-point evaluation would
-    // darken two dozen input values by one.
-    if (m_gamma != 1.0f) {
-        table.levels(m_gamma, 0, 255, 0, 255);
-    }
-    table.contrast(m_contrast);
-    table.brightness(m_brightness);
-    return table;
+    LevelsTable::Histogram histogram{};
+    // A source the histogram cannot read gets the curve without its auto-levels step.
+    const bool measured =
+        m_autoLevels && LevelsTable::histogramOf(source, &histogram) == PixelStatus::Ok;
+    return composeCurve(*this, measured ? &histogram : nullptr);
+}
+
+LevelsTable ImagePrepSettings::levelsFor(const LevelsTable::Histogram& histogram) const {
+    return composeCurve(*this, m_autoLevels ? &histogram : nullptr);
 }
 
 PixelStatus ImagePrepSettings::prepare(const ImageBuffer& destination,

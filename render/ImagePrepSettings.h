@@ -27,6 +27,8 @@ public:
     bool isActive() const;
     // The composed curve for `source` (auto levels reads its histogram).
     LevelsTable levelsFor(const ImageBuffer& source) const;
+    // The same from the histogram of the source (LevelsTable::histogramOf), already gathered.
+    LevelsTable levelsFor(const LevelsTable::Histogram& histogram) const;
     // Applies the curve found in `source` to B, G and R; destination may be the source.
     PixelStatus prepare(const ImageBuffer& destination, const ImageBuffer& source) const;
 

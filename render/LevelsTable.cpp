@@ -1,10 +1,50 @@
 #include "render/LevelsTable.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
 
+#include "render/PerfKit.h"
 #include "render/detail/ImageOps.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PM_LEVELS_AVX2 1
+#else
+#define PM_LEVELS_AVX2 0
+#endif
+
 namespace pm {
+
+namespace {
+
+#if PM_LEVELS_AVX2
+// Eight pixels at a time, the three curves looked up by gathers; returns the pixels done.
+__attribute__((target("avx2"))) std::uint32_t applyWordsAvx2(
+    const std::array<std::array<std::uint32_t, 256>, 3>& shifted, const std::uint8_t* in,
+    std::uint8_t* out, std::uint32_t width) {
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const __m256i alpha = _mm256_set1_epi32(static_cast<std::int32_t>(0xFF000000u));
+    const auto* b = reinterpret_cast<const int*>(shifted[0].data());
+    const auto* g = reinterpret_cast<const int*>(shifted[1].data());
+    const auto* r = reinterpret_cast<const int*>(shifted[2].data());
+    std::uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 4 * x));
+        const __m256i q = _mm256_or_si256(
+            _mm256_or_si256(
+                _mm256_i32gather_epi32(b, _mm256_and_si256(p, low), 4),
+                _mm256_i32gather_epi32(g, _mm256_and_si256(_mm256_srli_epi32(p, 8), low), 4)),
+            _mm256_or_si256(
+                _mm256_i32gather_epi32(r, _mm256_and_si256(_mm256_srli_epi32(p, 16), low), 4),
+                _mm256_and_si256(p, alpha)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), q);
+    }
+    return x;
+}
+#endif
+
+}  // namespace
 
 LevelsTable::LevelsTable() {
     for (int i = 0; i < 256; ++i) {
@@ -117,6 +157,36 @@ PixelStatus LevelsTable::apply(const ImageBuffer& destination, const ImageBuffer
         return PixelStatus::InvalidSize;
     }
     const auto step = static_cast<std::uint32_t>(bytesPerPixel(source.format));
+    if (step == 4) {
+        // A word at a time, each channel's curve already in its place in the word.
+        std::array<std::array<std::uint32_t, 256>, 3> shifted{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            for (std::size_t i = 0; i < 256; ++i) {
+                shifted[c][i] = static_cast<std::uint32_t>(m_curve[i]) << (8 * c);
+            }
+        }
+        const bool avx2 = PerfKit::codePath() == CodePath::Avx2;
+        for (std::uint32_t y = 0; y < source.height; ++y) {
+            const std::uint8_t* in = source.row(y);
+            std::uint8_t* out = destination.row(y);
+            std::uint32_t x = 0;
+#if PM_LEVELS_AVX2
+            if (avx2) {
+                x = applyWordsAvx2(shifted, in, out, source.width);
+            }
+#else
+            (void)avx2;
+#endif
+            for (; x < source.width; ++x) {
+                std::uint32_t p = 0;
+                std::memcpy(&p, in + 4 * x, 4);
+                const std::uint32_t q = shifted[0][p & 0xFF] | shifted[1][(p >> 8) & 0xFF] |
+                                        shifted[2][(p >> 16) & 0xFF] | (p & 0xFF000000u);
+                std::memcpy(out + 4 * x, &q, 4);
+            }
+        }
+        return PixelStatus::Ok;
+    }
     for (std::uint32_t y = 0; y < source.height; ++y) {
         const std::uint8_t* in = source.row(y);
         std::uint8_t* out = destination.row(y);

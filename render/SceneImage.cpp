@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <numeric>
+#include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/ErrorInfo.h"
 #include "core/MotionParameter.h"
@@ -17,6 +18,10 @@
 #include "render/ImageMemoryBudget.h"
 #include "render/PerfKit.h"
 #include "render/PictureLoader.h"
+#include "render/detail/AreaResampler.h"
+#include "render/detail/ImageOps.h"
+#include "render/detail/LevelPipeline.h"
+#include "render/detail/RowHalves.h"
 
 namespace pm {
 
@@ -42,6 +47,27 @@ std::uint32_t scaledSide(double factor, std::uint32_t side) {
     return static_cast<std::uint32_t>(factor * side + kSizeTolerance);
 }
 
+// The sizes of levels 1 onwards of a picture of w × h, each made from the one before.
+std::vector<detail::LevelPipeline::Size> levelSizes(const MipSchedule& scheduleIn, std::uint32_t w,
+                                                    std::uint32_t h) {
+    MipSchedule schedule = scheduleIn;
+    schedule.fill(w);
+    std::vector<detail::LevelPipeline::Size> sizes;
+    const int last = std::min(schedule.levelCount() - 1, MipSchedule::kMaxLevels);
+    detail::LevelPipeline::Size from{w, h};
+    for (int level = 1; level <= last; ++level) {
+        if (scaledSide(schedule.scale(level), w) < MipSchedule::kMinLevelWidth) {
+            break;
+        }
+        const double factor =
+            level == 1 ? schedule.scale(1) : schedule.scale(level) / schedule.scale(level - 1);
+        from = {std::max<std::uint32_t>(1, scaledSide(factor, from.width)),
+                std::max<std::uint32_t>(1, scaledSide(factor, from.height))};
+        sizes.push_back(from);
+    }
+    return sizes;
+}
+
 bool isHeldPath(const std::string& path) {
     return !path.empty() && path.front() == '[';
 }
@@ -57,43 +83,49 @@ std::string decoderName(const std::string& path) {
 // Bands smaller than this are not worth a second thread.
 constexpr std::uint64_t kBandPixels = 1u << 18;
 
-ImageBuffer rowBand(const ImageBuffer& image, std::uint32_t first, std::uint32_t count) {
-    ImageBuffer band =
-        ImageBuffer::wrap(image.format, image.width, count, image.pitch, image.row(first));
-    band.storage = image.storage;
-    return band;
+// Rows of a picture of this width worth a second thread.
+std::uint32_t rowsWorthSplitting(std::uint32_t width) {
+    return static_cast<std::uint32_t>(2 * kBandPixels / std::max<std::uint32_t>(width, 1));
 }
 
-// Area averaging of a large picture on two processors. The picture is cut where a destination
-// row edge meets a source row edge exactly, so each half sees the same weights as the whole and
-// the result is the same to the bit; sizes without such a place run in one piece.
+// Applies a tone curve to a picture in place, half of the rows on a second processor.
+PixelStatus applyInBands(const LevelsTable& table, const ImageBuffer& image) {
+    bool ok = true;
+    detail::inRowHalves(0, image.height, rowsWorthSplitting(image.width),
+                        [&](std::uint32_t first, std::uint32_t end) {
+                            const ImageBuffer band =
+                                ImageBuffer::wrap(image.format, image.width, end - first,
+                                                  image.pitch, image.row(first));
+                            if (table.apply(band, band) != PixelStatus::Ok) {
+                                ok = false;
+                            }
+                        });
+    return ok ? PixelStatus::Ok : PixelStatus::InvalidSize;
+}
+
+PixelStatus validateBoth(const ImageBuffer& a, const ImageBuffer& b) {
+    const PixelStatus s = detail::validateImage(a);
+    return s != PixelStatus::Ok ? s : detail::validateImage(b);
+}
+
+// Area averaging of a large picture on two processors, each making half of the rows: every
+// destination row depends only on the source rows it covers, so the halves are those of a
+// single pass.
 PixelStatus resampleLarge(const ImageBuffer& destination, const ImageBuffer& source) {
-    const std::uint32_t dh = destination.height;
-    const std::uint32_t sh = source.height;
-    if (PerfKit::processorCount() < 2 ||
-        std::uint64_t{destination.width} * dh + std::uint64_t{source.width} * sh <
-            2 * kBandPixels ||
-        destination.format != source.format) {
+    if (destination.format != source.format || bytesPerPixel(source.format) != 4 ||
+        validateBoth(destination, source) != PixelStatus::Ok) {
         return PerfKit::copy(destination, source);
     }
-    const std::uint32_t g = std::gcd(dh, sh);
-    const std::uint32_t dstPeriod = dh / g;
-    const std::uint32_t srcPeriod = sh / g;
-    const std::uint32_t periods = (dh / 2 + dstPeriod / 2) / dstPeriod;
-    const std::uint32_t cut = periods * dstPeriod;
-    if (cut == 0 || cut >= dh) {
+    const detail::AreaResampler resampler(source.width, source.height, destination.width,
+                                          destination.height);
+    if (!resampler.usable()) {
         return PerfKit::copy(destination, source);
     }
-    const std::uint32_t sourceCut = periods * srcPeriod;
-    PixelStatus lower = PixelStatus::Ok;
-    std::thread helper([&] {
-        lower = PerfKit::copy(rowBand(destination, cut, dh - cut),
-                              rowBand(source, sourceCut, sh - sourceCut));
-    });
-    const PixelStatus upper =
-        PerfKit::copy(rowBand(destination, 0, cut), rowBand(source, 0, sourceCut));
-    helper.join();
-    return upper != PixelStatus::Ok ? upper : lower;
+    detail::inRowHalves(0, destination.height, rowsWorthSplitting(destination.width + source.width),
+                        [&](std::uint32_t first, std::uint32_t end) {
+                            resampler.run(destination, source, first, end);
+                        });
+    return PixelStatus::Ok;
 }
 
 }  // namespace
@@ -248,7 +280,7 @@ bool SceneImage::installDefault(ProgressReporter* progress, ErrorInfo& errors) {
 
 bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                               ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
-                              std::uint32_t* height) {
+                              std::uint32_t* height, const RowsReady& rowsReady) {
     if (source.kind == Source::Kind::Default) {
         *out = DefaultPicture::image();
         *hasAlpha = false;
@@ -258,6 +290,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     }
     ImageDecoder::Options options;
     options.maxSide = kMaxSide;
+    options.rowsReady = rowsReady;
     if (source.kind == Source::Kind::Pixels) {
         *out = source.pixels;
         *hasAlpha = source.pixelsHaveAlpha;
@@ -350,8 +383,49 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
 
     Built built;
     ImageBuffer fresh;
+    // A picture decoded in place has its levels and proxy made from the rows already there
+    // while the rest is decoded. Not when auto levels must see the whole picture first, when
+    // the budget will replace level 0, or while a picture of the file's own is held (both sets
+    // of levels would be held at once; the built-in picture is small).
+    const Limit budget = limit();
+    bool holdsPicture = false;
+    {
+        std::lock_guard data(m_dataMutex);
+        holdsPicture = m_source.kind != Source::Kind::Default && m_levels[0].pixels != nullptr;
+    }
+    // Auto levels needs the whole picture's histogram before anything can be made: the pipeline
+    // gathers that meanwhile.
+    const bool histogramOnly = prep.isActive() && prep.autoLevels();
+    std::optional<detail::LevelPipeline> pipeline;
+    if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture) {
+        if (histogramOnly) {
+            pipeline.emplace(detail::LevelPipeline::Work::Histogram, std::nullopt);
+        } else {
+            pipeline.emplace(
+                detail::LevelPipeline::Work::Levels,
+                prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{})) : std::nullopt);
+        }
+    }
+    bool pipelineTried = false;
+    const RowsReady rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
+        if (!pipelineTried) {
+            pipelineTried = true;
+            // Rows that arrive all at once (a turned picture) are made faster afterwards, on
+            // two processors.
+            const bool gradual = rows < picture.height;
+            if (gradual && (!budget.enabled ||
+                            !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width,
+                                                            picture.height, budget.megabytes))) {
+                pipeline->start(picture, levelSizes(schedule, picture.width, picture.height),
+                                {proxyWidth(picture.width, picture.height),
+                                 proxyHeight(picture.width, picture.height)});
+            }
+        }
+        pipeline->rowsReady(rows);
+    };
     if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
-                      &built.decodedHeight)) {
+                      &built.decodedHeight, pipeline ? rowsReady : RowsReady{})) {
+        pipeline.reset();
         bool hasOwnPicture = false;
         {
             std::lock_guard data(m_dataMutex);
@@ -380,30 +454,45 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     }
 
     built.levels[0] = std::move(fresh);
-    const Limit budget = limit();
-    if (budget.enabled) {
-        const ImageBuffer& full = built.levels[0];
-        if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
-                                                             full.height, budget.megabytes)) {
-            ImageBuffer reduced;
-            if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
-                                  static_cast<int>(size->height)) == PixelStatus::Ok &&
-                resample(reduced, full) == PixelStatus::Ok) {
-                built.levels[0] = std::move(reduced);
-            } else {
-                errors.report(kOutOfMemory);
+    std::vector<ImageBuffer> madeLevels;
+    if (pipeline && pipeline->started() && progress != nullptr) {
+        progress->setStatusText(strings::text(kCreatingMipmaps));
+    }
+    const detail::LevelPipeline::CurveFor curveFor =
+        [&prep](const LevelsTable::Histogram& histogram) { return prep.levelsFor(histogram); };
+    const bool pipelined =
+        pipeline && pipeline->finish(built.levels[0], curveFor, &madeLevels, &built.proxy);
+    if (pipelined) {
+        for (std::size_t i = 0; i < madeLevels.size(); ++i) {
+            built.levels[i + 1] = std::move(madeLevels[i]);
+        }
+        built.levelsBuilt = static_cast<int>(madeLevels.size());
+        built.levelsDone = true;
+        built.prepared = prep.isActive();
+    } else {
+        if (budget.enabled) {
+            const ImageBuffer& full = built.levels[0];
+            if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
+                                                                 full.height, budget.megabytes)) {
+                ImageBuffer reduced;
+                if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
+                                      static_cast<int>(size->height)) == PixelStatus::Ok &&
+                    resample(reduced, full) == PixelStatus::Ok) {
+                    built.levels[0] = std::move(reduced);
+                } else {
+                    errors.report(kOutOfMemory);
+                }
             }
         }
-    }
-
-    if ((flags & kDeferLevels) == 0) {
-        if (progress != nullptr) {
-            progress->setStatusText(strings::text(kCreatingMipmaps));
+        if ((flags & kDeferLevels) == 0) {
+            if (progress != nullptr) {
+                progress->setStatusText(strings::text(kCreatingMipmaps));
+            }
+            prepareLevel0(built, prep, errors);
+            buildLevels(built, schedule, errors);
         }
-        prepareLevel0(built, prep, errors);
-        buildLevels(built, schedule, errors);
+        buildProxy(built, prep, errors);
     }
-    buildProxy(built, prep, errors);
     {
         WriteGuard guard(*this);
         publishLocked(std::move(built), source, prep.changeCount());
@@ -432,7 +521,7 @@ bool SceneImage::prepareLevel0(Built& built, const ImagePrepSettings& prep, Erro
             return false;
         }
         full = std::move(own);
-    } else if (prep.prepare(full, full) != PixelStatus::Ok) {
+    } else if (applyInBands(prep.levelsFor(full), full) != PixelStatus::Ok) {
         return false;
     }
     built.prepared = true;
@@ -468,6 +557,7 @@ bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorI
                 ok = false;
                 break;
             }
+            detail::prefaultImage(made);
             if (resample(made, from) != PixelStatus::Ok) {
                 ok = false;
                 break;
@@ -507,7 +597,7 @@ bool SceneImage::buildProxy(Built& built, const ImagePrepSettings& prep, ErrorIn
             static_cast<int>(proxyHeight(full.width, full.height))) != PixelStatus::Ok) {
         return errors.report(kOutOfMemory) != 0;
     }
-    if (PerfKit::copy(proxy, full) != PixelStatus::Ok) {
+    if (resample(proxy, full) != PixelStatus::Ok) {
         return false;
     }
     // A deferred preparation must not leave the storyboard showing the raw picture.

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -179,9 +180,11 @@ private:
 
     bool loadSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                     unsigned flags, bool force);
+    // `rowsReady` is told, during a decode in place, how many top rows of the picture are final.
+    using RowsReady = std::function<void(const ImageBuffer& picture, std::uint32_t rows)>;
     bool decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
-                      ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
-                      std::uint32_t* height);
+                      ImageBuffer* out, bool* hasAlpha, std::uint32_t* width, std::uint32_t* height,
+                      const RowsReady& rowsReady = {});
     static bool buildLevels(Built& built, const MipSchedule& schedule, ErrorInfo& errors);
     static bool buildProxy(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
     static bool prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);

@@ -6,6 +6,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "render/PerfKit.h"
 
 namespace pm::detail {
@@ -185,6 +189,28 @@ PixelStatus validateImage(const ImageBuffer& image) {
         return PixelStatus::InvalidSize;
     }
     return PixelStatus::Ok;
+}
+
+void prefaultImage(const ImageBuffer& image) {
+    if (image.pixels == nullptr || image.pitch <= 0) {
+        return;
+    }
+    std::uint8_t* memory = image.pixels;
+    const std::size_t bytes = static_cast<std::size_t>(image.pitch) * image.height;
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kWorthIt = std::size_t{4} << 20;
+    if (bytes < kWorthIt) {
+        return;
+    }
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
+    const std::uintptr_t first = (start + kPage - 1) & ~std::uintptr_t{kPage - 1};
+    const std::uintptr_t last = (start + bytes) & ~std::uintptr_t{kPage - 1};
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)memory;
+    (void)bytes;
+#endif
 }
 
 PixelStatus allocateImage(ImageBuffer* buffer, PixelFormat format, int width, int height) {

@@ -18,5 +18,9 @@ PixelStatus mixImages(const KernelSet& kernels, const ImageBuffer& destination,
 PixelStatus compositeImages(const KernelSet& kernels, const ImageBuffer& destination,
                             const ImageBuffer& source, int weight);
 PixelStatus allocateImage(ImageBuffer* buffer, PixelFormat format, int width, int height);
+// For a large buffer about to be written in full: fresh memory taken page by page on first
+// write costs a trap per 4 KB page, which for a large picture costs more than writing it; asking
+// for all of its pages at once costs a good part less. Only a hint.
+void prefaultImage(const ImageBuffer& image);
 
 }  // namespace pm::detail

@@ -1,6 +1,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+// After <cstdio>, which it needs.
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
 #include "core/ProgressReporter.h"
 #include "render/ImageDecoder.h"
 #include "render/PerfKit.h"
@@ -216,6 +226,172 @@ TEST(ImageDecoderTest, Bgr24DestinationKeepsThreeBytesAndProgressReachesTheEnd) 
     EXPECT_EQ(image.format, PixelFormat::Bgr24);
     EXPECT_EQ(image.pitch, 1200);
     EXPECT_NEAR(progress.position(), 1.0, 0.02);
+}
+
+// The general decoder's view of a JPEG: FreeImage's accurate decode, upright, at 32 bits, rows
+// top first.
+ImageBuffer freeImageDecode(const std::vector<std::uint8_t>& jpeg) {
+    FIMEMORY* memory =
+        FreeImage_OpenMemory(const_cast<BYTE*>(jpeg.data()), static_cast<DWORD>(jpeg.size()));
+    FIBITMAP* dib = FreeImage_LoadFromMemory(FIF_JPEG, memory, JPEG_ACCURATE | JPEG_EXIFROTATE);
+    FreeImage_CloseMemory(memory);
+    ImageBuffer image;
+    if (dib == nullptr) {
+        return image;
+    }
+    FIBITMAP* wide = FreeImage_ConvertTo32Bits(dib);
+    FreeImage_Unload(dib);
+    const int w = static_cast<int>(FreeImage_GetWidth(wide));
+    const int h = static_cast<int>(FreeImage_GetHeight(wide));
+    if (PerfKit::allocate(&image, PixelFormat::Bgra32, w, h) == PixelStatus::Ok) {
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(image.row(static_cast<std::uint32_t>(y)),
+                        FreeImage_GetScanLine(wide, h - 1 - y), static_cast<std::size_t>(w) * 4);
+        }
+    }
+    FreeImage_Unload(wide);
+    return image;
+}
+
+// FreeImage writes no CMYK JPEG; the JPEG library does.
+std::vector<std::uint8_t> cmykJpeg(int width, int height) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr error{};
+    c.err = jpeg_std_error(&error);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = static_cast<JDIMENSION>(width);
+    c.image_height = static_cast<JDIMENSION>(height);
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t g = test::gradient(x, y);
+            std::memcpy(&row[static_cast<std::size_t>(x) * 4], &g, 4);
+        }
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<std::uint8_t> bytes(out, out + size);
+    std::free(out);
+    jpeg_destroy_compress(&c);
+    return bytes;
+}
+
+std::vector<std::uint8_t> greyJpeg(int width, int height) {
+    FIBITMAP* dib = test::makeBitmap(width, height, 24, test::gradient);
+    FIBITMAP* grey = FreeImage_ConvertToGreyscale(dib);
+    std::vector<std::uint8_t> bytes = test::encode(grey, FIF_JPEG, JPEG_QUALITYGOOD);
+    FreeImage_Unload(grey);
+    FreeImage_Unload(dib);
+    return bytes;
+}
+
+TEST(ImageDecoderTest, JpegDecodedDirectlyMatchesTheGeneralDecoderToTheBit) {
+    auto noisy = [](int x, int y) {
+        return test::gradient(x, y) ^
+               static_cast<std::uint32_t>((x * 7919 + y * 104729) & 0x1F1F1F);
+    };
+    struct Case {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+        // Rows are handed out as decoded only by the direct reader.
+        bool direct;
+    };
+    std::vector<Case> cases = {
+        {"odd size", test::encodePicture(101, 77, 24, FIF_JPEG, noisy, JPEG_QUALITYGOOD), true},
+        {"4:4:4", test::encodePicture(64, 33, 24, FIF_JPEG, noisy, JPEG_SUBSAMPLING_444), true},
+        {"4:2:2", test::encodePicture(99, 50, 24, FIF_JPEG, noisy, JPEG_SUBSAMPLING_422), true},
+        {"progressive",
+         test::encodePicture(150, 101, 24, FIF_JPEG, noisy, JPEG_PROGRESSIVE | JPEG_QUALITYBAD),
+         true},
+        {"grey", greyJpeg(83, 61), true},
+        {"cmyk", cmykJpeg(45, 31), false},
+    };
+    const std::vector<std::uint8_t> stored =
+        test::encodePicture(37, 21, 24, FIF_JPEG, noisy, JPEG_QUALITYSUPERB);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        cases.push_back({"orientation " + std::to_string(orientation),
+                         test::withExifOrientation(stored, orientation), true});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ImageBuffer expected = freeImageDecode(c.bytes);
+        ASSERT_NE(expected.pixels, nullptr);
+        std::uint32_t rowsSeen = 0;
+        ImageDecoder::Options options;
+        options.rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
+            EXPECT_GE(rows, rowsSeen);
+            EXPECT_EQ(picture.width, expected.width);
+            rowsSeen = rows;
+        };
+        ImageBuffer image;
+        const ImageDecoder::Result r = ImageDecoder::decodeMemory(
+            c.bytes.data(), c.bytes.size(), "picture.jpg", &image, nullptr, options);
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ(rowsSeen, c.direct ? expected.height : 0u);
+        ASSERT_EQ(image.width, expected.width);
+        ASSERT_EQ(image.height, expected.height);
+        EXPECT_EQ(r.width, expected.width);
+        EXPECT_FALSE(r.hasAlpha);
+        int differing = 0;
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            differing +=
+                std::memcmp(image.row(y), expected.row(y), std::size_t{image.width} * 4) != 0;
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+// Damaged data: cut short it fails as before; with bytes changed it decodes (the JPEG library
+// recovers) to exactly what the general decoder makes of it, or fails as that one does.
+TEST(ImageDecoderTest, DamagedJpegGivesWhatTheGeneralDecoderGives) {
+    const std::vector<std::uint8_t> jpeg =
+        test::encodePicture(160, 120, 24, FIF_JPEG, test::gradient, JPEG_QUALITYGOOD);
+    std::mt19937 rng(3);
+    std::vector<std::vector<std::uint8_t>> damaged;
+    for (int tenth = 1; tenth <= 9; ++tenth) {
+        damaged.emplace_back(jpeg.begin(),
+                             jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() * tenth / 10));
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::vector<std::uint8_t> bytes = jpeg;
+        for (int k = 0; k < 1 + i % 4; ++k) {
+            bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+        }
+        damaged.push_back(std::move(bytes));
+    }
+    int compared = 0;
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<std::uint8_t>& bytes = damaged[i];
+        ImageBuffer image;
+        const ImageDecoder::Result r =
+            ImageDecoder::decodeMemory(bytes.data(), bytes.size(), "d.jpg", &image, nullptr, {});
+        if (i < 9) {
+            EXPECT_EQ(r.status, Status::Undecodable);
+        }
+        if (!r.ok()) {
+            EXPECT_EQ(image.pixels, nullptr);
+            continue;
+        }
+        const ImageBuffer expected = freeImageDecode(bytes);
+        ASSERT_NE(expected.pixels, nullptr);
+        ++compared;
+        ASSERT_EQ(image.width, expected.width);
+        ASSERT_EQ(image.height, expected.height);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            ASSERT_EQ(std::memcmp(image.row(y), expected.row(y), std::size_t{image.width} * 4), 0);
+        }
+    }
+    // Most changed bytes land in the coded data, which the library decodes through.
+    EXPECT_GT(compared, 10);
 }
 
 }  // namespace

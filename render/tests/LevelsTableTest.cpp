@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "render/LevelsTable.h"
 #include "render/PerfKit.h"
 
@@ -77,6 +79,44 @@ TEST(LevelsTable, ApplyMapsColoursAndKeepsAlpha) {
     ASSERT_EQ(PerfKit::allocate(&yuy2, PixelFormat::Yuy2, 2, 1), PixelStatus::Ok);
     EXPECT_EQ(table.apply(yuy2, yuy2), PixelStatus::UnsupportedFormat);
     EXPECT_EQ(table.autoLevels(yuy2), PixelStatus::UnsupportedFormat);
+}
+
+// Rows of any width, in place or into another buffer, on every code path: each colour byte
+// goes through the curve, alpha is copied.
+TEST(LevelsTable, ApplyOnEveryCodePathMatchesTheCurve) {
+    std::mt19937 rng(7);
+    LevelsTable table;
+    table.levels(1.7, 12, 240, 5, 250);
+    for (const std::uint32_t level : {std::uint32_t{5}, std::uint32_t{2}, std::uint32_t{1}}) {
+        PerfKit::initialise(level);
+        for (const int width : {1, 7, 8, 9, 37}) {
+            ImageBuffer source;
+            ImageBuffer other;
+            ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, width, 3), PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&other, PixelFormat::Bgra32, width, 3), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < 3; ++y) {
+                for (int i = 0; i < 4 * width; ++i) {
+                    source.row(y)[i] = static_cast<std::uint8_t>(rng());
+                }
+            }
+            ImageBuffer inPlace;
+            ASSERT_EQ(PerfKit::allocate(&inPlace, PixelFormat::Bgra32, width, 3), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < 3; ++y) {
+                std::copy(source.row(y), source.row(y) + 4 * width, inPlace.row(y));
+            }
+            ASSERT_EQ(table.apply(other, source), PixelStatus::Ok);
+            ASSERT_EQ(table.apply(inPlace, inPlace), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < 3; ++y) {
+                for (int i = 0; i < 4 * width; ++i) {
+                    const std::uint8_t v = source.row(y)[i];
+                    const std::uint8_t want = i % 4 == 3 ? v : table.curve()[v];
+                    ASSERT_EQ(other.row(y)[i], want) << "level " << level << " width " << width;
+                    ASSERT_EQ(inPlace.row(y)[i], want) << "level " << level << " width " << width;
+                }
+            }
+        }
+    }
+    PerfKit::initialise(std::nullopt);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/ProjectContext.h"
 #include "core/StringTable.h"
 #include "render/DefaultPicture.h"
+#include "render/ImageDecoder.h"
 #include "render/ImageMemoryBudget.h"
 #include "render/ImagePrepSettings.h"
 #include "render/MipSchedule.h"
@@ -321,6 +322,69 @@ TEST(SceneImageTest, PreparationAppliesToEveryLevelAndTheProxy) {
     plain.releaseImage();
 }
 
+// A JPEG's levels and proxy are made while it is decoded; they must be those made afterwards
+// from the whole picture.
+TEST(SceneImageTest, LevelsMadeDuringDecodingEqualThoseMadeAfterwards) {
+    test::TempFolder folder;
+    const std::string path = folder.file("photo.jpg");
+    test::writeFile(path, test::encodePicture(
+                              1501, 999, 24, FIF_JPEG,
+                              [](int x, int y) {
+                                  return test::gradient(x, y) ^
+                                         static_cast<std::uint32_t>((x * 31 + y * 17) & 0x3F3F3F);
+                              },
+                              JPEG_QUALITYGOOD));
+    ImageBuffer decoded;
+    ASSERT_TRUE(ImageDecoder::decodeFile(path, &decoded).ok());
+    struct Prep {
+        const char* name;
+        float gamma, brightness, contrast;
+        bool autoLevels;
+    };
+    for (const Prep p :
+         {Prep{"none", 1.0f, 0.0f, 0.0f, false}, Prep{"curve", 1.3f, 12.0f, 25.0f, false},
+          Prep{"auto levels", 1.0f, -10.0f, 0.0f, true}}) {
+        SCOPED_TRACE(p.name);
+        auto prepare = [&](SceneImage& image) {
+            image.prepSettings().setGamma(p.gamma);
+            image.prepSettings().setBrightness(p.brightness);
+            image.prepSettings().setContrast(p.contrast);
+            image.prepSettings().setAutoLevels(p.autoLevels);
+        };
+        SceneImage streamed;
+        SceneImage afterwards;
+        prepare(streamed);
+        prepare(afterwards);
+        ErrorInfo errors;
+        ASSERT_TRUE(streamed.load(path, nullptr, errors));
+        ASSERT_TRUE(afterwards.loadFromPixels("[photo.jpg]", decoded, false, nullptr, errors));
+        ASSERT_EQ(streamed.mipLevelsBuilt(), 7);
+        ASSERT_EQ(afterwards.mipLevelsBuilt(), 7);
+        EXPECT_EQ(streamed.isPrepared(), p.name != std::string("none"));
+        auto same = [](const ImageBuffer& a, const ImageBuffer& b) {
+            if (a.width != b.width || a.height != b.height) {
+                return false;
+            }
+            for (std::uint32_t y = 0; y < a.height; ++y) {
+                if (std::memcmp(a.row(y), b.row(y), std::size_t{a.width} * 4) != 0) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        for (int level = 0; level <= 7; ++level) {
+            bool locked = false;
+            int kind = SceneImage::kKindFull;
+            const ImageBuffer a = streamed.getImage(level, &locked, &kind);
+            const ImageBuffer b = afterwards.getImage(level, &locked, &kind);
+            EXPECT_TRUE(same(a, b)) << "level " << level;
+            streamed.releaseImage();
+            afterwards.releaseImage();
+        }
+        EXPECT_TRUE(same(streamed.proxy(), afterwards.proxy()));
+    }
+}
+
 TEST(SceneImageTest, HeldPicturesLoadFromMemoryAndReloadAfterUnload) {
     const auto bytes = std::make_shared<const std::vector<std::uint8_t>>(
         test::encodePicture(320, 240, 24, FIF_PNG, test::gradient));
@@ -477,34 +541,46 @@ namespace pm {
 namespace {
 
 TEST(SceneImageTest, ResamplingOnTwoProcessorsMatchesOnePass) {
-    // Two processors whatever the machine has, so that the cut is taken.
-    PerfKit::initialise(std::uint32_t{2} << 8);
-    ASSERT_EQ(PerfKit::processorCount(), 2);
     std::mt19937 rng(11);
     struct Case {
         int sw, sh, dw, dh;
+        bool white;
     };
-    // Cuttable (4000 → 2800 rows meet every 10 / 7), barely cuttable, and prime sizes.
-    for (const Case c : {Case{900, 1000, 630, 700}, Case{1372, 1372, 960, 960},
-                         Case{1009, 997, 701, 613}, Case{800, 1200, 200, 300}}) {
-        ImageBuffer source;
-        ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh), PixelStatus::Ok);
-        for (std::uint32_t y = 0; y < source.height; ++y) {
-            for (std::int32_t i = 0; i < source.pitch; ++i) {
-                source.row(y)[i] = static_cast<std::uint8_t>(rng());
+    // Mip steps, prime sizes, a proxy, an enlargement, widths that leave a remainder of pixels,
+    // white, where the sums are largest, and the largest divisor the narrow sums take in
+    // single precision (91 × 90 after the common factors).
+    const Case cases[] = {{900, 1000, 630, 700, false},   {1372, 1372, 960, 960, false},
+                          {1009, 997, 701, 613, false},   {800, 1200, 200, 300, false},
+                          {1203, 811, 200, 134, false},   {150, 100, 200, 133, false},
+                          {7, 530, 5, 371, false},        {2999, 2001, 2099, 1400, true},
+                          {3000, 2000, 2100, 1400, true}, {910, 900, 900, 890, false},
+                          {910, 900, 900, 890, true}};
+    // Forced levels 0 (plain code), 1 (128-bit routines) and the widest the processor has; two
+    // processors whatever the machine has, so that the rows are split.
+    for (const std::uint32_t level : {std::uint32_t{5}, std::uint32_t{2}, std::uint32_t{1}}) {
+        PerfKit::initialise(std::uint32_t{2} << 8 | level);
+        ASSERT_EQ(PerfKit::processorCount(), 2);
+        for (const Case c : cases) {
+            ImageBuffer source;
+            ASSERT_EQ(PerfKit::allocate(&source, PixelFormat::Bgra32, c.sw, c.sh), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < source.height; ++y) {
+                for (std::int32_t i = 0; i < source.pitch; ++i) {
+                    source.row(y)[i] = c.white ? 255 : static_cast<std::uint8_t>(rng());
+                }
+            }
+            ImageBuffer whole;
+            ImageBuffer banded;
+            ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
+            ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
+            ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
+            for (std::uint32_t y = 0; y < whole.height; ++y) {
+                ASSERT_EQ(std::memcmp(whole.row(y), banded.row(y), 4u * whole.width), 0)
+                    << c.sw << "x" << c.sh << " row " << y << " level " << level;
             }
         }
-        ImageBuffer whole;
-        ImageBuffer banded;
-        ASSERT_EQ(PerfKit::allocate(&whole, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
-        ASSERT_EQ(PerfKit::allocate(&banded, PixelFormat::Bgra32, c.dw, c.dh), PixelStatus::Ok);
-        ASSERT_EQ(PerfKit::copy(whole, source), PixelStatus::Ok);
-        ASSERT_EQ(SceneImage::resample(banded, source), PixelStatus::Ok);
-        for (std::uint32_t y = 0; y < whole.height; ++y) {
-            ASSERT_EQ(std::memcmp(whole.row(y), banded.row(y), 4u * whole.width), 0)
-                << c.sw << "x" << c.sh << " row " << y;
-        }
     }
+    PerfKit::initialise(std::nullopt);
 }
 
 }  // namespace
