@@ -133,7 +133,7 @@ bool ProjectLoader::readScene(StoreKey& node, Scene& scene,
     m_pictureBytes = std::move(pictureBytes);
     const bool ok = loadScene(node, scene, {});
     if (SceneImage* image = sceneImageOf(scene); image != nullptr && image->preparationPending()) {
-        std::lock_guard lock(scene.rendererLock());
+        const RendererGate::EditGuard edit(scene.rendererGate());
         image->applyPreparation(m_progress, m_parts.context.errors());
     }
     Project& project = m_parts.context.project();
