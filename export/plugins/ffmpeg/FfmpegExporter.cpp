@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -126,8 +127,10 @@ public:
             sws_scale(m_scaler.get(), source, stride, 0, image.height, m_videoFrame->data,
                       m_videoFrame->linesize);
         } else {
-            m_converter.convert(image.pixels, image.pitch, image.width, image.height,
-                                m_videoFrame->data, m_videoFrame->linesize);
+            m_converter.convert(image.pixels, image.pitch,
+                                std::min(image.width, m_videoFrame->width),
+                                std::min(image.height, m_videoFrame->height), m_videoFrame->data,
+                                m_videoFrame->linesize);
         }
         m_videoFrame->pts = index;
         return encode(m_video.get(), m_videoStream, m_videoFrame.get());
