@@ -39,7 +39,37 @@ void KernelBuffer::clear() {
     std::fill(m_extents.begin(), m_extents.end(), Extent{});
 }
 
+namespace {
+
+// Zeroes cells [from, to) except those inside the ranges of `written`.
+void zeroOutside(std::uint16_t* cells, int from, int to,
+                 const std::vector<KernelBuffer::Extent>& written) {
+    for (const KernelBuffer::Extent& w : written) {
+        if (w.hi <= from) {
+            continue;
+        }
+        if (w.lo >= to) {
+            break;
+        }
+        if (w.lo > from) {
+            std::fill(cells + from, cells + w.lo, std::uint16_t{0});
+        }
+        from = std::max(from, w.hi);
+    }
+    if (from < to) {
+        std::fill(cells + from, cells + to, std::uint16_t{0});
+    }
+}
+
+const std::vector<KernelBuffer::Extent> kNothingWritten;
+
+}  // namespace
+
 void KernelBuffer::reach(int y, int lo, int hi) {
+    reach(y, lo, hi, kNothingWritten);
+}
+
+void KernelBuffer::reach(int y, int lo, int hi, const std::vector<Extent>& written) {
     lo = std::max(lo, 0);
     hi = std::min(hi, m_width);
     if (lo >= hi) {
@@ -48,16 +78,16 @@ void KernelBuffer::reach(int y, int lo, int hi) {
     Extent& e = m_extents[static_cast<std::size_t>(y)];
     std::uint16_t* cells = row(y);
     if (e.lo >= e.hi) {
-        std::fill(cells + lo, cells + hi, std::uint16_t{0});
+        zeroOutside(cells, lo, hi, written);
         e = {lo, hi};
         return;
     }
     if (lo < e.lo) {
-        std::fill(cells + lo, cells + e.lo, std::uint16_t{0});
+        zeroOutside(cells, lo, e.lo, written);
         e.lo = lo;
     }
     if (hi > e.hi) {
-        std::fill(cells + e.hi, cells + hi, std::uint16_t{0});
+        zeroOutside(cells, e.hi, hi, written);
         e.hi = hi;
     }
 }

@@ -45,6 +45,9 @@ public:
     const Extent& extent(int y) const { return m_extents[static_cast<std::size_t>(y)]; }
     // Widens a row's extent to take in [lo, hi), zeroing the cells it newly takes in.
     void reach(int y, int lo, int hi);
+    // The same, except for the cells inside `written` (sorted, disjoint column ranges), which the
+    // caller overwrites before anything reads them: zeroing those would be wasted.
+    void reach(int y, int lo, int hi, const std::vector<Extent>& written);
 
     // A pixel's coverage, 0 to kFullCoverage.
     int cell(int x, int y) const {

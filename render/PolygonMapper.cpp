@@ -19,6 +19,7 @@ struct MapperScratch {
     };
     std::vector<Run> runs;
     std::vector<std::uint32_t> samples;
+    std::vector<KernelBuffer::Extent> fullRuns;
 };
 
 }  // namespace detail
@@ -285,9 +286,18 @@ public:
         }
         const int lo = runs.front().x0;
         const int hi = runs.back().x1;
-        // Cells outside the row's extent are zero without looking; reach() makes them real.
+        // Cells outside the row's extent are zero without looking; reach() makes them real. Work
+        // cells that fully covered runs take in are written without being read first, so they
+        // are left alone.
+        std::vector<KernelBuffer::Extent>& full = m_scratch.fullRuns;
+        full.clear();
+        for (const RowScratch::Run& r : runs) {
+            if (r.q == kFull) {
+                full.push_back({r.x0, r.x1});
+            }
+        }
         m_old = m_workBuffer.extent(m_row);
-        m_workBuffer.reach(m_row, lo, hi);
+        m_workBuffer.reach(m_row, lo, hi, full);
         m_work = m_workBuffer.row(m_row);
         if (m_coverageBuffer) {
             m_coverageBuffer->reach(m_row, lo, hi);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "render/CameraGeometry.h"
@@ -487,6 +491,53 @@ TEST(PolygonMapper, SpanLoopsAgreeOnRandomPositions) {
             }
         }
     }
+}
+
+// Spans along one source row at every step the vector loop reads out of 16-pixel windows, on a
+// picture fenced by unreadable pages: the windows stay within the texels the span itself needs.
+TEST(PolygonMapper, RowSpansAgreeAndReadOnlyTheirOwnTexels) {
+    if (availableMapperPath(MapperPath::Avx2) != MapperPath::Avx2) {
+        GTEST_SKIP() << "no AVX2";
+    }
+    const int w = 64;
+    const int h = 4;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t bytes = static_cast<std::size_t>(w * h * 4);
+    ASSERT_LE(bytes, page);
+    void* map = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    auto* base = static_cast<std::uint8_t*>(map);
+    ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
+    ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+    const Picture picture = noise(w, h, 21);
+    std::uint32_t seed = 3;
+    const auto random = [&seed](std::int32_t range) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<std::int32_t>((seed >> 1) % static_cast<std::uint32_t>(range));
+    };
+    for (const bool bottomUp : {false, true}) {
+        // Top-down rows end at the upper fence; bottom-up rows start at the lower one.
+        std::uint8_t* pixels = bottomUp ? base + page : base + 2 * page - bytes;
+        std::memcpy(pixels, picture.bytes.data(), bytes);
+        const std::uint8_t* src = bottomUp ? pixels + (h - 1) * w * 4 : pixels;
+        const std::ptrdiff_t pitch = bottomUp ? -w * 4 : w * 4;
+        for (int trial = 0; trial < 3000; ++trial) {
+            // Steps from a quarter pixel to beyond the windowed loop's limit of 13/7.
+            const std::int32_t dsx = 16384 + random(120000);
+            const int n = 1 + random(std::min(70, static_cast<int>((w - 2) * 65536LL / dsx)));
+            const std::int64_t room = (w - 2) * 65536LL - static_cast<std::int64_t>(n - 1) * dsx;
+            // Half the spans end on the last texel, on the fence.
+            const std::int32_t x0 = static_cast<std::int32_t>(
+                trial % 2 ? room : random(static_cast<std::int32_t>(room) + 1));
+            const std::int32_t y0 =
+                (h - 2) * 65536 + (trial % 3 == 0 ? 65535 : random(65536)) - random(2) * 65536;
+            std::vector<std::uint8_t> expected(4 * n), actual(4 * n);
+            detail::spanBgraScalar(expected.data(), n, src, pitch, x0, y0, dsx, 0);
+            detail::spanBgraAvx2(actual.data(), n, src, pitch, x0, y0, dsx, 0);
+            ASSERT_EQ(actual, expected) << "trial " << trial << " step " << dsx << " n " << n;
+        }
+    }
+    munmap(map, 3 * page);
 }
 
 // Projective positions: the vector loop against the plain one, including rows whose divisor

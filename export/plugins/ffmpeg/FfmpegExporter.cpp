@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,9 +22,12 @@ extern "C" {
 #include "export/PluginApi.h"
 #include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
+#include "export/plugins/ffmpeg/I420Converter.h"
 
 using namespace pm;
 using namespace pm::plugin;
+using pm::exporters::I420Converter;
+using pm::exporters::YuvMatrix;
 
 namespace {
 
@@ -119,8 +123,15 @@ public:
         if (av_frame_make_writable(m_videoFrame.get()) < 0) {
             return false;
         }
-        sws_scale(m_scaler.get(), source, stride, 0, image.height, m_videoFrame->data,
-                  m_videoFrame->linesize);
+        if (m_scaler) {
+            sws_scale(m_scaler.get(), source, stride, 0, image.height, m_videoFrame->data,
+                      m_videoFrame->linesize);
+        } else {
+            m_converter.convert(image.pixels, image.pitch,
+                                std::min(image.width, m_videoFrame->width),
+                                std::min(image.height, m_videoFrame->height), m_videoFrame->data,
+                                m_videoFrame->linesize);
+        }
         m_videoFrame->pts = index;
         return encode(m_video.get(), m_videoStream, m_videoFrame.get());
     }
@@ -211,6 +222,10 @@ private:
         c->color_trc = AVCOL_TRC_BT709;
         c->colorspace = AVCOL_SPC_BT709;
         c->color_range = AVCOL_RANGE_MPEG;
+        if (c->pix_fmt == AV_PIX_FMT_YUV420P) {
+            // Each chroma sample is the mean of its 2 x 2 block.
+            c->chroma_sample_location = AVCHROMA_LOC_CENTER;
+        }
         if (m_format->oformat->flags & AVFMT_GLOBALHEADER) {
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
@@ -247,6 +262,10 @@ private:
         if (av_frame_get_buffer(m_videoFrame.get(), 0) < 0) {
             return false;
         }
+        m_packet.reset(av_packet_alloc());
+        if (c->pix_fmt == AV_PIX_FMT_YUV420P) {
+            return m_packet != nullptr;  // converted by our own code
+        }
         m_scaler.reset(sws_getContext(c->width, c->height, AV_PIX_FMT_BGRA, c->width, c->height,
                                       c->pix_fmt, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr,
                                       nullptr));
@@ -256,7 +275,6 @@ private:
         const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(m_scaler.get(), coefficients, 1, coefficients, 0, 0, 1 << 16,
                                  1 << 16);
-        m_packet.reset(av_packet_alloc());
         return m_packet != nullptr;
     }
 
@@ -338,7 +356,8 @@ private:
     Frame m_videoFrame;
     Frame m_audioFrame;
     Packet m_packet;
-    std::unique_ptr<SwsContext, SwsDeleter> m_scaler;
+    std::unique_ptr<SwsContext, SwsDeleter> m_scaler;  // formats other than 4:2:0
+    I420Converter m_converter{YuvMatrix::Bt709};       // the matrix the file is tagged with
     int m_audioFrameSize = 1024;
     std::int64_t m_audioSamples = 0;
 };

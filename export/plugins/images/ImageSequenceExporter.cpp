@@ -326,6 +326,12 @@ private:
         for (std::int64_t i = 0; ok && i < frames; ++i) {
             frame.setTime(i * step);
             ok = source.videoFrame(&frame) != 0;
+            if (ok && image.pitch > 0 && static_cast<std::size_t>(image.pitch) == rowBytes) {
+                // Rows without padding go out in one piece: no copying through the stream's buffer.
+                const std::size_t size = rowBytes * static_cast<std::size_t>(image.height);
+                ok = std::fwrite(image.pixels, 1, size, out) == size;
+                continue;
+            }
             for (int y = 0; ok && y < image.height; ++y) {
                 const std::uint8_t* row =
                     image.pixels + static_cast<std::ptrdiff_t>(y) * image.pitch;
