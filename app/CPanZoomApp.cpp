@@ -38,6 +38,8 @@ CPanZoomApp::CPanZoomApp(AppRegistry registry)
       m_cacheOwner(std::make_unique<ProjectCacheOwner>(m_context)),
       m_imageCache(std::make_unique<ImageCache>(*m_cacheOwner)) {
     m_cacheOwner->attach(m_imageCache.get());
+    m_document.history().setLoadingProbe(
+        [cache = m_imageCache.get()] { return cache->isLoadingInBackground(); });
     m_context.setHooks(this);
     m_preferences.attach(PreferenceSlot::Application, this);
     setProjectOpener(nullptr);
@@ -47,6 +49,7 @@ CPanZoomApp::~CPanZoomApp() {
     exitInstance();
     // The loader thread ends (its decode cancelled) before anything it might load goes.
     m_cacheOwner->attach(nullptr);
+    m_document.history().setLoadingProbe(nullptr);
     m_imageCache.reset();
     m_context.setHooks(nullptr);
 }
@@ -260,25 +263,6 @@ void CPanZoomApp::applyKeyframeSettings() {
         static_cast<InterpolationMode>(m_settings.defaultInterpolation));
 }
 
-void CPanZoomApp::noteKeyframeEdit(KeyframeEdit edit) {
-    constexpr int kAdded = 4001;
-    constexpr int kAddedMany = 4002;
-    constexpr int kModified = 4010;
-    if (edit == KeyframeEdit::Modified) {
-        if (m_pendingUndoName == 0) {
-            m_pendingUndoName = kModified;
-        }
-    } else if (m_pendingUndoName == 0 || m_pendingUndoName == kModified) {
-        m_pendingUndoName = kAdded;
-    } else if (m_pendingUndoName == kAdded) {
-        m_pendingUndoName = kAddedMany;
-    }
-}
-
-int CPanZoomApp::takePendingUndoName() {
-    return std::exchange(m_pendingUndoName, 0);
-}
-
 bool CPanZoomApp::newProject() {
     // No background load may run while the scenes it loads are deleted.
     m_imageCache->unloadAll();
@@ -382,8 +366,8 @@ void CPanZoomApp::showUndoNames(const std::optional<std::string>& undo,
                                 const std::optional<std::string>& redo) {
     m_canUndo = undo.has_value();
     m_canRedo = redo.has_value();
-    m_undoText = strings::text(4011) + undo.value_or(std::string()) + strings::text(4016);
-    m_redoText = strings::text(4012) + redo.value_or(std::string()) + strings::text(4017);
+    m_undoText = pm::undoMenuText(false, undo);
+    m_redoText = pm::undoMenuText(true, redo);
 }
 
 void CPanZoomApp::setDocumentPath(const std::string& path) {

@@ -22,7 +22,9 @@
 #include "core/HostHooks.h"
 #include "core/ProjectContext.h"
 #include "store/project/DocumentHooks.h"
+#include "store/project/PendingUndoAction.h"
 #include "store/project/ProjectDocument.h"
+#include "store/project/UndoHistory.h"
 
 namespace pm {
 
@@ -116,12 +118,13 @@ public:
     void setDefaultInterpolation(int mode);
     void setDefaultPosSmoothing(double smoothing);
 
-    // Several keyframe edits become one undo step, named after what they did: 4010 "Keyframes
-    // Modified", 4001 "Keyframe Added" or 4002 "Keyframes Added". Taking the name resets it.
-    enum class KeyframeEdit { Modified, Added };
-    void noteKeyframeEdit(KeyframeEdit edit);
-    int pendingUndoName() const { return m_pendingUndoName; }
-    int takePendingUndoName();
+    // A keyframe edit in progress (a drag, a typed value) becomes one undo step when it ends.
+    PendingUndoAction& pendingUndo() { return m_pendingUndo; }
+    void finishEdit() { m_pendingUndo.finish(m_document.history()); }
+    // The project's undo history; undo and redo wait for pictures the cache is loading.
+    UndoHistory& history() { return m_document.history(); }
+    bool undo() { return m_document.history().undo(); }
+    bool redo() { return m_document.history().redo(); }
 
     // The picture cache, for the whole run.
     ImageCache& imageCache() { return *m_imageCache; }
@@ -196,7 +199,7 @@ private:
     int m_appState = 0;
     int m_editMode = kEditScene;
     bool m_sceneTime = true;
-    int m_pendingUndoName = 0;
+    PendingUndoAction m_pendingUndo;
     std::string m_documentPath;
     std::string m_helpFilePath;
     std::string m_undoText;

@@ -5,6 +5,8 @@
 #include "AppTestEnvironment.h"
 #include "app/CPanZoomApp.h"
 #include "core/ChangeListener.h"
+#include "core/KeyframeDesc.h"
+#include "core/MotionParameter.h"
 #include "core/StringTable.h"
 #include "export/ExporterManager.h"
 #include "render/ImageCache.h"
@@ -327,30 +329,25 @@ TEST_F(AppTest, UndoMenuTexts) {
     EXPECT_FALSE(app->canUndo());
 }
 
-TEST_F(AppTest, KeyframeEditsNameOneUndoStep) {
-    using Edit = CPanZoomApp::KeyframeEdit;
-    struct Case {
-        std::vector<Edit> edits;
-        int name;
-    };
-    const Case cases[] = {
-        {{}, 0},
-        {{Edit::Modified}, 4010},
-        {{Edit::Modified, Edit::Modified}, 4010},
-        {{Edit::Added}, 4001},
-        {{Edit::Modified, Edit::Added}, 4001},
-        {{Edit::Added, Edit::Added}, 4002},
-        {{Edit::Added, Edit::Modified}, 4001},
-        {{Edit::Added, Edit::Added, Edit::Added, Edit::Modified}, 4002},
-    };
+TEST_F(AppTest, AKeyframeEditBecomesOneUndoStep) {
     auto app = makeApp();
-    for (const auto& c : cases) {
-        for (Edit edit : c.edits) {
-            app->noteKeyframeEdit(edit);
-        }
-        EXPECT_EQ(app->takePendingUndoName(), c.name);
-        EXPECT_EQ(app->pendingUndoName(), 0);
+    ASSERT_TRUE(app->newProject());
+    EXPECT_FALSE(app->canUndo());
+    Scene& scene = *app->context().project().sceneAt(0);
+    const float before = scene.evaluate(PosX, 0.5f);
+    for (float value : {0.1f, 0.2f, 0.3f}) {
+        KeyframeDesc key;
+        key.value = value;
+        key.time = 0.5f;
+        key.mask = KF_VALUE | KF_TIME;
+        app->pendingUndo().noteKeySet(scene.setKeyAtTime(PosX, 0.5f, key));
     }
+    app->finishEdit();
+    EXPECT_EQ(app->undoMenuText(), "&Undo Keyframe Added\tCtrl+Z");
+    ASSERT_TRUE(app->undo());
+    EXPECT_FALSE(app->canUndo());
+    EXPECT_EQ(app->redoMenuText(), "&Redo Keyframe Added\tCtrl+Y");
+    EXPECT_FLOAT_EQ(app->context().project().sceneAt(0)->evaluate(PosX, 0.5f), before);
 }
 
 }  // namespace

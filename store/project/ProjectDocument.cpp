@@ -55,8 +55,18 @@ ProjectDocument::~ProjectDocument() {
 bool ProjectDocument::open(const std::filesystem::path& path, ProgressReporter* progress) {
     m_context->hooks().setDocumentPath(path.string());
     m_history->clear();
-    const bool ok = m_file->load(path, progress);
-    m_path = path;
+    bool replaced = false;
+    const bool ok = m_file->load(path, progress, &replaced);
+    // A refused file must never become the target of the next save: the project still open
+    // keeps its own path, and what is left of a half-read file has none.
+    if (ok) {
+        m_path = path;
+    } else if (replaced) {
+        m_path.clear();
+    }
+    if (!ok) {
+        m_context->hooks().setDocumentPath(m_path.string());
+    }
     m_context->notify(kChangeProjectReplaced, 0);
     // Whatever the load left is the base of the new history.
     m_history->record(UndoHistory::DocumentEvent::Opened);

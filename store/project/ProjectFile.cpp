@@ -26,12 +26,19 @@ void ProjectFile::setOptions(Options options) {
     m_options = std::move(options);
 }
 
-bool ProjectFile::load(const std::filesystem::path& path, ProgressReporter* progress) {
+bool ProjectFile::load(const std::filesystem::path& path, ProgressReporter* progress,
+                       bool* replaced) {
     // Collecting is off: the batch ends with one "everything changed".
     ChangeBatch batch(m_context, false);
     detail::ProjectFileParts parts = this->parts();
     detail::ProjectLoader loader(parts, path, progress);
     const bool ok = loader.run();
+    if (replaced != nullptr) {
+        *replaced = loader.replacedProject();
+    }
+    if (!loader.replacedProject()) {
+        return ok;
+    }
     m_path = m_source ? path : std::filesystem::path();
     return ok;
 }

@@ -50,7 +50,9 @@ public:
     void setOptions(Options options);
 
     // A path with no file behind it gives a new, empty project and succeeds.
-    bool load(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
+    // `replaced` tells whether the open project was given up, which a failure can leave undone.
+    bool load(const std::filesystem::path& path, ProgressReporter* progress = nullptr,
+              bool* replaced = nullptr);
     bool save(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
     // Lets go of the file kept open and of its meta data (a new project).
     void close();

@@ -208,6 +208,7 @@ bool ProjectLoader::run() {
     Project& project = context.project();
     std::error_code ec;
     if (!std::filesystem::exists(m_path, ec)) {
+        m_replaced = true;
         project.selectScene(-1);
         context.clearMarkers();
         project.reset();
@@ -235,6 +236,7 @@ bool ProjectLoader::run() {
     }
 
     // From here on the old project is gone, and the new file is the source of its pictures.
+    m_replaced = true;
     context.clearMarkers();
     project.reset();
     m_parts.nested.nodes.clear();

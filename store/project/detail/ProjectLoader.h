@@ -31,6 +31,9 @@ public:
     ProjectLoader(ProjectFileParts& parts, std::filesystem::path path, ProgressReporter* progress,
                   Mode mode = Mode::File);
     bool run();
+    // Whether run() got as far as replacing the project (a failure before that leaves the open
+    // project as it was).
+    bool replacedProject() const { return m_replaced; }
 
     // Snapshot mode.
     // `pictureBytes`: the picture file's bytes when the picture lives in memory only.
@@ -68,6 +71,7 @@ private:
     std::shared_ptr<const std::vector<std::uint8_t>> m_pictureBytes;
     std::shared_ptr<EmbeddedSource> m_source;
     std::uint64_t m_fileSize = 0;
+    bool m_replaced = false;
     double m_vAspRatio = 0.0;
 };
 

@@ -407,6 +407,10 @@ TEST_F(HostileFileTest, DamagedBytesNeverCrashAndLeaveAProject) {
     EXPECT_FALSE(doc.open(path));
     EXPECT_EQ(doc.context().errors().code(), 6205u);
     EXPECT_EQ(doc.context().project().sceneCount(), 2);
+    // The refused file is not what the next save writes over.
+    EXPECT_EQ(doc.path(), std::filesystem::path(base));
+    ASSERT_TRUE(doc.save(doc.path()));
+    EXPECT_EQ(test::readFile(path).size(), 11u);
 }
 
 }  // namespace
