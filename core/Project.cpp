@@ -1,7 +1,9 @@
 #include "core/Project.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include "core/ChangeHub.h"
@@ -35,7 +37,42 @@ Project::Project(ProjectContext& context)
 
 Project::~Project() {
     // Scenes go first: they may still look at the project while they are destroyed.
-    m_table.clear();
+    std::vector<SceneEntry> doomed;
+    {
+        const auto lock = lockTableUnpinned(-1);
+        doomed.swap(m_table);
+    }
+}
+
+Scene* Project::pinScene(int id) {
+    const auto lock = lockTable();
+    Scene* scene = sceneById(id);
+    if (scene != nullptr) {
+        m_pins.push_back(id);
+    }
+    return scene;
+}
+
+void Project::unpinScene(int id) {
+    const auto lock = lockTable();
+    if (const auto it = std::find(m_pins.begin(), m_pins.end(), id); it != m_pins.end()) {
+        m_pins.erase(it);
+    }
+}
+
+std::unique_lock<std::mutex> Project::lockTableUnpinned(int id) {
+    // A pin lasts one picture load at most; the loader never waits for this thread.
+    constexpr auto kPoll = std::chrono::milliseconds(2);
+    for (;;) {
+        auto lock = lockTable();
+        const bool pinned =
+            id < 0 ? !m_pins.empty() : std::find(m_pins.begin(), m_pins.end(), id) != m_pins.end();
+        if (!pinned) {
+            return lock;
+        }
+        lock.unlock();
+        std::this_thread::sleep_for(kPoll);
+    }
 }
 
 Scene* Project::sceneAt(int index) const {
@@ -91,6 +128,7 @@ TickTime Project::overlapAfter(int index) const {
 
 void Project::sortTable() {
     // Stable, so scenes with equal starts keep their order.
+    const auto lock = lockTable();
     std::stable_sort(m_table.begin(), m_table.end(),
                      [](const SceneEntry& a, const SceneEntry& b) { return a.start < b.start; });
 }
@@ -187,7 +225,10 @@ int Project::addScene(const std::string& imagePath, TickTime start, TickTime len
             scene->setId(id);
             scene->setLength(length);
             Scene* added = scene.get();
-            m_table.push_back({std::move(scene), 0, 0});
+            {
+                const auto lock = lockTable();
+                m_table.push_back({std::move(scene), 0, 0});
+            }
             sortTable();
             const int index = indexOf(id);
             setStartRaw(index, start);
@@ -339,8 +380,12 @@ bool Project::deleteScene(int index, bool closeGap) {
         selectScene(index + 1 < sceneCount() ? idAt(index + 1) : index > 0 ? idAt(index - 1) : -1);
     }
     // Taken out of the table before it is destroyed, so nothing finds it half gone.
-    std::unique_ptr<Scene> doomed = std::move(m_table[index].scene);
-    m_table.erase(m_table.begin() + index);
+    std::unique_ptr<Scene> doomed;
+    {
+        const auto lock = lockTableUnpinned(id);
+        doomed = std::move(m_table[index].scene);
+        m_table.erase(m_table.begin() + index);
+    }
     doomed.reset();
     refresh();
     notifyTable();
@@ -576,7 +621,14 @@ void Project::reset() {
     ChangeBatch batch(m_context);
     m_currentId = -1;
     m_current = this;
-    m_table.clear();
+    {
+        // Destroyed outside the lock: a scene's picture may wait for its readers.
+        std::vector<SceneEntry> doomed;
+        {
+            const auto lock = lockTableUnpinned(-1);
+            doomed.swap(m_table);
+        }
+    }
     m_nextId = 1;
     m_assumedWidth = 720;
     if (m_addDefaultScene) {
@@ -584,7 +636,10 @@ void Project::reset() {
         scene->setLength(kEmptyProjectLength);
         Scene* added = scene.get();
         const std::int64_t estimate = added->picture().memoryEstimate();
-        m_table.push_back({std::move(scene), estimate, 0});
+        {
+            const auto lock = lockTable();
+            m_table.push_back({std::move(scene), estimate, 0});
+        }
         added->applyDefaultKeyframes(0);
     }
     refresh();

@@ -54,6 +54,14 @@ public:
     int idAt(int index) const;
     const std::vector<SceneEntry>& table() const { return m_table; }
 
+    // The picture cache works on scenes from its own threads. It reads the table under this lock
+    // (the table changes shape only under it) and pins the scene whose picture it loads or frees
+    // past the lock: deleting a scene waits until no one holds it pinned.
+    std::unique_lock<std::mutex> lockTable() const { return std::unique_lock(m_tableMutex); }
+    // The scene, pinned, or null when the id is not in the table. Takes the table lock itself.
+    Scene* pinScene(int id);
+    void unpinScene(int id);
+
     // Start 0 for an unknown id, whose length is the project length.
     TickTime startOf(int id) const;
     TickTime lengthOf(int id) const;
@@ -128,6 +136,8 @@ private:
     friend class ProjectContext;
 
     void sortTable();
+    // The table lock, taken once no pin holds the scene `id` (-1: any scene).
+    std::unique_lock<std::mutex> lockTableUnpinned(int id);
     void shiftFrom(int index, TickTime delta);
     bool setStartRaw(int index, TickTime start);
     void moveStartsOf(int firstIndex, TickTime newStartOfFirst);
@@ -135,6 +145,8 @@ private:
 
     ProjectContext& m_context;
     std::vector<SceneEntry> m_table;
+    mutable std::mutex m_tableMutex;
+    std::vector<int> m_pins;  // ids, under the table lock
     int m_currentId = -1;
     Scene* m_current;
     int m_nextId = 1;

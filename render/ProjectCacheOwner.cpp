@@ -7,6 +7,30 @@
 
 namespace pm {
 
+namespace {
+
+// A scene held in the table while its picture is loaded or freed outside the table lock.
+class PinnedScene {
+public:
+    PinnedScene(Project& project, int id)
+        : m_project(project), m_id(id), m_scene(project.pinScene(id)) {}
+    ~PinnedScene() {
+        if (m_scene != nullptr) {
+            m_project.unpinScene(m_id);
+        }
+    }
+    PinnedScene(const PinnedScene&) = delete;
+    PinnedScene& operator=(const PinnedScene&) = delete;
+    Scene* scene() const { return m_scene; }
+
+private:
+    Project& m_project;
+    int m_id;
+    Scene* m_scene;
+};
+
+}  // namespace
+
 ProjectCacheOwner::ProjectCacheOwner(ProjectContext& context) : m_context(context) {}
 
 ProjectCacheOwner::~ProjectCacheOwner() {
@@ -29,17 +53,20 @@ void ProjectCacheOwner::attach(ImageCache* cache) {
 }
 
 int ProjectCacheOwner::count() const {
+    const auto lock = m_context.project().lockTable();
     return m_context.project().sceneCount();
 }
 
 std::int64_t ProjectCacheOwner::size(int key) const {
     const Project& project = m_context.project();
+    const auto lock = project.lockTable();
     const int index = project.indexOf(key);
     return index < 0 ? 0 : project.table()[static_cast<std::size_t>(index)].memoryEstimate + 1;
 }
 
 bool ProjectCacheOwner::load(int key, ProgressReporter* progress) {
-    Scene* scene = m_context.project().sceneById(key);
+    const PinnedScene pinned(m_context.project(), key);
+    Scene* scene = pinned.scene();
     if (scene == nullptr) {
         return false;
     }
@@ -61,17 +88,20 @@ bool ProjectCacheOwner::load(int key, ProgressReporter* progress) {
 }
 
 void ProjectCacheOwner::unload(int key) {
-    if (Scene* scene = m_context.project().sceneById(key)) {
+    const PinnedScene pinned(m_context.project(), key);
+    if (Scene* scene = pinned.scene()) {
         scene->picture().unload();
     }
 }
 
 bool ProjectCacheOwner::isLoaded(int key) const {
+    const auto lock = m_context.project().lockTable();
     const Scene* scene = m_context.project().sceneById(key);
     return scene != nullptr && scene->picture().isLoaded();
 }
 
 bool ProjectCacheOwner::isLoading(int key) const {
+    const auto lock = m_context.project().lockTable();
     const Scene* scene = m_context.project().sceneById(key);
     return scene != nullptr && scene->picture().isLoading();
 }
@@ -84,6 +114,7 @@ void ProjectCacheOwner::follow() {
 
 int ProjectCacheOwner::currentIndex() const {
     const Project& project = m_context.project();
+    const auto lock = project.lockTable();
     const int id = m_currentId;
     if (id >= 0) {
         return project.indexOf(id);
@@ -93,6 +124,7 @@ int ProjectCacheOwner::currentIndex() const {
 
 CacheOwner::CurrentItems ProjectCacheOwner::itemsAtCurrentTime() const {
     const Project& project = m_context.project();
+    const auto lock = project.lockTable();
     const SceneAtTime at = project.sceneAtTime(m_cursor);
     CurrentItems items;
     items.key = at.id;
@@ -101,10 +133,12 @@ CacheOwner::CurrentItems ProjectCacheOwner::itemsAtCurrentTime() const {
 }
 
 int ProjectCacheOwner::keyAt(int index) const {
+    const auto lock = m_context.project().lockTable();
     return m_context.project().idAt(index);
 }
 
 int ProjectCacheOwner::indexOf(int key) const {
+    const auto lock = m_context.project().lockTable();
     return m_context.project().indexOf(key);
 }
 
@@ -114,6 +148,7 @@ bool ProjectCacheOwner::busy() const {
 
 int ProjectCacheOwner::keyOf(const SceneImage& picture) const {
     const Project& project = m_context.project();
+    const auto lock = project.lockTable();
     for (const SceneEntry& entry : project.table()) {
         if (&entry.scene->picture() == &picture) {
             return entry.scene->id();

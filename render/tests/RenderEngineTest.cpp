@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -201,6 +202,36 @@ TEST_F(RenderEngineTest, SelectingASceneLoadsItThroughTheCache) {
     cache.unloadAll();
     // The next scene was prepared in the background.
     EXPECT_TRUE(owner.isLoaded(context.project().idAt(3)));
+    owner.attach(nullptr);
+}
+
+// The loader thread finds scenes in the table and loads their pictures while the user deletes
+// them: a deletion waits for a load of that scene, and the table never moves under the loader.
+TEST_F(RenderEngineTest, ScenesDeletedWhileTheLoaderWorksOnThem) {
+    ProjectCacheOwner owner(context);
+    ImageCache cache(owner);
+    owner.attach(&cache);
+    for (int round = 0; round < 6; ++round) {
+        addAll();
+        Project& project = context.project();
+        for (int i = 0; i < project.sceneCount(); ++i) {
+            project.sceneAt(i)->picture().unload();
+        }
+        while (project.sceneCount() > 1) {
+            const int index = project.sceneCount() - 1;
+            cache.loadInBackground(project.idAt(index), 0);
+            // Give the loader a head start on every other round, so both orders happen.
+            if (round % 2 == 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ASSERT_TRUE(project.deleteScene(index, false));
+            EXPECT_EQ(project.indexOf(project.idAt(index - 1)), index - 1);
+        }
+        cache.loadInBackground(project.idAt(0), 0);
+        project.reset();
+        cache.unloadAll();
+        EXPECT_EQ(project.sceneCount(), 0);
+    }
     owner.attach(nullptr);
 }
 
