@@ -17,6 +17,7 @@
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
 #include "store/project/MotionFormat.h"
+#include "store/project/UndoHistory.h"
 #include "store/project/detail/ProjectFileParts.h"
 
 namespace pm::templates {
@@ -210,7 +211,8 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
 }
 
 bool applyTemplateList(ProjectContext& context, const std::vector<int>& selectedIds,
-                       const std::vector<std::filesystem::path>& list, ApplyOrder order) {
+                       const std::vector<std::filesystem::path>& list, ApplyOrder order,
+                       UndoHistory* history) {
     const int n = static_cast<int>(list.size());
     if (n == 0) {
         return false;
@@ -234,30 +236,37 @@ bool applyTemplateList(ProjectContext& context, const std::vector<int>& selected
         return from[static_cast<std::size_t>(m * random.nextRaw() / 32768)];
     };
     bool ok = true;
-    ChangeBatch batch(context, true);
-    Project& project = context.project();
-    int k = -1;
-    for (int index = project.sceneCount() - 1; index >= 0 && ok; --index) {
-        Scene* scene = project.sceneAt(index);
-        if (std::find(selectedIds.begin(), selectedIds.end(), scene->id()) == selectedIds.end()) {
-            continue;
-        }
-        int t = 0;
-        if (order == ApplyOrder::InOrder) {
-            k = k + 1 >= n ? 0 : k + 1;
-            t = k;
-        } else {
-            const int w = scene->picture().width();
-            const int h = scene->picture().height();
-            if (order == ApplyOrder::RandomByOrientation && h < w && !landscape.empty()) {
-                t = pick(landscape);
-            } else if (order == ApplyOrder::RandomByOrientation && w < h && !portrait.empty()) {
-                t = pick(portrait);
-            } else {
-                t = (n * random.nextRaw()) >> 15;
+    {
+        ChangeBatch batch(context, true);
+        Project& project = context.project();
+        int k = -1;
+        for (int index = project.sceneCount() - 1; index >= 0 && ok; --index) {
+            Scene* scene = project.sceneAt(index);
+            if (std::find(selectedIds.begin(), selectedIds.end(), scene->id()) ==
+                selectedIds.end()) {
+                continue;
             }
+            int t = 0;
+            if (order == ApplyOrder::InOrder) {
+                k = k + 1 >= n ? 0 : k + 1;
+                t = k;
+            } else {
+                const int w = scene->picture().width();
+                const int h = scene->picture().height();
+                if (order == ApplyOrder::RandomByOrientation && h < w && !landscape.empty()) {
+                    t = pick(landscape);
+                } else if (order == ApplyOrder::RandomByOrientation && w < h && !portrait.empty()) {
+                    t = pick(portrait);
+                } else {
+                    t = (n * random.nextRaw()) >> 15;
+                }
+            }
+            ok = applyMotionTemplate(context, scene->id(), list[static_cast<std::size_t>(t)]);
         }
-        ok = applyMotionTemplate(context, scene->id(), list[static_cast<std::size_t>(t)]);
+    }
+    // The step comes after the batch, so it holds every scene's new motion.
+    if (ok && history != nullptr) {
+        history->record(kTemplateAppliedAction);
     }
     return ok;
 }

@@ -13,6 +13,7 @@ namespace pm {
 
 class ProjectContext;
 class Scene;
+class UndoHistory;
 
 // Motion templates (".MZT"): the motion of one scene, to be laid onto others; and the settings
 // a project template (".MZS") gives a new project. Failures go to the project's error record:
@@ -20,6 +21,7 @@ class Scene;
 namespace templates {
 
 inline constexpr int kIconSide = 128;
+inline constexpr int kTemplateAppliedAction = 4027;
 
 // Writes the scene's keys and picture preparation, with an icon of the motion. False only when
 // the file cannot be written at all.
@@ -37,9 +39,11 @@ enum class ApplyOrder { InOrder, Random, RandomByOrientation };
 
 // Lays a list of templates onto the selected scenes (by id), from the last scene of the table to
 // the first, in one change batch. Stops at a file that is not a motion template (6215 recorded,
-// result false); other failures are reported and the list goes on.
+// result false); other failures are reported and the list goes on. When every template went on,
+// the step "Template Applied" is recorded in `history` (when given).
 bool applyTemplateList(ProjectContext& context, const std::vector<int>& selectedIds,
-                       const std::vector<std::filesystem::path>& list, ApplyOrder order);
+                       const std::vector<std::filesystem::path>& list, ApplyOrder order,
+                       UndoHistory* history = nullptr);
 
 struct ProjectTemplate {
     std::string name;

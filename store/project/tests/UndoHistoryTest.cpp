@@ -11,6 +11,7 @@
 #include "render/SceneImage.h"
 #include "store/project/DocumentHooks.h"
 #include "store/project/PendingUndoAction.h"
+#include "store/project/TemplateFile.h"
 #include "store/project/UndoHistory.h"
 
 namespace pm {
@@ -291,6 +292,26 @@ TEST_F(UndoHistoryTest, AnAddedSceneGoesAndComesBackWithItsIdKeysAndPicture) {
     test::expectSameKeys(keys, test::allKeys(*project.sceneById(id)));
     EXPECT_EQ(project.sceneById(id)->picture().path(), path);
     EXPECT_FALSE(project.sceneById(id)->picture().isDefault());
+}
+
+// Templates laid onto two scenes make one step; undo brings back both scenes' motion.
+TEST_F(UndoHistoryTest, ATemplateListIsOneStepThatUndoTakesBack) {
+    edit(4001, [&] { scene(2).setKeyAtTime(Blur, 0.5f, valueKey(15.0f, 0.5f)); });
+    const std::string motion = file("blur.mzt");
+    ASSERT_TRUE(templates::saveMotionTemplate(scene(2), motion));
+    const std::string before = dump(doc);
+    const int steps = history.step();
+    ASSERT_TRUE(templates::applyTemplateList(context, {project.idAt(0), project.idAt(1)}, {motion},
+                                             templates::ApplyOrder::InOrder, &history));
+    EXPECT_EQ(history.step(), steps + 1);
+    EXPECT_EQ(history.undoName(), "Template Applied");
+    EXPECT_FLOAT_EQ(scene(0).evaluate(Blur, 0.5f), 15.0f);
+    ASSERT_TRUE(history.undo());
+    EXPECT_EQ(dump(doc), before);
+    // A list that stops records nothing.
+    EXPECT_FALSE(templates::applyTemplateList(context, {project.idAt(0)}, {file("none.mzt")},
+                                              templates::ApplyOrder::InOrder, &history));
+    EXPECT_EQ(history.step(), steps);
 }
 
 TEST_F(UndoHistoryTest, ADeletedSceneComesBackWithTheKeysItHadWhenDeleted) {
