@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -20,6 +21,14 @@ struct MapperScratch {
     std::vector<Run> runs;
     std::vector<std::uint32_t> samples;
     std::vector<KernelBuffer::Extent> fullRuns;
+    // Mappings that keep source rows horizontal blend each source row across once; the
+    // destination rows around it share it. Slot y & 1 holds source row y.
+    struct RowBlends {
+        int sourceRow = -1;
+        std::vector<std::int16_t> values;           // four per destination pixel
+        std::vector<std::pair<int, int>> computed;  // per chunk of pixels, the range blended
+    };
+    std::array<RowBlends, 2> blends;
 };
 
 }  // namespace detail
@@ -217,6 +226,9 @@ struct Kernels {
     detail::BgraSpanFn span = detail::spanBgraScalar;
     detail::BgraSampleFn sample = detail::sampleBgraScalar;
     detail::ProjectFn project = detail::projectScalar;
+    // Two-pass sampling, where the machine has a loop for it that pays.
+    detail::RowBlendFn rowBlend = nullptr;
+    detail::ColumnBlendFn columnBlend = nullptr;
 };
 
 inline std::uint8_t blendByte(int d, int s, int w) {
@@ -231,7 +243,7 @@ class RowShader {
 public:
     RowShader(const Mapping& map, const Source& source, const KernelBitmap& dest, int row,
               double centreY, KernelBuffer& work, KernelBuffer* coverage, const Kernels& kernels,
-              RowScratch& scratch)
+              RowScratch& scratch, bool twoPass)
         : m_map(map),
           m_source(source),
           m_dest(dest.row(row)),
@@ -240,7 +252,8 @@ public:
           m_workBuffer(work),
           m_coverageBuffer(coverage),
           m_kernels(kernels),
-          m_scratch(scratch) {
+          m_scratch(scratch),
+          m_twoPass(twoPass) {
         const double dy = centreY - map.oy;
         if (map.affine) {
             // Source position of pixel X is rowS + sx X.
@@ -480,6 +493,14 @@ private:
             const std::int64_t lastY = py + (end - 1 - x) * m_stepT;
             if (interior(px, src.width) && interior(lastX, src.width) && interior(py, src.height) &&
                 interior(lastY, src.height)) {
+                if (m_twoPass) {
+                    const int y = static_cast<int>(py >> 16);
+                    m_kernels.columnBlend(o, end - x, rowBlends(y, x, end, px),
+                                          rowBlends(y + 1, x, end, px),
+                                          detail::fraction7(static_cast<std::int32_t>(py)));
+                    x = end;
+                    continue;
+                }
                 m_kernels.span(o, end - x, src.pixels, src.pitch, static_cast<std::int32_t>(px),
                                static_cast<std::int32_t>(py), static_cast<std::int32_t>(m_stepS),
                                static_cast<std::int32_t>(m_stepT));
@@ -494,6 +515,24 @@ private:
         }
     }
 
+    // The row blends of source row y for pixels [x, end) of one chunk, px the first one's
+    // position; blended only when no earlier row of this polygon did.
+    const std::int16_t* rowBlends(int y, int x, int end, std::int64_t px) {
+        RowScratch::RowBlends& slot = m_scratch.blends[static_cast<std::size_t>(y & 1)];
+        if (slot.sourceRow != y) {
+            slot.sourceRow = y;
+            std::fill(slot.computed.begin(), slot.computed.end(), std::pair<int, int>{0, 0});
+        }
+        std::int16_t* values = slot.values.data() + 4 * static_cast<std::ptrdiff_t>(x);
+        std::pair<int, int>& done = slot.computed[static_cast<std::size_t>(x / kChunk)];
+        if (x < done.first || end > done.second) {
+            m_kernels.rowBlend(values, end - x, m_source.bitmap.row(y),
+                               static_cast<std::int32_t>(px), static_cast<std::int32_t>(m_stepS));
+            done = {x, end};
+        }
+        return values;
+    }
+
     const Mapping& m_map;
     const Source& m_source;
     std::uint8_t* m_dest;
@@ -503,6 +542,7 @@ private:
     KernelBuffer* m_coverageBuffer;
     const Kernels& m_kernels;
     RowScratch& m_scratch;
+    bool m_twoPass;
     KernelBuffer::Extent m_old;
     std::uint16_t* m_work = nullptr;
     std::uint16_t* m_coverage = nullptr;
@@ -673,6 +713,8 @@ Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
                                        std::abs(static_cast<std::int64_t>(source.pitch));
             k.sample =
                 reach < (std::int64_t{1} << 31) ? detail::sampleBgraAvx2 : detail::sampleBgraSse2;
+            k.rowBlend = detail::rowBlendAvx2;
+            k.columnBlend = detail::columnBlendAvx2;
             break;
         }
         case MapperPath::Sse2:
@@ -768,6 +810,24 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
     if (!surface.mapperScratch) {
         surface.mapperScratch = std::make_shared<detail::MapperScratch>();
     }
+    // Two passes pay while neighbouring destination rows mostly share their source rows: no
+    // rotation or tilt, and no more than about one and a half source rows per row drawn.
+    const double rowStep = std::abs(map.ty) * (parity >= 0 ? 2.0 : 1.0);
+    const bool twoPass = map.affine && map.sy == 0.0 && map.tx == 0.0 && rowStep <= 1.75 &&
+                         dest.layout == KernelLayout::Bgra32 && kernels.rowBlend != nullptr;
+    if (twoPass) {
+        const auto cells = static_cast<std::size_t>(dest.width) * 4;
+        const auto chunks = static_cast<std::size_t>(dest.width / kChunk + 1);
+        for (detail::MapperScratch::RowBlends& slot : surface.mapperScratch->blends) {
+            slot.sourceRow = -1;
+            if (slot.values.size() < cells) {
+                slot.values.resize(cells);
+            }
+            if (slot.computed.size() < chunks) {
+                slot.computed.resize(chunks);
+            }
+        }
+    }
 
     for (int row = rowBegin; row < rowEnd; ++row) {
         const int frameRow = firstRow + row;
@@ -790,7 +850,7 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
         }
         RowShader shader(map, src, dest, row, y0 + 0.5, *surface.work, coverage, kernels,
-                         *surface.mapperScratch);
+                         *surface.mapperScratch, twoPass);
         rowCoverage.emit(shader);
     }
     return true;

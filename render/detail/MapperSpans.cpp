@@ -410,6 +410,118 @@ __attribute__((target("avx2"))) void sampleBgraAvx2(std::uint8_t* dst, int n,
     }
 }
 
+void rowBlendScalar(std::int16_t* out, int n, const std::uint8_t* row, std::int32_t sx,
+                    std::int32_t dsx) {
+    for (int i = 0; i < n; ++i, sx += dsx) {
+        const std::uint8_t* t = row + static_cast<std::ptrdiff_t>(sx >> 16) * 4;
+        const int fx = fraction7(sx);
+        for (int c = 0; c < 4; ++c) {
+            out[4 * i + c] =
+                static_cast<std::int16_t>((t[c] << 7) + (t[c + 4] - t[c]) * fx - 128 * 128);
+        }
+    }
+}
+
+void columnBlendScalar(std::uint8_t* dst, int n, const std::int16_t* top,
+                       const std::int16_t* bottom, int fy) {
+    const int fy8 = fy << 8;
+    for (int i = 0; i < 4 * n; ++i) {
+        const int a = top[i];
+        const int v = a + ((((bottom[i] - a) * fy8) >> 16) << 1);
+        dst[i] = static_cast<std::uint8_t>((v + 128 * 128 + 64) >> 7);
+    }
+}
+
+namespace {
+
+// The weight bytes 128 - fx, fx of eight samples at vx, repeated over each sample's channels:
+// samples 0, 1, 4, 5 in w0 and 2, 3, 6, 7 in w1.
+__attribute__((target("avx2"))) inline void rowWeights(__m256i vx, __m256i& w0, __m256i& w1) {
+    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), _mm256_set1_epi32(127));
+    __m256i wx =
+        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
+    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
+    w0 = _mm256_unpacklo_epi32(wx, wx);
+    w1 = _mm256_unpackhi_epi32(wx, wx);
+}
+
+// Row blends of samples 0, 1, 4, 5 (r0) and 2, 3, 6, 7 (r1) stored in pixel order.
+__attribute__((target("avx2"))) inline void storeInOrder(std::int16_t* out, __m256i r0,
+                                                         __m256i r1) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(r0, r1, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16),
+                        _mm256_permute2x128_si256(r0, r1, 0x31));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void rowBlendAvx2(std::int16_t* out, int n, const std::uint8_t* row,
+                                                  std::int32_t sx, std::int32_t dsx) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i vx =
+        _mm256_add_epi32(_mm256_set1_epi32(sx), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
+    const __m256i stepX = _mm256_set1_epi32(8 * dsx);
+    const __m256i seven = _mm256_set1_epi32(7);
+    const __m256i one = _mm256_set1_epi32(1);
+    const bool windows = dsx > 0 && dsx <= kMaxRowStep;
+    const int first = sx >> 16;
+    const int last = static_cast<int>((sx + static_cast<std::int64_t>(n - 1) * dsx) >> 16) + 1;
+    int i = 0;
+    for (; i + 8 <= n; i += 8, vx = _mm256_add_epi32(vx, stepX)) {
+        __m256i w0, w1;
+        rowWeights(vx, w0, w1);
+        if (windows) {
+            const std::int32_t x = sx + i * dsx;
+            const int left = x >> 16;
+            const int right = (x + 7 * dsx) >> 16;
+            // As in spanRowAvx2(): windows stay within the span's own texels.
+            const int start = left + 15 <= last ? left : right - 14;
+            if (start >= first) {
+                const __m256i rel =
+                    _mm256_sub_epi32(_mm256_srai_epi32(vx, 16), _mm256_set1_epi32(start));
+                const __m256i rel1 = _mm256_add_epi32(rel, one);
+                __m256i lo, hi;
+                windowPairs(row + 4 * static_cast<std::ptrdiff_t>(start), rel, rel1,
+                            _mm256_cmpgt_epi32(rel, seven), _mm256_cmpgt_epi32(rel1, seven), lo,
+                            hi);
+                storeInOrder(out + 4 * i, _mm256_maddubs_epi16(w0, lo),
+                             _mm256_maddubs_epi16(w1, hi));
+                continue;
+            }
+        }
+        alignas(32) std::int32_t off[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(off),
+                           _mm256_slli_epi32(_mm256_srai_epi32(vx, 16), 2));
+        const __m256i t0 =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(row, off[0], off[1])),
+                                    loadPairsAt(row, off[4], off[5]), 1);
+        const __m256i t1 =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(row, off[2], off[3])),
+                                    loadPairsAt(row, off[6], off[7]), 1);
+        storeInOrder(out + 4 * i, rowBlend(t0, w0), rowBlend(t1, w1));
+    }
+    rowBlendScalar(out + 4 * i, n - i, row, sx + i * dsx, dsx);
+}
+
+__attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
+                                                     const std::int16_t* top,
+                                                     const std::int16_t* bottom, int fy) {
+    const __m256i vfy = _mm256_set1_epi16(static_cast<short>(fy << 8));
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
+        const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
+        const __m256i r0 =
+            columnBlend(_mm256_loadu_si256(a), _mm256_loadu_si256(b), vfy);  // pixels 0-3
+        const __m256i r1 = columnBlend(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1), vfy);
+        // Packing gives pixels 0, 1, 4, 5, 2, 3, 6, 7 in 8-byte pieces.
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(dst + 4 * i),
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    columnBlendScalar(dst + 4 * i, n - i, top + 4 * i, bottom + 4 * i, fy);
+}
+
 __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
                                                  std::int32_t* xs, std::int32_t* ys) {
     const __m256d lo = _mm256_set1_pd(-65536.0);

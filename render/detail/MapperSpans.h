@@ -33,6 +33,28 @@ void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdif
 void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
                   std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
 
+// The same samples in two passes, for mappings that keep source rows horizontal: each source row
+// is blended across once (rowBlend), and every destination row then blends the two source rows
+// around it (columnBlend). The row blends are bilerpChannel()'s `top` less 128 x 128, four 16-bit
+// channels per sample in pixel order; the bytes come out as the one-pass loops give them.
+//
+// rowBlend: n samples at sx + i dsx on `row`, each with 0 <= x >> 16 <= width - 2 (width being
+// the row's pixel count, which the vector loop never reads beyond).
+using RowBlendFn = void (*)(std::int16_t* out, int n, const std::uint8_t* row, std::int32_t sx,
+                            std::int32_t dsx);
+void rowBlendScalar(std::int16_t* out, int n, const std::uint8_t* row, std::int32_t sx,
+                    std::int32_t dsx);
+void rowBlendAvx2(std::int16_t* out, int n, const std::uint8_t* row, std::int32_t sx,
+                  std::int32_t dsx);
+
+// columnBlend: n pixels from the row blends above and below, fy the 7-bit vertical fraction.
+using ColumnBlendFn = void (*)(std::uint8_t* dst, int n, const std::int16_t* top,
+                               const std::int16_t* bottom, int fy);
+void columnBlendScalar(std::uint8_t* dst, int n, const std::int16_t* top,
+                       const std::int16_t* bottom, int fy);
+void columnBlendAvx2(std::uint8_t* dst, int n, const std::int16_t* top, const std::int16_t* bottom,
+                     int fy);
+
 // Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
 // The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
 // bits.

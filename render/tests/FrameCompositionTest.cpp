@@ -150,6 +150,42 @@ TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
     }
 }
 
+// Pixels the picture covers whole are not cleared before it is drawn over them: whatever the
+// target held must still never show, whether the picture fills the frame, sits inside it, or
+// leaves the frame across one side.
+TEST_F(FrameCompositionTest, FramesDoNotDependOnWhatTheTargetHeld) {
+    struct Case {
+        const char* name;
+        float scale;
+        float posX;
+    };
+    const Case cases[] = {{"fills", 1.8f, 0.5f}, {"inside", 0.6f, 0.5f}, {"across", 1.3f, 0.9f}};
+    double start = 0.0;
+    for (const Case& c : cases) {
+        Scene& scene = add(first, start, 5);
+        start += 5.0;
+        key(scene, Scale, 0.0f, c.scale);
+        key(scene, PosX, 0.0f, c.posX);
+        std::vector<std::uint8_t> reference;
+        for (const int dirt : {0x00, 0xAB, 0xFF}) {
+            for (const int bands : {1, 3}) {
+                Frame frame(161, 121);
+                std::memset(frame.image.pixels, dirt,
+                            static_cast<std::size_t>(frame.image.pitch) * 121);
+                SceneRenderer renderer(scene);
+                renderer.setBands(bands);
+                ASSERT_NE(renderer.renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+                if (reference.empty()) {
+                    reference = frame.bytes();
+                } else {
+                    EXPECT_EQ(frame.bytes(), reference)
+                        << c.name << " dirt " << dirt << " bands " << bands;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(FrameCompositionTest, TheSecondFieldIsTheFramesOddRows) {
     Scene& scene = add(first, 0, 5);
     key(scene, Scale, 0.0f, 2.0f);  // the picture covers the whole frame: no outline inside

@@ -430,6 +430,8 @@ TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
         {parallelogram(330, 250, -3.3, 4.7, 0.8123, 0.0, 0.0, 0.7977)},   // reduced
         {parallelogram(330, 250, -150.2, -99.9, 2.31, 0.0, 0.0, 2.31)},   // enlarged, clipped
         {parallelogram(330, 250, 90.6, -30.2, 0.71, 0.35, -0.35, 0.71)},  // rotated
+        grid(3, 330, 250, 1.37, -2.2, 0.93, 0.0, 0.0, 0.91),              // flat, cells
+        {parallelogram(330, 250, 310.5, 2.25, -0.95, 0.0, 0.0, 0.85)},    // mirrored
         tiltedCells(300, 220),
     };
     for (std::size_t i = 0; i < scenes.size(); ++i) {
@@ -475,6 +477,26 @@ TEST(PolygonMapper, SpanLoopsAgreeOnRandomPositions) {
             if (avx2) {
                 detail::spanBgraAvx2(actual.data(), n, src, pitch, x0, y0, dsx, dsy);
                 ASSERT_EQ(actual, expected) << "avx2 span, trial " << trial;
+            }
+            if (dsy == 0) {
+                // Two passes: each row blended across, then the rows blended down.
+                const std::uint8_t* row = src + (y0 >> 16) * pitch;
+                std::vector<std::int16_t> top(4 * n), bottom(4 * n);
+                detail::rowBlendScalar(top.data(), n, row, x0, dsx);
+                detail::rowBlendScalar(bottom.data(), n, row + pitch, x0, dsx);
+                detail::columnBlendScalar(actual.data(), n, top.data(), bottom.data(),
+                                          detail::fraction7(y0));
+                ASSERT_EQ(actual, expected) << "two passes, trial " << trial;
+                if (avx2) {
+                    std::vector<std::int16_t> vtop(4 * n), vbottom(4 * n);
+                    detail::rowBlendAvx2(vtop.data(), n, row, x0, dsx);
+                    detail::rowBlendAvx2(vbottom.data(), n, row + pitch, x0, dsx);
+                    ASSERT_EQ(vtop, top) << "avx2 row blend, trial " << trial;
+                    ASSERT_EQ(vbottom, bottom) << "avx2 row blend, trial " << trial;
+                    detail::columnBlendAvx2(actual.data(), n, top.data(), bottom.data(),
+                                            detail::fraction7(y0));
+                    ASSERT_EQ(actual, expected) << "avx2 column blend, trial " << trial;
+                }
             }
 
             std::vector<std::int32_t> xs(n), ys(n);
@@ -535,6 +557,14 @@ TEST(PolygonMapper, RowSpansAgreeAndReadOnlyTheirOwnTexels) {
             detail::spanBgraScalar(expected.data(), n, src, pitch, x0, y0, dsx, 0);
             detail::spanBgraAvx2(actual.data(), n, src, pitch, x0, y0, dsx, 0);
             ASSERT_EQ(actual, expected) << "trial " << trial << " step " << dsx << " n " << n;
+            // The two-pass loop reads one row at a time, under the same rule.
+            const std::uint8_t* row = src + (y0 >> 16) * pitch;
+            std::vector<std::int16_t> top(4 * n), bottom(4 * n);
+            detail::rowBlendAvx2(top.data(), n, row, x0, dsx);
+            detail::rowBlendAvx2(bottom.data(), n, row + pitch, x0, dsx);
+            detail::columnBlendAvx2(actual.data(), n, top.data(), bottom.data(),
+                                    detail::fraction7(y0));
+            ASSERT_EQ(actual, expected) << "two passes, trial " << trial << " step " << dsx;
         }
     }
     munmap(map, 3 * page);
