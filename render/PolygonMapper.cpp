@@ -25,10 +25,18 @@ struct MapperScratch {
     // destination rows around it share it. Slot y & 1 holds source row y.
     struct RowBlends {
         int sourceRow = -1;
-        std::vector<std::int16_t> values;           // four per destination pixel
-        std::vector<std::pair<int, int>> computed;  // per chunk of pixels, the range blended
+        int lo = 0;  // the destination pixels blended
+        int hi = 0;
+        std::vector<std::int16_t> values;  // four per destination pixel
     };
     std::array<RowBlends, 2> blends;
+    // The destination pixels whose samples lie inside the source (their 2 x 2 texels), for
+    // mappings whose source columns do not depend on the row.
+    std::pair<int, int> inside;
+    // Where each group of four destination pixels samples a source row, the same for every row;
+    // empty when the mapping's steps do not allow it.
+    std::vector<RowBlendGroup> groups;
+    std::vector<std::int32_t> positions;
 };
 
 }  // namespace detail
@@ -229,6 +237,8 @@ struct Kernels {
     // Two-pass sampling, where the machine has a loop for it that pays.
     detail::RowBlendFn rowBlend = nullptr;
     detail::ColumnBlendFn columnBlend = nullptr;
+    void (*rowBlendGroups)(std::int16_t*, int, const std::uint8_t*,
+                           const detail::RowBlendGroup*) = nullptr;
 };
 
 inline std::uint8_t blendByte(int d, int s, int w) {
@@ -483,6 +493,30 @@ private:
             }
             return;
         }
+        if (m_twoPass) {
+            // Every pixel of the row samples the same source rows, and the columns inside the
+            // source are the same for every row: one two-pass call for all of them.
+            std::int64_t px, py;
+            position(x0, px, py);
+            const int lo = std::clamp(m_scratch.inside.first, x0, x1);
+            const int hi = std::clamp(m_scratch.inside.second, lo, x1);
+            if (lo < hi && interior(py, src.height)) {
+                const int y = static_cast<int>(py >> 16);
+                const std::int16_t* top = rowBlends(y, lo, hi);
+                const std::int16_t* bottom = rowBlends(y + 1, lo, hi);
+                writeChunks(out, x0, lo);
+                m_kernels.columnBlend(out + 4 * (lo - x0), hi - lo, top, bottom,
+                                      detail::fraction7(static_cast<std::int32_t>(py)));
+                writeChunks(out + 4 * (hi - x0), hi, x1);
+                return;
+            }
+        }
+        writeChunks(out, x0, x1);
+    }
+
+    // writeRun() for affine mappings, 64 pixels at a time.
+    void writeChunks(std::uint8_t* out, int x0, int x1) {
+        const KernelBitmap& src = m_source.bitmap;
         for (int x = x0; x < x1;) {
             const int base = x & ~(kChunk - 1);
             const int end = std::min(x1, base + kChunk);
@@ -493,14 +527,6 @@ private:
             const std::int64_t lastY = py + (end - 1 - x) * m_stepT;
             if (interior(px, src.width) && interior(lastX, src.width) && interior(py, src.height) &&
                 interior(lastY, src.height)) {
-                if (m_twoPass) {
-                    const int y = static_cast<int>(py >> 16);
-                    m_kernels.columnBlend(o, end - x, rowBlends(y, x, end, px),
-                                          rowBlends(y + 1, x, end, px),
-                                          detail::fraction7(static_cast<std::int32_t>(py)));
-                    x = end;
-                    continue;
-                }
                 m_kernels.span(o, end - x, src.pixels, src.pitch, static_cast<std::int32_t>(px),
                                static_cast<std::int32_t>(py), static_cast<std::int32_t>(m_stepS),
                                static_cast<std::int32_t>(m_stepT));
@@ -515,22 +541,55 @@ private:
         }
     }
 
-    // The row blends of source row y for pixels [x, end) of one chunk, px the first one's
-    // position; blended only when no earlier row of this polygon did.
-    const std::int16_t* rowBlends(int y, int x, int end, std::int64_t px) {
+    // The row blends of source row y for pixels [lo, hi), all inside the source. The rows of one
+    // polygon ask for the same columns (an edge pixel, the inside, the other edge pixel), so a
+    // slot keeps the pixels it has blended as one growing range and blends only what is new.
+    const std::int16_t* rowBlends(int y, int lo, int hi) {
         RowScratch::RowBlends& slot = m_scratch.blends[static_cast<std::size_t>(y & 1)];
-        if (slot.sourceRow != y) {
+        const std::uint8_t* row = m_source.bitmap.row(y);
+        if (slot.sourceRow == y && lo <= slot.hi && hi >= slot.lo) {
+            if (lo < slot.lo) {
+                blendRange(slot, row, lo, slot.lo);
+                slot.lo = lo;
+            }
+            if (hi > slot.hi) {
+                blendRange(slot, row, slot.hi, hi);
+                slot.hi = hi;
+            }
+        } else {
             slot.sourceRow = y;
-            std::fill(slot.computed.begin(), slot.computed.end(), std::pair<int, int>{0, 0});
+            slot.lo = lo;
+            slot.hi = hi;
+            blendRange(slot, row, lo, hi);
         }
-        std::int16_t* values = slot.values.data() + 4 * static_cast<std::ptrdiff_t>(x);
-        std::pair<int, int>& done = slot.computed[static_cast<std::size_t>(x / kChunk)];
-        if (x < done.first || end > done.second) {
-            m_kernels.rowBlend(values, end - x, m_source.bitmap.row(y),
-                               static_cast<std::int32_t>(px), static_cast<std::int32_t>(m_stepS));
-            done = {x, end};
+        return slot.values.data() + 4 * static_cast<std::ptrdiff_t>(lo);
+    }
+
+    // Blends pixels [lo, hi) of `row` into the slot: whole groups of four from the plan; the
+    // pixels before and after them (within one chunk each), or every chunk when there is no
+    // plan, stepped from their own position.
+    void blendRange(RowScratch::RowBlends& slot, const std::uint8_t* row, int lo, int hi) {
+        std::int16_t* values = slot.values.data();
+        const auto step = static_cast<std::int32_t>(m_stepS);
+        const std::vector<detail::RowBlendGroup>& groups = m_scratch.groups;
+        const int a = groups.empty() ? hi : std::min(hi, (lo + 3) & ~3);
+        const int b = std::max(a, hi & ~3);
+        const auto direct = [&](int from, int to) {
+            for (int x = from; x < to;) {
+                const int end = std::min(to, (x & ~(kChunk - 1)) + kChunk);
+                std::int64_t px, py;
+                position(x, px, py);
+                m_kernels.rowBlend(values + 4 * static_cast<std::ptrdiff_t>(x), end - x, row,
+                                   static_cast<std::int32_t>(px), step);
+                x = end;
+            }
+        };
+        direct(lo, a);
+        if (b > a) {
+            m_kernels.rowBlendGroups(values + 4 * static_cast<std::ptrdiff_t>(a), (b - a) / 4, row,
+                                     groups.data() + a / 4);
         }
-        return values;
+        direct(b, hi);
     }
 
     const Mapping& m_map;
@@ -702,6 +761,44 @@ struct Edge {
     double slope;
 };
 
+// Plans the row blends of every group of four destination pixels for a mapping whose source
+// positions do not depend on the row: the positions are the ones RowShader::position() gives.
+// Groups reaching outside the source are never asked for (their chunks are not interior); they
+// stay unplanned. Leaves `groups` empty when some group inside cannot be planned.
+void planGroups(const Mapping& map, const KernelBitmap& source, int width,
+                detail::MapperScratch& scratch) {
+    const double rowS = map.s0 + map.sx * (0.5 - map.ox) + map.sy * 0.0;
+    const std::int64_t step = toStep(map.sx);
+    const std::int64_t limit = static_cast<std::int64_t>(source.width - 2) * 65536 + 65535;
+    // The first run of pixels inside the source; any later ones take the chunked path.
+    std::vector<std::int32_t>& xs = scratch.positions;
+    xs.resize(static_cast<std::size_t>(width));
+    int lo = width;
+    int hi = width;
+    for (int x = 0; x < width; ++x) {
+        const int base = x & ~(kChunk - 1);
+        const std::int64_t p = toFixed(rowS + map.sx * base) + (x - base) * step;
+        const bool in = p >= 0 && p <= limit;
+        if (in && lo == width) {
+            lo = x;
+        } else if (!in && lo < width && hi == width) {
+            hi = x;
+        }
+        xs[static_cast<std::size_t>(x)] =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(p, 0, limit));
+    }
+    scratch.inside = {lo, hi};
+    std::vector<detail::RowBlendGroup>& groups = scratch.groups;
+    groups.resize(static_cast<std::size_t>(width / 4));
+    for (int g = (lo + 3) / 4; 4 * g + 4 <= hi; ++g) {
+        if (!detail::planRowBlendGroup(groups[static_cast<std::size_t>(g)],
+                                       &xs[static_cast<std::size_t>(4 * g)], source.width)) {
+            groups.clear();
+            return;
+        }
+    }
+}
+
 Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
     Kernels k;
     switch (availableMapperPath(path)) {
@@ -715,6 +812,7 @@ Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
                 reach < (std::int64_t{1} << 31) ? detail::sampleBgraAvx2 : detail::sampleBgraSse2;
             k.rowBlend = detail::rowBlendAvx2;
             k.columnBlend = detail::columnBlendAvx2;
+            k.rowBlendGroups = detail::rowBlendGroupsAvx2;
             break;
         }
         case MapperPath::Sse2:
@@ -817,16 +915,13 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
                          dest.layout == KernelLayout::Bgra32 && kernels.rowBlend != nullptr;
     if (twoPass) {
         const auto cells = static_cast<std::size_t>(dest.width) * 4;
-        const auto chunks = static_cast<std::size_t>(dest.width / kChunk + 1);
         for (detail::MapperScratch::RowBlends& slot : surface.mapperScratch->blends) {
             slot.sourceRow = -1;
             if (slot.values.size() < cells) {
                 slot.values.resize(cells);
             }
-            if (slot.computed.size() < chunks) {
-                slot.computed.resize(chunks);
-            }
         }
+        planGroups(map, source, dest.width, *surface.mapperScratch);
     }
 
     for (int row = rowBegin; row < rowEnd; ++row) {

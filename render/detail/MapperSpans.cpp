@@ -276,11 +276,12 @@ __attribute__((target("avx2"))) inline void windowPairs(const std::uint8_t* p, _
 
 // Eight samples on one pair of source rows, all their texels within the 16 pixels from `window`
 // (top row; the bottom row a pitch on). The texels come out of the window by permutes instead of
-// sixteen scattered loads; the arithmetic is sample8()'s.
+// sixteen scattered loads; the arithmetic is sample8()'s. fy0 and fy1 are the vertical weights of
+// samples 0, 1, 4, 5 and 2, 3, 6, 7.
 __attribute__((target("avx2"))) inline void sampleWindow8(std::uint8_t* dst,
                                                           const std::uint8_t* window,
                                                           std::ptrdiff_t pitch, __m256i rel,
-                                                          __m256i vx, __m256i fy) {
+                                                          __m256i vx, __m256i fy0, __m256i fy1) {
     const __m256i seven = _mm256_set1_epi32(7);
     const __m256i rel1 = _mm256_add_epi32(rel, _mm256_set1_epi32(1));
     const __m256i second = _mm256_cmpgt_epi32(rel, seven);
@@ -297,49 +298,62 @@ __attribute__((target("avx2"))) inline void sampleWindow8(std::uint8_t* dst,
     const __m256i wx0 = _mm256_unpacklo_epi32(wx, wx);
     const __m256i wx1 = _mm256_unpackhi_epi32(wx, wx);
     const __m256i r0 =
-        columnBlend(_mm256_maddubs_epi16(wx0, t0), _mm256_maddubs_epi16(wx0, b0), fy);
+        columnBlend(_mm256_maddubs_epi16(wx0, t0), _mm256_maddubs_epi16(wx0, b0), fy0);
     const __m256i r1 =
-        columnBlend(_mm256_maddubs_epi16(wx1, t1), _mm256_maddubs_epi16(wx1, b1), fy);
+        columnBlend(_mm256_maddubs_epi16(wx1, t1), _mm256_maddubs_epi16(wx1, b1), fy1);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_packus_epi16(r0, r1));
 }
 
-// A span along one source row (no vertical step) whose eight-sample groups each reach at most 14
-// pixels: the groups whose 16-pixel window lies inside the span's own texels take
+// A span moving rightwards along the source rows, at most a little across them (a picture turned
+// by a small angle), whose eight-sample groups each reach at most 14 pixels: the groups on one
+// pair of source rows whose 16-pixel window lies inside the span's own texels take
 // sampleWindow8(), the others sample8(). Returns how many pixels it wrote (whole groups).
 __attribute__((target("avx2"))) int spanRowAvx2(std::uint8_t* dst, int n, const std::uint8_t* src,
                                                 std::ptrdiff_t pitch, std::int32_t sx,
-                                                std::int32_t sy, std::int32_t dsx) {
+                                                std::int32_t sy, std::int32_t dsx,
+                                                std::int32_t dsy) {
     const int first = sx >> 16;
     const int last = static_cast<int>((sx + static_cast<std::int64_t>(n - 1) * dsx) >> 16) + 1;
-    const std::uint8_t* row = src + static_cast<std::ptrdiff_t>(sy >> 16) * pitch;
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i vx =
         _mm256_add_epi32(_mm256_set1_epi32(sx), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
-    const __m256i vy = _mm256_set1_epi32(sy);
+    __m256i vy =
+        _mm256_add_epi32(_mm256_set1_epi32(sy), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsy)));
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
-    const int fy8 = ((sy >> 9) & 127) << 8;
-    const __m256i fy = _mm256_set1_epi16(static_cast<short>(fy8));
+    const __m256i stepY = _mm256_set1_epi32(8 * dsy);
+    const __m256i m127 = _mm256_set1_epi32(127);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const std::int32_t x = sx + i * dsx;
+        const std::int32_t y = sy + i * dsy;
         const int left = x >> 16;
         const int right = (x + 7 * dsx) >> 16;
+        const int row = y >> 16;
         // Windows may not reach past the span's texels: those are the ones known to exist.
         const int start = left + 15 <= last ? left : right - 14;
-        if (start >= first) {
-            sampleWindow8(dst + 4 * i, row + 4 * static_cast<std::ptrdiff_t>(start), pitch,
+        if (start >= first && (y + 7 * dsy) >> 16 == row) {
+            __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vy, 9), m127), 8);
+            fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+            sampleWindow8(dst + 4 * i,
+                          src + static_cast<std::ptrdiff_t>(row) * pitch +
+                              4 * static_cast<std::ptrdiff_t>(start),
+                          pitch,
                           _mm256_sub_epi32(_mm256_srai_epi32(vx, 16), _mm256_set1_epi32(start)), vx,
-                          fy);
+                          _mm256_unpacklo_epi32(fy, fy), _mm256_unpackhi_epi32(fy, fy));
         } else {
             sample8(dst + 4 * i, src, pitch, vx, vy);
         }
         vx = _mm256_add_epi32(vx, stepX);
+        vy = _mm256_add_epi32(vy, stepY);
     }
     return i;
 }
 
 // Steps up to this reach at most 14 pixels across eight samples.
 constexpr std::int32_t kMaxRowStep = 13 * 65536 / 7;
+// Spans crossing source rows at most this steeply (a row every 16 pixels) still find most of
+// their groups on one pair of rows.
+constexpr std::int32_t kMaxRowSlope = 65536 / 16;
 
 }  // namespace
 
@@ -357,8 +371,8 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
     }
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     int i = 0;
-    if (dsy == 0 && dsx > 0 && dsx <= kMaxRowStep) {
-        i = spanRowAvx2(dst, n, src, pitch, sx, sy, dsx);
+    if (dsx > 0 && dsx <= kMaxRowStep && std::abs(dsy) <= kMaxRowSlope) {
+        i = spanRowAvx2(dst, n, src, pitch, sx, sy, dsx, dsy);
     }
     __m256i vx = _mm256_add_epi32(_mm256_set1_epi32(sx + i * dsx),
                                   _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
@@ -501,6 +515,55 @@ __attribute__((target("avx2"))) void rowBlendAvx2(std::int16_t* out, int n, cons
         storeInOrder(out + 4 * i, rowBlend(t0, w0), rowBlend(t1, w1));
     }
     rowBlendScalar(out + 4 * i, n - i, row, sx + i * dsx, dsx);
+}
+
+bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width) {
+    if (width < 4) {
+        return false;
+    }
+    for (int lane = 0; lane < 2; ++lane) {
+        const int p = xs[2 * lane] >> 16;
+        const int q = xs[2 * lane + 1] >> 16;
+        const int start = std::min(std::min(p, q), width - 4);
+        if (std::max(p, q) + 1 - start > 3) {
+            return false;
+        }
+        group.offset[lane] = 4 * start;
+        for (int k = 0; k < 2; ++k) {
+            const std::int32_t x = xs[2 * lane + k];
+            const int r = (x >> 16) - start;
+            const int fx = fraction7(x);
+            std::uint8_t* order = group.order + 16 * lane + 8 * k;
+            std::uint8_t* weights = group.weights + 16 * lane + 8 * k;
+            for (int c = 0; c < 4; ++c) {
+                order[2 * c] = static_cast<std::uint8_t>(4 * r + c);
+                order[2 * c + 1] = static_cast<std::uint8_t>(4 * r + 4 + c);
+                weights[2 * c] = static_cast<std::uint8_t>(128 - fx);
+                weights[2 * c + 1] = static_cast<std::uint8_t>(fx);
+            }
+        }
+    }
+    return true;
+}
+
+__attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int count,
+                                                        const std::uint8_t* row,
+                                                        const RowBlendGroup* groups) {
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    for (int i = 0; i < count; ++i) {
+        const RowBlendGroup& g = groups[i];
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[0]));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[1]));
+        const __m256i texels = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
+        const __m256i pairs = _mm256_xor_si256(
+            _mm256_shuffle_epi8(texels,
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.order))),
+            bias);
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(out + 16 * i),
+            _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.weights)),
+                                 pairs));
+    }
 }
 
 __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,

@@ -55,6 +55,25 @@ void columnBlendScalar(std::uint8_t* dst, int n, const std::int16_t* top,
 void columnBlendAvx2(std::uint8_t* dst, int n, const std::int16_t* top, const std::int16_t* bottom,
                      int fy);
 
+// Where the samples of four destination pixels lie on a source row, planned once for every row
+// of a mapping that keeps source rows horizontal: two 4-pixel loads (samples 0, 1 from the first,
+// 2, 3 from the second), the byte order pairing each sample's left and right texel per channel,
+// and the weight bytes 128 - fx, fx.
+struct RowBlendGroup {
+    std::int32_t offset[2];  // bytes from the row's first pixel
+    std::uint8_t order[32];
+    std::uint8_t weights[32];
+};
+
+// Plans the group for positions xs[0..3], each with 0 <= x >> 16 <= width - 2. False when a
+// pair's texels do not fit one 4-pixel load inside the row (steps beyond two pixels, rows
+// narrower than four).
+bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width);
+
+// rowBlend() for `count` planned groups: 16 row blends per group.
+void rowBlendGroupsAvx2(std::int16_t* out, int count, const std::uint8_t* row,
+                        const RowBlendGroup* groups);
+
 // Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
 // The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
 // bits.

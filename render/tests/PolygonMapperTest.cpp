@@ -430,7 +430,7 @@ TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
         {parallelogram(330, 250, -3.3, 4.7, 0.8123, 0.0, 0.0, 0.7977)},   // reduced
         {parallelogram(330, 250, -150.2, -99.9, 2.31, 0.0, 0.0, 2.31)},   // enlarged, clipped
         {parallelogram(330, 250, 90.6, -30.2, 0.71, 0.35, -0.35, 0.71)},  // rotated
-        grid(3, 330, 250, 1.37, -2.2, 0.93, 0.0, 0.0, 0.91),              // flat, cells
+        grid(13, 330, 250, 1.37, -2.2, 0.93, 0.0, 0.0, 0.91),             // flat, cells
         {parallelogram(330, 250, 310.5, 2.25, -0.95, 0.0, 0.0, 0.85)},    // mirrored
         tiltedCells(300, 220),
     };
@@ -442,6 +442,25 @@ TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
             draw(vector, source, scenes[i], {path});
             EXPECT_EQ(vector.bytes, scalar.bytes)
                 << "scene " << i << " path " << static_cast<int>(availableMapperPath(path));
+        }
+    }
+}
+
+// Row blends of n samples at x0 + i dsx through planned groups of four where they can be planned
+// (the rest one by one).
+void blendThroughGroups(std::vector<std::int16_t>& out, int n, const std::uint8_t* row, int width,
+                        std::int32_t x0, std::int32_t dsx) {
+    for (int i = 0; i < n; i += 4) {
+        const int count = std::min(4, n - i);
+        std::int32_t xs[4];
+        for (int k = 0; k < 4; ++k) {
+            xs[k] = x0 + (i + std::min(k, count - 1)) * dsx;
+        }
+        detail::RowBlendGroup group;
+        if (count == 4 && detail::planRowBlendGroup(group, xs, width)) {
+            detail::rowBlendGroupsAvx2(out.data() + 4 * i, 1, row, &group);
+        } else {
+            detail::rowBlendScalar(out.data() + 4 * i, count, row, xs[0], dsx);
         }
     }
 }
@@ -496,6 +515,8 @@ TEST(PolygonMapper, SpanLoopsAgreeOnRandomPositions) {
                     detail::columnBlendAvx2(actual.data(), n, top.data(), bottom.data(),
                                             detail::fraction7(y0));
                     ASSERT_EQ(actual, expected) << "avx2 column blend, trial " << trial;
+                    blendThroughGroups(vtop, n, row, w, x0, dsx);
+                    ASSERT_EQ(vtop, top) << "planned groups, trial " << trial;
                 }
             }
 
@@ -551,7 +572,7 @@ TEST(PolygonMapper, RowSpansAgreeAndReadOnlyTheirOwnTexels) {
             // Half the spans end on the last texel, on the fence.
             const std::int32_t x0 = static_cast<std::int32_t>(
                 trial % 2 ? room : random(static_cast<std::int32_t>(room) + 1));
-            const std::int32_t y0 =
+            std::int32_t y0 =
                 (h - 2) * 65536 + (trial % 3 == 0 ? 65535 : random(65536)) - random(2) * 65536;
             std::vector<std::uint8_t> expected(4 * n), actual(4 * n);
             detail::spanBgraScalar(expected.data(), n, src, pitch, x0, y0, dsx, 0);
@@ -565,6 +586,19 @@ TEST(PolygonMapper, RowSpansAgreeAndReadOnlyTheirOwnTexels) {
             detail::columnBlendAvx2(actual.data(), n, top.data(), bottom.data(),
                                     detail::fraction7(y0));
             ASSERT_EQ(actual, expected) << "two passes, trial " << trial << " step " << dsx;
+            std::vector<std::int16_t> grouped(4 * n);
+            blendThroughGroups(grouped, n, row, w, x0, dsx);
+            ASSERT_EQ(grouped, top) << "planned groups, trial " << trial << " step " << dsx;
+            // A slightly turned picture: the span drifts across rows, up or down.
+            const std::int32_t most = n > 1 ? 2 * 65536 / (n - 1) : 0;
+            const std::int32_t dsy = std::clamp(random(8193) - 4096, -most, most);
+            const std::int32_t drift = (n - 1) * dsy;
+            const std::int32_t lowest = std::max(0, -drift);
+            const std::int32_t highest = (h - 2) * 65536 + 65535 - std::max(0, drift);
+            y0 = lowest + random(highest - lowest + 1);
+            detail::spanBgraScalar(expected.data(), n, src, pitch, x0, y0, dsx, dsy);
+            detail::spanBgraAvx2(actual.data(), n, src, pitch, x0, y0, dsx, dsy);
+            ASSERT_EQ(actual, expected) << "trial " << trial << " slope " << dsy << " n " << n;
         }
     }
     munmap(map, 3 * page);
