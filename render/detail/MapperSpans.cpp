@@ -571,6 +571,26 @@ __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
                                                      const std::int16_t* bottom, int fy) {
     const __m256i vfy = _mm256_set1_epi16(static_cast<short>(fy << 8));
     int i = 0;
+    // Whole rows of a frame: streamed past the cache, so that writing them reads nothing first.
+    const int head =
+        static_cast<int>(((32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31) / 4);
+    if (n >= 256 && (reinterpret_cast<std::uintptr_t>(dst) & 3) == 0) {
+        columnBlendScalar(dst, head, top, bottom, fy);
+        for (i = head; i + 8 <= n; i += 8) {
+            const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
+            const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
+            const __m256i r0 = columnBlend(_mm256_loadu_si256(a), _mm256_loadu_si256(b), vfy);
+            const __m256i r1 =
+                columnBlend(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1), vfy);
+            _mm256_stream_si256(
+                reinterpret_cast<__m256i*>(dst + 4 * i),
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), _MM_SHUFFLE(3, 1, 2, 0)));
+        }
+        columnBlendScalar(dst + 4 * i, n - i, top + 4 * i, bottom + 4 * i, fy);
+        // Streamed stores are weakly ordered: make them visible before the frame is handed on.
+        _mm_sfence();
+        return;
+    }
     for (; i + 8 <= n; i += 8) {
         const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
         const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
