@@ -29,6 +29,7 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
     }
     try {
         buffer->m_extents.assign(static_cast<std::size_t>(height), Extent{});
+        buffer->m_full.assign(static_cast<std::size_t>(height), Extent{});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -37,6 +38,26 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
 
 void KernelBuffer::clear() {
     std::fill(m_extents.begin(), m_extents.end(), Extent{});
+    std::fill(m_full.begin(), m_full.end(), Extent{});
+}
+
+void KernelBuffer::markFull(int y, int lo, int hi) {
+    Extent& f = m_full[static_cast<std::size_t>(y)];
+    if (f.lo < f.hi && (hi < f.lo || lo > f.hi)) {
+        storeFull(y);  // one marked range per row
+    }
+    if (f.lo < f.hi) {
+        f = {std::min(f.lo, lo), std::max(f.hi, hi)};
+    } else {
+        f = {lo, hi};
+    }
+}
+
+void KernelBuffer::storeFull(int y) {
+    Extent& f = m_full[static_cast<std::size_t>(y)];
+    std::uint16_t* cells = m_cells.get() + static_cast<std::size_t>(y) * m_width;
+    std::fill(cells + f.lo, cells + f.hi, static_cast<std::uint16_t>(kFullCoverage));
+    f = {};
 }
 
 namespace {

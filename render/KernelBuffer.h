@@ -32,9 +32,11 @@ public:
     void clear();
 
     // The cells of a row. Only those inside the row's extent hold coverage; the others hold
-    // whatever was there and count as zero.
-    std::uint16_t* row(int y) { return m_cells.get() + static_cast<std::size_t>(y) * m_width; }
-    const std::uint16_t* row(int y) const {
+    // whatever was there and count as zero. Cells marked full are stored first.
+    std::uint16_t* row(int y) {
+        if (m_full[static_cast<std::size_t>(y)].lo < m_full[static_cast<std::size_t>(y)].hi) {
+            storeFull(y);
+        }
         return m_cells.get() + static_cast<std::size_t>(y) * m_width;
     }
     // The columns [lo, hi) of a row whose cells hold coverage (none when lo >= hi).
@@ -49,10 +51,19 @@ public:
     // caller overwrites before anything reads them: zeroing those would be wasted.
     void reach(int y, int lo, int hi, const std::vector<Extent>& written);
 
+    // Marks cells [lo, hi) of a row, inside its extent, as fully covered without storing them:
+    // a picture covering whole rows of fresh cells, which nothing may read again, is spared the
+    // stores. Whatever reads them later gets them through row() or cell().
+    void markFull(int y, int lo, int hi);
+
     // A pixel's coverage, 0 to kFullCoverage.
     int cell(int x, int y) const {
+        const Extent& f = m_full[static_cast<std::size_t>(y)];
+        if (x >= f.lo && x < f.hi) {
+            return kFullCoverage;
+        }
         const Extent& e = extent(y);
-        return x >= e.lo && x < e.hi ? row(y)[x] : 0;
+        return x >= e.lo && x < e.hi ? m_cells[static_cast<std::size_t>(y) * m_width + x] : 0;
     }
     // The coverage of a pixel in the 0..128 scale that the alpha finishing uses.
     int coverageByte(int x, int y) const { return (cell(x, y) + 128) >> 8; }
@@ -67,6 +78,10 @@ private:
     // Not initialised: a fresh buffer's rows have empty extents, so nothing reads them.
     std::unique_ptr<std::uint16_t[]> m_cells;
     std::vector<Extent> m_extents;
+    // Per row: cells marked full and not stored yet.
+    std::vector<Extent> m_full;
+
+    void storeFull(int y);
 };
 
 }  // namespace pm

@@ -373,7 +373,7 @@ private:
                 } else {
                     writeYuy2(x, x + fresh);
                 }
-                detail::fillCells(m_work + x, fresh, kFull);
+                m_workBuffer.markFull(m_row, x, x + fresh);
                 if (m_coverage) {
                     detail::fillCells(m_coverage + x, fresh, kFull);
                 }

@@ -642,6 +642,31 @@ TEST(PolygonMapper, ProjectivePositionsAgree) {
 }
 
 // A cleared surface draws exactly as a fresh one, though its buffers still hold the old cells.
+// Cells marked full are not stored until something reads the row, and read as full before.
+TEST(KernelBuffer, MarkedCellsReadAsFullAndAreStoredWhenTheRowIsRead) {
+    const auto buffer = KernelBuffer::create(40, 3, KernelBufferKind::Work, 0);
+    ASSERT_TRUE(buffer);
+    buffer->reach(1, 0, 40);
+    buffer->row(1)[20] = 7;
+    buffer->markFull(1, 2, 10);
+    buffer->markFull(1, 10, 15);  // touching: one range
+    buffer->markFull(1, 30, 35);  // apart: the first is stored
+    for (int x = 0; x < 40; ++x) {
+        const bool full = (x >= 2 && x < 15) || (x >= 30 && x < 35);
+        EXPECT_EQ(buffer->cell(x, 1), full ? KernelBuffer::kFullCoverage : x == 20 ? 7 : 0) << x;
+    }
+    const std::uint16_t* cells = buffer->row(1);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(cells[x] == KernelBuffer::kFullCoverage, buffer->cell(x, 1) == 32768) << x;
+    }
+    buffer->markFull(1, 0, 40);
+    buffer->clear();
+    buffer->reach(1, 0, 40);
+    for (int x = 0; x < 40; ++x) {
+        EXPECT_EQ(buffer->cell(x, 1), 0) << x;
+    }
+}
+
 TEST(PolygonMapper, ClearedSurfaceDrawsAsAFreshOne) {
     Picture source = noise(90, 70, 31);
     const std::vector<Quad> first = tiltedCells(120, 90);
