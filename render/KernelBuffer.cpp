@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "render/detail/MapperSpans.h"
+
 namespace pm {
 
 KernelBuffer::KernelBuffer(int width, int height, KernelBufferKind kind, std::uint32_t kernelFlags)
@@ -29,7 +31,7 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
     }
     try {
         buffer->m_extents.assign(static_cast<std::size_t>(height), Extent{});
-        buffer->m_full.assign(static_cast<std::size_t>(height), Extent{});
+        buffer->m_marks.assign(static_cast<std::size_t>(height), Marks{});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -38,26 +40,44 @@ std::unique_ptr<KernelBuffer> KernelBuffer::create(int width, int height, Kernel
 
 void KernelBuffer::clear() {
     std::fill(m_extents.begin(), m_extents.end(), Extent{});
-    std::fill(m_full.begin(), m_full.end(), Extent{});
+    std::fill(m_marks.begin(), m_marks.end(), Marks{});
+}
+
+std::uint16_t* KernelBuffer::rowFor(int y, int lo, int hi) {
+    for (Extent& m : m_marks[static_cast<std::size_t>(y)]) {
+        if (m.lo < m.hi && m.lo < hi && lo < m.hi) {
+            store(y, m);
+        }
+    }
+    return cells(y);
 }
 
 void KernelBuffer::markFull(int y, int lo, int hi) {
-    Extent& f = m_full[static_cast<std::size_t>(y)];
-    if (f.lo < f.hi && (hi < f.lo || lo > f.hi)) {
-        storeFull(y);  // one marked range per row
+    if (lo >= hi) {
+        return;
     }
-    if (f.lo < f.hi) {
-        f = {std::min(f.lo, lo), std::max(f.hi, hi)};
-    } else {
-        f = {lo, hi};
+    Marks& marks = m_marks[static_cast<std::size_t>(y)];
+    Extent* free = nullptr;
+    for (Extent& m : marks) {
+        if (m.lo < m.hi && lo <= m.hi && m.lo <= hi) {
+            m = {std::min(m.lo, lo), std::max(m.hi, hi)};  // touching: one range
+            return;
+        }
+        if (m.lo >= m.hi && free == nullptr) {
+            free = &m;
+        }
     }
+    if (free == nullptr) {
+        free = &marks[0];
+        store(y, *free);
+    }
+    *free = {lo, hi};
 }
 
-void KernelBuffer::storeFull(int y) {
-    Extent& f = m_full[static_cast<std::size_t>(y)];
-    std::uint16_t* cells = m_cells.get() + static_cast<std::size_t>(y) * m_width;
-    std::fill(cells + f.lo, cells + f.hi, static_cast<std::uint16_t>(kFullCoverage));
-    f = {};
+void KernelBuffer::store(int y, Extent& mark) {
+    detail::fillCells(cells(y) + mark.lo, mark.hi - mark.lo,
+                      static_cast<std::uint16_t>(kFullCoverage));
+    mark = {};
 }
 
 namespace {
@@ -97,7 +117,8 @@ void KernelBuffer::reach(int y, int lo, int hi, const std::vector<Extent>& writt
         return;
     }
     Extent& e = m_extents[static_cast<std::size_t>(y)];
-    std::uint16_t* cells = row(y);
+    // Marked cells lie inside the extent, which this never touches.
+    std::uint16_t* cells = this->cells(y);
     if (e.lo >= e.hi) {
         zeroOutside(cells, lo, hi, written);
         e = {lo, hi};

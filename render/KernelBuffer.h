@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -33,12 +34,10 @@ public:
 
     // The cells of a row. Only those inside the row's extent hold coverage; the others hold
     // whatever was there and count as zero. Cells marked full are stored first.
-    std::uint16_t* row(int y) {
-        if (m_full[static_cast<std::size_t>(y)].lo < m_full[static_cast<std::size_t>(y)].hi) {
-            storeFull(y);
-        }
-        return m_cells.get() + static_cast<std::size_t>(y) * m_width;
-    }
+    std::uint16_t* row(int y) { return rowFor(y, 0, m_width); }
+    // The same for a caller that reads and writes only cells [lo, hi): only the marked cells
+    // among them are stored.
+    std::uint16_t* rowFor(int y, int lo, int hi);
     // The columns [lo, hi) of a row whose cells hold coverage (none when lo >= hi).
     struct Extent {
         int lo = 0;
@@ -52,15 +51,17 @@ public:
     void reach(int y, int lo, int hi, const std::vector<Extent>& written);
 
     // Marks cells [lo, hi) of a row, inside its extent, as fully covered without storing them:
-    // a picture covering whole rows of fresh cells, which nothing may read again, is spared the
-    // stores. Whatever reads them later gets them through row() or cell().
+    // a picture covering whole rows of fresh cells is spared the stores, and so is a mesh cell
+    // whose neighbours in the row never read them. Whatever reads them later gets them through
+    // row(), rowFor() or cell().
     void markFull(int y, int lo, int hi);
 
     // A pixel's coverage, 0 to kFullCoverage.
     int cell(int x, int y) const {
-        const Extent& f = m_full[static_cast<std::size_t>(y)];
-        if (x >= f.lo && x < f.hi) {
-            return kFullCoverage;
+        for (const Extent& m : m_marks[static_cast<std::size_t>(y)]) {
+            if (x >= m.lo && x < m.hi) {
+                return kFullCoverage;
+            }
         }
         const Extent& e = extent(y);
         return x >= e.lo && x < e.hi ? m_cells[static_cast<std::size_t>(y) * m_width + x] : 0;
@@ -78,10 +79,12 @@ private:
     // Not initialised: a fresh buffer's rows have empty extents, so nothing reads them.
     std::unique_ptr<std::uint16_t[]> m_cells;
     std::vector<Extent> m_extents;
-    // Per row: cells marked full and not stored yet.
-    std::vector<Extent> m_full;
+    // Per row: ranges of cells marked full and not stored yet (empty ones have lo >= hi).
+    using Marks = std::array<Extent, 4>;
+    std::vector<Marks> m_marks;
 
-    void storeFull(int y);
+    std::uint16_t* cells(int y) { return m_cells.get() + static_cast<std::size_t>(y) * m_width; }
+    void store(int y, Extent& mark);
 };
 
 }  // namespace pm

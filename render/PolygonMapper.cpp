@@ -321,7 +321,7 @@ public:
         }
         m_old = m_workBuffer.extent(m_row);
         m_workBuffer.reach(m_row, lo, hi, full);
-        m_work = m_workBuffer.row(m_row);
+        m_work = m_workBuffer.rowFor(m_row, lo, hi);
         if (m_coverageBuffer) {
             m_coverageBuffer->reach(m_row, lo, hi);
             m_coverage = m_coverageBuffer->row(m_row);
