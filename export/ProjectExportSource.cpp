@@ -6,6 +6,9 @@
 #include "audio/SoundTrack.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
+#include "core/RendererGate.h"
+#include "core/Scene.h"
+#include "core/ScenePicture.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/RenderEntry.h"
@@ -43,6 +46,18 @@ ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* so
     m_previousExportState = m_context.project().exportState();
     m_context.project().setExportState(1);
     m_previousFlatten = setFlattenAlpha(true);
+    // Pictures the memory limit reduced for the preview are drawn at full resolution: let them
+    // go, so that each loads afresh (without the limit, while exporting) when first drawn.
+    Project& project = m_context.project();
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        Scene& scene = *project.sceneAt(i);
+        ScenePicture& picture = scene.picture();
+        if (picture.isLoaded() && !picture.isDefault() &&
+            picture.width() < picture.decodedWidth()) {
+            RendererGate::EditGuard edit(scene.rendererGate());
+            picture.unload();
+        }
+    }
 }
 
 ProjectExportSource::~ProjectExportSource() {

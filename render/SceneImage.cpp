@@ -793,6 +793,10 @@ SceneImage::Limit SceneImage::limit() const {
     if (m_context == nullptr) {
         return {};
     }
+    // Exports draw every picture at its full resolution, whatever the preview's limit.
+    if (m_context->project().exportState() != 0) {
+        return {};
+    }
     const Project::ImageMemory memory = m_context->project().imageMemory();
     return {memory.limitPerScene && memory.limitMegabytes > 0, memory.limitMegabytes};
 }

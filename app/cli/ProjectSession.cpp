@@ -2,10 +2,15 @@
 
 #include <filesystem>
 
+#include "app/AppIdentity.h"
+#include "app/AppRegistry.h"
+#include "app/MemorySettings.h"
 #include "app/SystemFolders.h"
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
+#include "render/ScenePictureFactory.h"
 #include "store/FileStorage.h"
+#include "store/NullKey.h"
 #include "store/StoreKey.h"
 #include "store/project/ProjectDocument.h"
 
@@ -20,7 +25,18 @@ std::filesystem::path configFolder() {
 
 }  // namespace
 
-ProjectSession::ProjectSession() : m_document(std::make_unique<ProjectDocument>()) {}
+ProjectSession::ProjectSession() : m_document(std::make_unique<ProjectDocument>()) {
+    // The picture limit of the "Config" settings, as the editor applies it: off unless the user
+    // turned it on, so that pictures are drawn at their full resolution.
+    MemorySettings memory = MemorySettings::defaults(MemorySettings::physicalMegabytes());
+    const AppRegistry registry;
+    StoreKeyPtr settings = registry.openUserKey(kSettingsSection, false);
+    if (!settings) {
+        settings = NullKey::create();
+    }
+    memory.load(*settings, MemorySettings::physicalMegabytes());
+    applyImageMemory(context(), memory.imageMemory());
+}
 
 ProjectSession::~ProjectSession() = default;
 

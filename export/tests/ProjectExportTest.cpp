@@ -11,6 +11,8 @@ extern "C" {
 #include "audio/SoundTrack.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
+#include "core/Scene.h"
+#include "core/ScenePicture.h"
 #include "export/ExportJob.h"
 #include "export/ExporterManager.h"
 #include "export/ProjectExportSource.h"
@@ -163,6 +165,39 @@ TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
     }
     EXPECT_EQ(test::readFile(files[0]), test::readFile(files[1]));
     EXPECT_EQ(test::readFile(files[0]).size(), 30u * 96 * 54 * 4);
+}
+
+// A picture the memory limit reduced for the preview is drawn at its full resolution in an
+// export; the limit applies again afterwards.
+TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolution) {
+    ASSERT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
+    const std::string big = folder.file("big.png");
+    test::writeFile(big, test::encodePicture(1200, 1000, 24, FIF_PNG, test::gradient));
+    Project& project = context.project();
+    applyImageMemory(context, {true, 2});  // the picture is 4 MB
+    ASSERT_GE(project.insertSceneAt(project.projectLength(), big, 2 * kTicksPerSecond), 0);
+    ScenePicture& picture = project.sceneAt(project.sceneCount() - 1)->picture();
+    ASSERT_TRUE(picture.ensureLoaded());
+    ASSERT_LT(picture.width(), 1200);
+    ASSERT_EQ(picture.decodedWidth(), 1200);
+
+    auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
+    MemoryStorage settings;
+    ASSERT_TRUE(settings.open());
+    settings.root()->setInt("Width", 96);
+    settings.root()->setInt("Height", 54);
+    settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
+    ASSERT_TRUE(exporter->loadSettings(settings.root().get()));
+    {
+        ProjectExportSource source(context, nullptr, nullptr, "");
+        const TickTime start = project.startOf(project.sceneAt(project.sceneCount() - 1)->id());
+        source.setRange(start + kTicksPerSecond / 2, start + kTicksPerSecond);
+        ASSERT_EQ(exporter->run(source, folder.file("big.raw").c_str()), 1);
+        EXPECT_EQ(picture.width(), 1200);
+    }
+    picture.unload();
+    ASSERT_TRUE(picture.ensureLoaded());
+    EXPECT_LT(picture.width(), 1200);
 }
 
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
