@@ -62,39 +62,75 @@ private:
     int m_kind = 0;
 };
 
-// Frame pixels [left, right) x [top, bottom).
-struct PixelRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    bool empty() const { return left >= right || top >= bottom; }
+// Per frame row, the pixels [lo, hi) that a mesh of one cell covers whole. Drawing overwrites
+// every one of them, so the background need not be filled there first: on a frame the picture
+// fills, that fill was a third of the memory traffic. All empty for any other mesh.
+struct CoveredRow {
+    int lo = 0;
+    int hi = 0;
 };
 
-// The pixels that a mesh of one upright cell covers whole. Drawing overwrites every one of them,
-// so the background need not be filled there first: on a frame the picture fills, that fill was
-// a third of the memory traffic. Empty for any other mesh.
-PixelRect coveredWhole(const Mesh& mesh, double targetWidth, int width, int height) {
+std::vector<CoveredRow> coveredWhole(const Mesh& mesh, double targetWidth, int width, int height) {
+    std::vector<CoveredRow> rows;
     if (mesh.rows() != 2 || mesh.columns() != 2 || !cellVisible(mesh, 0, 0, targetWidth)) {
-        return {};
+        return rows;
     }
-    const MeshVertex& a = mesh.at(0, 0);
-    const MeshVertex& b = mesh.at(0, 1);
-    const MeshVertex& c = mesh.at(1, 1);
-    const MeshVertex& d = mesh.at(1, 0);
-    if (a.y != b.y || c.y != d.y || a.x != d.x || b.x != c.x) {
-        return {};
+    const MeshVertex corners[4] = {mesh.at(0, 0), mesh.at(0, 1), mesh.at(1, 1), mesh.at(1, 0)};
+    // Only a convex cell has a row's inside between the inside of its two edges.
+    double turn = 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const MeshVertex& a = corners[i];
+        const MeshVertex& b = corners[(i + 1) % 4];
+        const MeshVertex& c = corners[(i + 2) % 4];
+        const double cross = (static_cast<double>(b.x) - a.x) * (static_cast<double>(c.y) - b.y) -
+                             (static_cast<double>(b.y) - a.y) * (static_cast<double>(c.x) - b.x);
+        if (cross == 0.0 || (turn != 0.0 && (cross > 0.0) != (turn > 0.0))) {
+            return rows;
+        }
+        turn = cross;
     }
-    // A pixel of margin on every side: the coverage of the edge pixels is summed in floating
-    // point, and only pixels whose coverage is whole beyond doubt may be left unfilled.
-    const auto inside = [](double lo, double hi, int limit, int& from, int& to) {
-        from = static_cast<int>(std::clamp(std::ceil(std::min(lo, hi)) + 1.0, 0.0, 1.0 * limit));
-        to = static_cast<int>(std::clamp(std::floor(std::max(lo, hi)) - 1.0, 0.0, 1.0 * limit));
+    // Where the line y = t crosses the cell: false when it misses it.
+    const auto span = [&corners](double t, double& left, double& right) {
+        left = 1e300;
+        right = -1e300;
+        for (int i = 0; i < 4; ++i) {
+            const MeshVertex& a = corners[i];
+            const MeshVertex& b = corners[(i + 1) % 4];
+            const double ya = a.y;
+            const double yb = b.y;
+            if (t < std::min(ya, yb) || t > std::max(ya, yb)) {
+                continue;
+            }
+            if (ya == yb) {
+                left = std::min({left, static_cast<double>(a.x), static_cast<double>(b.x)});
+                right = std::max({right, static_cast<double>(a.x), static_cast<double>(b.x)});
+                continue;
+            }
+            const double x = a.x + (static_cast<double>(b.x) - a.x) * (t - ya) / (yb - ya);
+            left = std::min(left, x);
+            right = std::max(right, x);
+        }
+        return left <= right;
     };
-    PixelRect r;
-    inside(a.x, b.x, width, r.left, r.right);
-    inside(a.y, d.y, height, r.top, r.bottom);
-    return r;
+    rows.resize(static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        // The row with a pixel of margin all round, because the coverage of the edge pixels is
+        // summed in floating point and only pixels whole beyond doubt may stay unfilled. The
+        // left side of a convex cell is furthest right at one end of that height, the right
+        // side furthest left.
+        double l0, r0, l1, r1;
+        if (!span(y - 1.0, l0, r0) || !span(y + 2.0, l1, r1)) {
+            continue;
+        }
+        const double lo = std::ceil(std::max(l0, l1)) + 1.0;
+        const double hi = std::floor(std::min(r0, r1)) - 1.0;
+        if (lo < hi) {
+            rows[static_cast<std::size_t>(y)] = {
+                static_cast<int>(std::clamp(lo, 0.0, 1.0 * width)),
+                static_cast<int>(std::clamp(hi, 0.0, 1.0 * width))};
+        }
+    }
+    return rows;
 }
 
 // Fills frame pixels [x, x + w) x [y, y + h) of a 32-bit target.
@@ -304,26 +340,28 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
     const Project& project = m_scene.project().project();
     const std::uint32_t colour = detail::packedColour(project.backgroundColour());
     const int colourKind = project.backgroundColourKind();
-    const PixelRect whole =
-        fieldMode == 0 ? coveredWhole(mesh, width, destination.width, height) : PixelRect{};
+    const std::vector<CoveredRow> whole = fieldMode == 0
+                                              ? coveredWhole(mesh, width, destination.width, height)
+                                              : std::vector<CoveredRow>{};
     const auto drawBand = [&](int b) {
         // Each band clears its own rows to the background before drawing on them, except for
         // the pixels the picture will overwrite.
-        const int skipTop = std::clamp(whole.top, starts[b], starts[b + 1]);
-        const int skipBottom = std::clamp(whole.bottom, skipTop, starts[b + 1]);
-        const bool skip = !whole.empty() && skipTop < skipBottom;
-        if (!skip) {
+        const int w = destination.width;
+        if (whole.empty()) {
             ImageBuffer rows = target;
             rows.pixels = target.row(static_cast<std::uint32_t>(starts[b]));
             rows.height = static_cast<std::uint32_t>(starts[b + 1] - starts[b]);
             PerfKit::fill(detail::fieldRows(rows, fieldMode), colour, colourKind);
         } else {
-            const int w = destination.width;
-            const int h = skipBottom - skipTop;
-            fillRect(target, 0, starts[b], w, skipTop - starts[b], colour, colourKind);
-            fillRect(target, 0, skipBottom, w, starts[b + 1] - skipBottom, colour, colourKind);
-            fillRect(target, 0, skipTop, whole.left, h, colour, colourKind);
-            fillRect(target, whole.right, skipTop, w - whole.right, h, colour, colourKind);
+            for (int y = starts[b]; y < starts[b + 1]; ++y) {
+                const CoveredRow& r = whole[static_cast<std::size_t>(y)];
+                if (r.lo >= r.hi) {
+                    fillRect(target, 0, y, w, 1, colour, colourKind);
+                    continue;
+                }
+                fillRect(target, 0, y, r.lo, 1, colour, colourKind);
+                fillRect(target, r.hi, y, w - r.hi, 1, colour, colourKind);
+            }
         }
         RenderSurface& surface = *surfaces[b];
         const float top = static_cast<float>(starts[b]);
@@ -341,10 +379,13 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
                 if (hi < top - 1.0f || lo > bottom + 1.0f) {
                     continue;
                 }
-                if (!mapPolygon(surface, nullptr, source, cell, 4, surface.kernelFlags) && skip) {
+                if (!mapPolygon(surface, nullptr, source, cell, 4, surface.kernelFlags) &&
+                    !whole.empty()) {
                     // Nothing drawn: the pixels left unfilled get the background after all.
-                    fillRect(target, whole.left, skipTop, whole.right - whole.left,
-                             skipBottom - skipTop, colour, colourKind);
+                    for (int y = starts[b]; y < starts[b + 1]; ++y) {
+                        const CoveredRow& r = whole[static_cast<std::size_t>(y)];
+                        fillRect(target, r.lo, y, r.hi - r.lo, 1, colour, colourKind);
+                    }
                 }
             }
         }

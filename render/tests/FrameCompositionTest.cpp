@@ -152,20 +152,26 @@ TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
 
 // Pixels the picture covers whole are not cleared before it is drawn over them: whatever the
 // target held must still never show, whether the picture fills the frame, sits inside it, or
-// leaves the frame across one side.
+// leaves the frame across one side, upright or turned.
 TEST_F(FrameCompositionTest, FramesDoNotDependOnWhatTheTargetHeld) {
     struct Case {
         const char* name;
         float scale;
         float posX;
+        float angle;
     };
-    const Case cases[] = {{"fills", 1.8f, 0.5f}, {"inside", 0.6f, 0.5f}, {"across", 1.3f, 0.9f}};
+    const Case cases[] = {{"fills", 1.8f, 0.5f, 0.0f},
+                          {"inside", 0.6f, 0.5f, 0.0f},
+                          {"across", 1.3f, 0.9f, 0.0f},
+                          {"turned, fills", 1.9f, 0.5f, 0.05f},
+                          {"turned, inside", 0.6f, 0.4f, 0.6f}};
     double start = 0.0;
     for (const Case& c : cases) {
         Scene& scene = add(first, start, 5);
         start += 5.0;
         key(scene, Scale, 0.0f, c.scale);
         key(scene, PosX, 0.0f, c.posX);
+        key(scene, Angle, 0.0f, c.angle);
         std::vector<std::uint8_t> reference;
         for (const int dirt : {0x00, 0xAB, 0xFF}) {
             for (const int bands : {1, 3}) {
