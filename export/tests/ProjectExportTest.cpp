@@ -70,6 +70,19 @@ protected:
         EXPECT_TRUE(exporter->loadSettings(data.get()));
         return exporter;
     }
+
+    // The raw-frame writer at 96 x 54, ten frames a second.
+    std::unique_ptr<ExporterInstance> rawFrames() {
+        EXPECT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
+        auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
+        MemoryStorage settings;
+        EXPECT_TRUE(settings.open());
+        settings.root()->setInt("Width", 96);
+        settings.root()->setInt("Height", 54);
+        settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
+        EXPECT_TRUE(exporter->loadSettings(settings.root().get()));
+        return exporter;
+    }
 };
 
 TEST_F(ProjectExportTest, RendersEveryFrameOfTheProjectIntoAFile) {
@@ -146,16 +159,9 @@ TEST_F(ProjectExportTest, AFrameOfTheVideoIsTheRenderersFrame) {
 }
 
 TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
-    ASSERT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
     std::vector<std::string> files;
     for (const bool ahead : {false, true}) {
-        auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
-        MemoryStorage settings;
-        ASSERT_TRUE(settings.open());
-        settings.root()->setInt("Width", 96);
-        settings.root()->setInt("Height", 54);
-        settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
-        ASSERT_TRUE(exporter->loadSettings(settings.root().get()));
+        auto exporter = rawFrames();
         files.push_back(folder.file(ahead ? "ahead.raw" : "plain.raw"));
         ProjectExportSource source(context, nullptr, nullptr, "");
         source.setRenderAhead(ahead ? ProjectExportSource::RenderAhead::Always
@@ -170,7 +176,6 @@ TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
 // A picture the memory limit reduced for the preview is drawn at its full resolution in an
 // export; the limit applies again afterwards.
 TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolution) {
-    ASSERT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
     const std::string big = folder.file("big.png");
     test::writeFile(big, test::encodePicture(1200, 1000, 24, FIF_PNG, test::gradient));
     Project& project = context.project();
@@ -181,13 +186,7 @@ TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolutio
     ASSERT_LT(picture.width(), 1200);
     ASSERT_EQ(picture.decodedWidth(), 1200);
 
-    auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
-    MemoryStorage settings;
-    ASSERT_TRUE(settings.open());
-    settings.root()->setInt("Width", 96);
-    settings.root()->setInt("Height", 54);
-    settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
-    ASSERT_TRUE(exporter->loadSettings(settings.root().get()));
+    auto exporter = rawFrames();
     {
         ProjectExportSource source(context, nullptr, nullptr, "");
         const TickTime start = project.startOf(project.sceneAt(project.sceneCount() - 1)->id());

@@ -192,6 +192,17 @@ inline __m128i loadPairsAt(const std::uint8_t* base, std::int32_t a, std::int32_
     return loadPairs(base + a, base + b);
 }
 
+// The texel pairs of eight samples at base + off[i]: samples 0, 1, 4, 5 in `first` and 2, 3, 6, 7
+// in `second`, so that packing the two results of a blend gives the samples in order.
+__attribute__((target("avx2"))) inline void gatherPairs(const std::uint8_t* base,
+                                                        const std::int32_t* off, __m256i& first,
+                                                        __m256i& second) {
+    first = _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(base, off[0], off[1])),
+                                    loadPairsAt(base, off[4], off[5]), 1);
+    second = _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(base, off[2], off[3])),
+                                     loadPairsAt(base, off[6], off[7]), 1);
+}
+
 // The horizontal blend of a texel pair per channel, less 128 x 128: the left and right texel of
 // each channel side by side as signed bytes, multiplied by the weight bytes 128 - fx and fx.
 __attribute__((target("avx2"))) inline __m256i rowBlend(__m256i pairs, __m256i w) {
@@ -222,21 +233,9 @@ __attribute__((target("avx2"))) inline void sample8(std::uint8_t* dst, const std
         _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(vy, 16),
                                             _mm256_set1_epi32(static_cast<std::int32_t>(pitch))),
                          _mm256_slli_epi32(_mm256_srai_epi32(vx, 16), 2)));
-    const std::uint8_t* bottom = src + pitch;
-    // Pixels 0, 1, 4, 5 in the first register and 2, 3, 6, 7 in the second, so that packing the
-    // two results gives the pixels in order.
-    const __m256i t0 =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(src, off[0], off[1])),
-                                loadPairsAt(src, off[4], off[5]), 1);
-    const __m256i t1 =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(src, off[2], off[3])),
-                                loadPairsAt(src, off[6], off[7]), 1);
-    const __m256i b0 =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(bottom, off[0], off[1])),
-                                loadPairsAt(bottom, off[4], off[5]), 1);
-    const __m256i b1 =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(bottom, off[2], off[3])),
-                                loadPairsAt(bottom, off[6], off[7]), 1);
+    __m256i t0, t1, b0, b1;
+    gatherPairs(src, off, t0, t1);
+    gatherPairs(src + pitch, off, b0, b1);
 
     const __m256i m127 = _mm256_set1_epi32(127);
     const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), m127);
@@ -506,12 +505,8 @@ __attribute__((target("avx2"))) void rowBlendAvx2(std::int16_t* out, int n, cons
         alignas(32) std::int32_t off[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(off),
                            _mm256_slli_epi32(_mm256_srai_epi32(vx, 16), 2));
-        const __m256i t0 =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(row, off[0], off[1])),
-                                    loadPairsAt(row, off[4], off[5]), 1);
-        const __m256i t1 =
-            _mm256_inserti128_si256(_mm256_castsi128_si256(loadPairsAt(row, off[2], off[3])),
-                                    loadPairsAt(row, off[6], off[7]), 1);
+        __m256i t0, t1;
+        gatherPairs(row, off, t0, t1);
         storeInOrder(out + 4 * i, rowBlend(t0, w0), rowBlend(t1, w1));
     }
     rowBlendScalar(out + 4 * i, n - i, row, sx + i * dsx, dsx);
