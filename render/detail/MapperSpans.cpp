@@ -561,43 +561,57 @@ __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int c
     }
 }
 
+namespace {
+
+// The column blend of pixels i to i + 7. Packing gives pixels 0, 1, 4, 5, 2, 3, 6, 7 in 8-byte
+// pieces; the permute puts them in order.
+__attribute__((target("avx2"))) inline __m256i columnEight(const std::int16_t* top,
+                                                           const std::int16_t* bottom, int i,
+                                                           __m256i fy) {
+    const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
+    const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
+    const __m256i r0 = columnBlend(_mm256_loadu_si256(a), _mm256_loadu_si256(b), fy);
+    const __m256i r1 = columnBlend(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1), fy);
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+}  // namespace
+
 __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
                                                      const std::int16_t* top,
                                                      const std::int16_t* bottom, int fy) {
+    if (n < 8) {
+        columnBlendScalar(dst, n, top, bottom, fy);
+        return;
+    }
     const __m256i vfy = _mm256_set1_epi16(static_cast<short>(fy << 8));
+    const auto at = [dst](int i) { return reinterpret_cast<__m256i*>(dst + 4 * i); };
     int i = 0;
     // Whole rows of a frame: streamed past the cache, so that writing them reads nothing first.
-    const int head =
-        static_cast<int>(((32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31) / 4);
+    // The pixels before the first aligned one and after the last group are written by ordinary
+    // stores of the eight pixels at either end (overlapping, with the same bytes).
     if (n >= 256 && (reinterpret_cast<std::uintptr_t>(dst) & 3) == 0) {
-        columnBlendScalar(dst, head, top, bottom, fy);
-        for (i = head; i + 8 <= n; i += 8) {
-            const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
-            const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
-            const __m256i r0 = columnBlend(_mm256_loadu_si256(a), _mm256_loadu_si256(b), vfy);
-            const __m256i r1 =
-                columnBlend(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1), vfy);
-            _mm256_stream_si256(
-                reinterpret_cast<__m256i*>(dst + 4 * i),
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), _MM_SHUFFLE(3, 1, 2, 0)));
+        const int head =
+            static_cast<int>(((32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31) / 4);
+        if (head > 0) {
+            _mm256_storeu_si256(at(0), columnEight(top, bottom, 0, vfy));
         }
-        columnBlendScalar(dst + 4 * i, n - i, top + 4 * i, bottom + 4 * i, fy);
+        for (i = head; i + 8 <= n; i += 8) {
+            _mm256_stream_si256(at(i), columnEight(top, bottom, i, vfy));
+        }
+        if (i < n) {
+            _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
+        }
         // Streamed stores are weakly ordered: make them visible before the frame is handed on.
         _mm_sfence();
         return;
     }
     for (; i + 8 <= n; i += 8) {
-        const auto* a = reinterpret_cast<const __m256i*>(top + 4 * i);
-        const auto* b = reinterpret_cast<const __m256i*>(bottom + 4 * i);
-        const __m256i r0 =
-            columnBlend(_mm256_loadu_si256(a), _mm256_loadu_si256(b), vfy);  // pixels 0-3
-        const __m256i r1 = columnBlend(_mm256_loadu_si256(a + 1), _mm256_loadu_si256(b + 1), vfy);
-        // Packing gives pixels 0, 1, 4, 5, 2, 3, 6, 7 in 8-byte pieces.
-        _mm256_storeu_si256(
-            reinterpret_cast<__m256i*>(dst + 4 * i),
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(r0, r1), _MM_SHUFFLE(3, 1, 2, 0)));
+        _mm256_storeu_si256(at(i), columnEight(top, bottom, i, vfy));
     }
-    columnBlendScalar(dst + 4 * i, n - i, top + 4 * i, bottom + 4 * i, fy);
+    if (i < n) {
+        _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
+    }
 }
 
 __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
