@@ -237,8 +237,7 @@ struct Kernels {
     // Two-pass sampling, where the machine has a loop for it that pays.
     detail::RowBlendFn rowBlend = nullptr;
     detail::ColumnBlendFn columnBlend = nullptr;
-    void (*rowBlendGroups)(std::int16_t*, int, const std::uint8_t*,
-                           const detail::RowBlendGroup*) = nullptr;
+    detail::RowBlendGroupsFn rowBlendGroups = nullptr;
 };
 
 inline std::uint8_t blendByte(int d, int s, int w) {

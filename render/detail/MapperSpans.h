@@ -71,6 +71,8 @@ struct RowBlendGroup {
 bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width);
 
 // rowBlend() for `count` planned groups: 16 row blends per group.
+using RowBlendGroupsFn = void (*)(std::int16_t* out, int count, const std::uint8_t* row,
+                                  const RowBlendGroup* groups);
 void rowBlendGroupsAvx2(std::int16_t* out, int count, const std::uint8_t* row,
                         const RowBlendGroup* groups);
 
