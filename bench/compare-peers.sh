@@ -14,18 +14,8 @@ CENTROID="$BUILD/bench/centroid_steps"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-now() { date +%s.%N; }
-fps() { awk -v s="$1" -v e="$2" -v f="$3" 'BEGIN { printf "%.1f", f / (e - s) }'; }
+. bench/timing.sh
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-# This machine's speed drifts from one run to the next: every measurement is taken RUNS times
-# (default 2), ours and the peer's taking turns, and the faster kept for each.
-RUNS="${RUNS:-2}"
-best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
-timed() {  # frames, command...: frames per second of one run
-  frames=$1; shift
-  s=$(now); "$@"; e=$(now)
-  fps "$s" "$e" "$frames"
-}
 
 echo "compare-peers: making a 6000x4000 picture"
 ffmpeg -loglevel error -f lavfi -i "testsrc2=size=6000x4000" -frames:v 1 -q:v 2 "$WORK/big.jpg"

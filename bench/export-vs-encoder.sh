@@ -11,17 +11,7 @@ P="$BUILD/pictomove"
 LENGTH="${LENGTH:-60}"
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pm-export-bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-now() { date +%s.%N; }
-fps() { awk -v s="$1" -v e="$2" -v f="$3" 'BEGIN { printf "%.1f", f / (e - s) }'; }
-# This machine's speed drifts from one run to the next: every measurement is taken RUNS times
-# (default 2), the three taking turns, and the faster kept for each.
-RUNS="${RUNS:-2}"
-best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
-timed() {  # frames, command...: frames per second of one run
-  frames=$1; shift
-  s=$(now); "$@"; e=$(now)
-  fps "$s" "$e" "$frames"
-}
+. bench/timing.sh
 
 mkdir -p "$WORK/pictures"
 ffmpeg -loglevel error -f lavfi -i "testsrc2=size=6000x4000" -frames:v 1 -q:v 2 "$WORK/pictures/1.jpg"
