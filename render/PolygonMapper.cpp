@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -169,6 +168,14 @@ std::int64_t toStep(double step) {
     const double limit = 1 << 28;
     step = std::clamp(step * 65536.0, -limit, limit);
     return static_cast<std::int64_t>(std::floor(step + 0.5));
+}
+
+// The fixed-point position along one axis of pixel x of a destination row whose pixel 0 lies at
+// `start` (affine mappings): recomputed at every chunk so that a pixel's sample depends only on
+// where it is, stepped within the chunk.
+std::int64_t chunkedPosition(double start, double slope, std::int64_t step, int x) {
+    const int base = x & ~(kChunk - 1);
+    return toFixed(start + slope * base) + (x - base) * step;
 }
 
 // Bilinear sampling with the edges clamped, for any position.
@@ -450,9 +457,8 @@ private:
 
     void position(int x, std::int64_t& px, std::int64_t& py) const {
         if (m_map.affine) {
-            const int base = x & ~(kChunk - 1);
-            px = toFixed(m_rowS + m_map.sx * base) + (x - base) * m_stepS;
-            py = toFixed(m_rowT + m_map.tx * base) + (x - base) * m_stepT;
+            px = chunkedPosition(m_rowS, m_map.sx, m_stepS, x);
+            py = chunkedPosition(m_rowT, m_map.tx, m_stepT, x);
             return;
         }
         std::int32_t xs, ys;
@@ -775,8 +781,7 @@ void planGroups(const Mapping& map, const KernelBitmap& source, int width,
     int lo = width;
     int hi = width;
     for (int x = 0; x < width; ++x) {
-        const int base = x & ~(kChunk - 1);
-        const std::int64_t p = toFixed(rowS + map.sx * base) + (x - base) * step;
+        const std::int64_t p = chunkedPosition(rowS, map.sx, step, x);
         const bool in = p >= 0 && p <= limit;
         if (in && lo == width) {
             lo = x;

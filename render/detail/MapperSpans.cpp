@@ -468,40 +468,18 @@ __attribute__((target("avx2"))) inline void storeInOrder(std::int16_t* out, __m2
 
 }  // namespace
 
+// Gathers each sample's texel pair: the mapper hands the regular steps to planned groups, so
+// this serves the steps and rows no group can be planned for.
 __attribute__((target("avx2"))) void rowBlendAvx2(std::int16_t* out, int n, const std::uint8_t* row,
                                                   std::int32_t sx, std::int32_t dsx) {
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i vx =
         _mm256_add_epi32(_mm256_set1_epi32(sx), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
-    const __m256i seven = _mm256_set1_epi32(7);
-    const __m256i one = _mm256_set1_epi32(1);
-    const bool windows = dsx > 0 && dsx <= kMaxRowStep;
-    const int first = sx >> 16;
-    const int last = static_cast<int>((sx + static_cast<std::int64_t>(n - 1) * dsx) >> 16) + 1;
     int i = 0;
     for (; i + 8 <= n; i += 8, vx = _mm256_add_epi32(vx, stepX)) {
         __m256i w0, w1;
         rowWeights(vx, w0, w1);
-        if (windows) {
-            const std::int32_t x = sx + i * dsx;
-            const int left = x >> 16;
-            const int right = (x + 7 * dsx) >> 16;
-            // As in spanRowAvx2(): windows stay within the span's own texels.
-            const int start = left + 15 <= last ? left : right - 14;
-            if (start >= first) {
-                const __m256i rel =
-                    _mm256_sub_epi32(_mm256_srai_epi32(vx, 16), _mm256_set1_epi32(start));
-                const __m256i rel1 = _mm256_add_epi32(rel, one);
-                __m256i lo, hi;
-                windowPairs(row + 4 * static_cast<std::ptrdiff_t>(start), rel, rel1,
-                            _mm256_cmpgt_epi32(rel, seven), _mm256_cmpgt_epi32(rel1, seven), lo,
-                            hi);
-                storeInOrder(out + 4 * i, _mm256_maddubs_epi16(w0, lo),
-                             _mm256_maddubs_epi16(w1, hi));
-                continue;
-            }
-        }
         alignas(32) std::int32_t off[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(off),
                            _mm256_slli_epi32(_mm256_srai_epi32(vx, 16), 2));
