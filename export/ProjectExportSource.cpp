@@ -13,6 +13,7 @@
 #include "render/ProjectRenderer.h"
 #include "render/RenderEntry.h"
 #include "render/RenderRequest.h"
+#include "render/SceneImage.h"
 
 namespace pm {
 
@@ -63,6 +64,18 @@ ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* so
 ProjectExportSource::~ProjectExportSource() {
     finishAhead();
     PerfKit::free(&m_aheadBuffer);
+    // Pictures decoded reduced for this run's frames would look soft in the preview.
+    Project& project = m_context.project();
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        Scene& scene = *project.sceneAt(i);
+        if (auto* image = dynamic_cast<SceneImage*>(&scene.picture())) {
+            image->setWidthNeeded(0);
+            if (image->isLoaded() && image->reducedForDetail()) {
+                RendererGate::EditGuard edit(scene.rendererGate());
+                image->unload();
+            }
+        }
+    }
     setFlattenAlpha(m_previousFlatten);
     m_context.project().setExportState(m_previousExportState);
     m_context.endBatch(false);
@@ -173,6 +186,7 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         m_exporterSeconds = std::chrono::duration<double>(called - m_returned).count();
     }
     finishAhead();
+    planDetail(request.width);
     int quality = 0;
     if (m_aheadReady && m_aheadRequest == request) {
         quality = m_aheadQuality;
@@ -216,6 +230,29 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     m_returned = Clock::now();
     return quality != 0 ? 1 : 0;
+}
+
+void ProjectExportSource::planDetail(std::uint32_t outputWidth) {
+    if (outputWidth == m_plannedWidth) {
+        return;
+    }
+    m_plannedWidth = outputWidth;
+    Project& project = m_context.project();
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        Scene& scene = *project.sceneAt(i);
+        auto* image = dynamic_cast<SceneImage*>(&scene.picture());
+        if (image == nullptr || image->isDefault()) {
+            continue;
+        }
+        const std::uint32_t needed = image->widthNeeded(scene, static_cast<int>(outputWidth));
+        image->setWidthNeeded(needed);
+        // Decoded reduced for a narrower run: decoded again when next drawn.
+        if (image->isLoaded() && image->reducedForDetail() &&
+            (needed == 0 || static_cast<std::uint32_t>(image->width()) < needed)) {
+            RendererGate::EditGuard edit(scene.rendererGate());
+            image->unload();
+        }
+    }
 }
 
 int ProjectExportSource::render(const ImageBuffer& bgra, const Request& request) {

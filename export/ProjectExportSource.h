@@ -56,6 +56,7 @@ private:
     int m_previousExportState = 0;
     bool m_previousFlatten = true;
     int m_frames = 0;
+    std::uint32_t m_plannedWidth = 0;
     // One renderer for the run, so frames reuse its buffers.
     std::unique_ptr<ProjectRenderer> m_renderer;
 
@@ -68,6 +69,9 @@ private:
         bool operator==(const Request&) const = default;
     };
     int render(const ImageBuffer& bgra, const Request& request);
+    // Every frame of the run is known: each picture is decoded only as large as the most
+    // detailed of its frames at this output width draws it.
+    void planDetail(std::uint32_t outputWidth);
     void finishAhead();
     RenderAhead m_renderAhead = RenderAhead::WhenUseful;
     std::thread m_ahead;

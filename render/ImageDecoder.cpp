@@ -259,7 +259,7 @@ bool settleAlpha(const ImageBuffer& image) {
     return anyTransparent;
 }
 
-ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBuffer* destination,
+ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBuffer* destination,
                                   const ImageDecoder::Options& options) {
     using Status = ImageDecoder::Status;
     ImageDecoder::Result result;
@@ -293,13 +293,15 @@ ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBu
             return static_cast<std::size_t>(
                 readProc(buffer, 1, static_cast<unsigned>(capacity), &stream));
         };
-        const detail::JpegReader::Result direct =
-            detail::JpegReader::decode(read, options.maxSide, destination, options.rowsReady);
+        const detail::JpegReader::Result direct = detail::JpegReader::decode(
+            read, options.maxSide, destination, options.rowsReady, options.minimumWidth);
         using Outcome = detail::JpegReader::Outcome;
         if (direct.outcome == Outcome::Ok || direct.outcome == Outcome::TooLarge ||
             direct.outcome == Outcome::OutOfMemory) {
             result.width = direct.width;
             result.height = direct.height;
+            result.fullWidth = direct.fullWidth;
+            result.fullHeight = direct.fullHeight;
             result.status = direct.outcome == Outcome::Ok         ? Status::Ok
                             : direct.outcome == Outcome::TooLarge ? Status::TooLarge
                                                                   : Status::OutOfMemory;
@@ -392,6 +394,17 @@ ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBu
     }
     *destination = std::move(target);
     result.status = Status::Ok;
+    return result;
+}
+
+// Every decoder but the direct JPEG one gives the full size.
+ImageDecoder::Result decodeStream(Stream& stream, std::string_view name, ImageBuffer* destination,
+                                  const ImageDecoder::Options& options) {
+    ImageDecoder::Result result = decodePixels(stream, name, destination, options);
+    if (result.fullWidth == 0) {
+        result.fullWidth = result.width;
+        result.fullHeight = result.height;
+    }
     return result;
 }
 

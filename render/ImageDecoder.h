@@ -37,6 +37,10 @@ public:
         // that work on them can start before the rest arrives. Only decoders that write the
         // destination's own rows call it; on failure the picture it was shown is discarded.
         std::function<void(const ImageBuffer& picture, std::uint32_t rows)> rowsReady;
+        // A picture only ever shown small may be decoded reduced, where that is cheaper than
+        // decoding it whole (JPEG's scaled transform), to no less than this upright width. 0
+        // asks for the full size.
+        std::uint32_t minimumWidth = 0;
     };
 
     struct Result {
@@ -44,6 +48,9 @@ public:
         // The upright picture's size as decoded (also set for TooLarge when the header told it).
         std::uint32_t width = 0;
         std::uint32_t height = 0;
+        // The picture's own upright size: larger than the above when it was decoded reduced.
+        std::uint32_t fullWidth = 0;
+        std::uint32_t fullHeight = 0;
         // Some pixel's alpha is not 255 (after all-transparent pictures were made opaque).
         bool hasAlpha = false;
         bool ok() const { return status == Status::Ok; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -39,6 +40,33 @@ constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 constexpr auto kReaderPoll = std::chrono::milliseconds(2);
 // Scale changes within this ratio over a scene keep one level for all its frames.
 constexpr double kSteadyZoomRatio = 1.3;
+
+// A scene whose zoom changes little: every frame is drawn from the level its middle needs.
+bool steadyZoom(const SceneMotion& scene) {
+    const int keys = scene.keyCount(Scale);
+    if (keys < 2) {
+        return false;
+    }
+    double low = 1e9;
+    double high = -1.0;
+    auto sampleSpan = [&](float from, float to) {
+        for (int i = 0; i <= 4; ++i) {
+            const double v = scene.evaluate(Scale, from + (to - from) * static_cast<float>(i) / 4);
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    };
+    KeyframeDesc key;
+    KeyframeDesc next;
+    for (int i = 0; i + 1 < keys; ++i) {
+        scene.getKey(Scale, i, key);
+        scene.getKey(Scale, i + 1, next);
+        sampleSpan(key.time, next.time);
+    }
+    scene.getKey(Scale, keys - 1, key);
+    sampleSpan(key.time, 1.0f);
+    return low > 0.0 && high / low <= kSteadyZoomRatio;
+}
 // Level sizes are exact products such as 0.7 × 700 = 490; the tolerance keeps binary rounding
 // from truncating them to one pixel less.
 constexpr double kSizeTolerance = 1e-6;
@@ -280,7 +308,8 @@ bool SceneImage::installDefault(ProgressReporter* progress, ErrorInfo& errors) {
 
 bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                               ImageBuffer* out, bool* hasAlpha, std::uint32_t* width,
-                              std::uint32_t* height, const RowsReady& rowsReady) {
+                              std::uint32_t* height, const RowsReady& rowsReady,
+                              std::uint32_t minimumWidth) {
     if (source.kind == Source::Kind::Default) {
         *out = DefaultPicture::image();
         *hasAlpha = false;
@@ -291,6 +320,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     ImageDecoder::Options options;
     options.maxSide = kMaxSide;
     options.rowsReady = rowsReady;
+    options.minimumWidth = minimumWidth;
     if (source.kind == Source::Kind::Pixels) {
         *out = source.pixels;
         *hasAlpha = source.pixelsHaveAlpha;
@@ -316,7 +346,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     }
     bool ok = result.ok();
     const bool sizeRefused = result.status == ImageDecoder::Status::TooLarge ||
-                             (ok && (result.width < kMinSide || result.height < kMinSide));
+                             (ok && (result.fullWidth < kMinSide || result.fullHeight < kMinSide));
     if (sizeRefused) {
         errors.report(kUnsupportedSize,
                       {textArg(static_cast<int>(kMinSide)), textArg(static_cast<int>(kMinSide)),
@@ -331,8 +361,8 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
         return false;
     }
     *hasAlpha = result.hasAlpha;
-    *width = result.width;
-    *height = result.height;
+    *width = result.fullWidth;
+    *height = result.fullHeight;
     return true;
 }
 
@@ -396,6 +426,13 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     // Auto levels needs the whole picture's histogram before anything can be made: the pipeline
     // gathers that meanwhile.
     const bool histogramOnly = prep.isActive() && prep.autoLevels();
+    // A reduced decode only while nothing else decides the size, and not for auto levels, whose
+    // curve comes from the whole picture's histogram.
+    std::uint32_t minimumWidth = 0;
+    if (!budget.enabled && !histogramOnly) {
+        std::lock_guard data(m_dataMutex);
+        minimumWidth = m_widthNeeded;
+    }
     std::optional<detail::LevelPipeline> pipeline;
     if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture) {
         if (histogramOnly) {
@@ -424,7 +461,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         pipeline->rowsReady(rows);
     };
     if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
-                      &built.decodedHeight, pipeline ? rowsReady : RowsReady{})) {
+                      &built.decodedHeight, pipeline ? rowsReady : RowsReady{}, minimumWidth)) {
         pipeline.reset();
         bool hasOwnPicture = false;
         {
@@ -453,6 +490,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         m_levelsBuilt = 0;
     }
 
+    built.reducedForDetail = fresh.width < built.decodedWidth;
     built.levels[0] = std::move(fresh);
     std::vector<ImageBuffer> madeLevels;
     if (pipeline && pipeline->started() && progress != nullptr) {
@@ -636,6 +674,7 @@ void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_
     m_hasAlpha = built.hasAlpha;
     m_prepared = built.prepared;
     m_levelsDone = built.levelsDone;
+    m_reducedForDetail = built.reducedForDetail && m_levels[0].pixels != nullptr;
     m_preparedCount = prepCount;
 }
 
@@ -656,6 +695,7 @@ SceneImage::Built SceneImage::takeBuilt() {
     built.hasAlpha = m_hasAlpha;
     built.prepared = m_prepared;
     built.levelsDone = m_levelsDone;
+    built.reducedForDetail = m_reducedForDetail;
     return built;
 }
 
@@ -689,6 +729,7 @@ bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress
         built.hasAlpha = other->m_hasAlpha;
         built.prepared = other->m_prepared;
         built.levelsDone = other->m_levelsDone;
+        built.reducedForDetail = other->m_reducedForDetail;
         from = other->m_source;
         schedule = other->m_schedule;
         prepCount = other->m_preparedCount;
@@ -778,6 +819,7 @@ void SceneImage::unload(bool alsoProxy) {
         m_levelsBuilt = 0;
         m_prepared = false;
         m_levelsDone = false;
+        m_reducedForDetail = false;
         if (alsoProxy) {
             m_proxy = ImageBuffer{};
         }
@@ -805,7 +847,8 @@ bool SceneImage::atBudgetSize() const {
     const Limit budget = limit();
     std::lock_guard data(m_dataMutex);
     if (!budget.enabled) {
-        return m_width == m_decodedWidth;
+        return m_width == m_decodedWidth ||
+               (m_reducedForDetail && m_widthNeeded > 0 && m_width >= m_widthNeeded);
     }
     const std::uint64_t size = ImageMemoryBudget::megabytes(32, m_width, m_height);
     const std::uint64_t decoded = ImageMemoryBudget::megabytes(32, m_decodedWidth, m_decodedHeight);
@@ -985,10 +1028,13 @@ float SceneImage::neededScale(const SceneMotion& scene, float time, bool useDeco
     {
         const bool loaded = isLoaded();
         std::lock_guard data(m_dataMutex);
-        const ImageBuffer& basis = loaded && m_levels[0].pixels != nullptr ? m_levels[0] : m_proxy;
+        const bool full = loaded && m_levels[0].pixels != nullptr;
+        const ImageBuffer& basis = full ? m_levels[0] : m_proxy;
         w = basis.width;
         h = basis.height;
-        decoded = m_decodedWidth;
+        // A picture decoded reduced for the detail its frames need has its levels chosen
+        // against its own size: the decoded width would pick levels it does not have.
+        decoded = full && m_reducedForDetail ? w : m_decodedWidth;
     }
     if (outputWidth <= 0) {
         outputWidth = m_context != nullptr ? m_context->project().assumedWidth() : 720;
@@ -998,31 +1044,55 @@ float SceneImage::neededScale(const SceneMotion& scene, float time, bool useDeco
     return d > 0.0 ? static_cast<float>(outputWidth * effective / d) : 0.0f;
 }
 
+std::uint32_t SceneImage::widthNeeded(const SceneMotion& scene, int outputWidth) const {
+    double w = 0.0;
+    double h = 0.0;
+    {
+        const bool loaded = isLoaded();
+        std::lock_guard data(m_dataMutex);
+        const ImageBuffer& basis = loaded && m_levels[0].pixels != nullptr ? m_levels[0] : m_proxy;
+        w = basis.width;
+        h = basis.height;
+    }
+    if (w <= 0.0 || h <= 0.0 || outputWidth <= 0) {
+        return 0;
+    }
+    // neededScale() is the output width times this over the decoded width.
+    const auto widthAt = [&](float time, int output) {
+        const double scale = scene.evaluate(Scale, time);
+        return output * (h < w ? scale * w / h : scale);
+    };
+    // The scale's curve is smooth: dense samples and a margin cover the frames between them.
+    constexpr int kSamples = 512;
+    constexpr double kMargin = 1.03;
+    double most = 0.0;
+    for (int i = 0; i <= kSamples; ++i) {
+        most = std::max(most, widthAt(static_cast<float>(i) / kSamples, outputWidth));
+    }
+    // A steady zoom picks its level for the project's assumed output width.
+    if (steadyZoom(scene)) {
+        const int assumed = m_context != nullptr ? m_context->project().assumedWidth() : 720;
+        most = std::max(most, widthAt(0.5f, assumed));
+    }
+    if (!(most > 0.0) || most * kMargin >= static_cast<double>(kMaxSide)) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(std::ceil(most * kMargin));
+}
+
+void SceneImage::setWidthNeeded(std::uint32_t width) {
+    std::lock_guard data(m_dataMutex);
+    m_widthNeeded = width;
+}
+
+bool SceneImage::reducedForDetail() const {
+    std::lock_guard data(m_dataMutex);
+    return m_reducedForDetail;
+}
+
 int SceneImage::levelForRendering(const SceneMotion& scene, double neededScale,
                                   bool useDecodedWidth) const {
-    const int keys = scene.keyCount(Scale);
-    if (keys < 2) {
-        return chooseLevel(neededScale);
-    }
-    double low = 1e9;
-    double high = -1.0;
-    auto sampleSpan = [&](float from, float to) {
-        for (int i = 0; i <= 4; ++i) {
-            const double v = scene.evaluate(Scale, from + (to - from) * static_cast<float>(i) / 4);
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    };
-    KeyframeDesc key;
-    KeyframeDesc next;
-    for (int i = 0; i + 1 < keys; ++i) {
-        scene.getKey(Scale, i, key);
-        scene.getKey(Scale, i + 1, next);
-        sampleSpan(key.time, next.time);
-    }
-    scene.getKey(Scale, keys - 1, key);
-    sampleSpan(key.time, 1.0f);
-    if (low <= 0.0 || high / low > kSteadyZoomRatio) {
+    if (!steadyZoom(scene)) {
         return chooseLevel(neededScale);
     }
     return chooseLevel(this->neededScale(scene, 0.5f, useDecodedWidth));

@@ -122,6 +122,17 @@ public:
     // A scene whose zoom changes little renders every frame from one level.
     int levelForRendering(const SceneMotion& scene, double neededScale, bool useDecodedWidth) const;
 
+    // The width (upright, in picture pixels) the picture needs for its most detailed frame of
+    // `scene` at `outputWidth`; 0 when that cannot be told before the picture is loaded.
+    std::uint32_t widthNeeded(const SceneMotion& scene, int outputWidth) const;
+    // Lets later loads decode the picture reduced where that is cheaper, to no less than
+    // `width` (from widthNeeded()): an export sets it for every scene, since every frame it will
+    // draw is known. Levels are then chosen against the reduced size, so each frame is drawn
+    // from as much detail as the full picture's levels give it. 0 asks for the full picture.
+    void setWidthNeeded(std::uint32_t width);
+    // Loaded smaller than its full size because setWidthNeeded() allowed it.
+    bool reducedForDetail() const;
+
     // Preparation. Setters on prepSettings() count changes; applyPreparation() rebuilds the
     // picture when the counter moved since the pixels were made.
     const ImagePrepSettings& prepSettings() const { return m_prep; }
@@ -171,6 +182,7 @@ private:
         bool hasAlpha = false;
         bool prepared = false;
         bool levelsDone = false;
+        bool reducedForDetail = false;
     };
     class WriteGuard;
     struct Limit {
@@ -182,9 +194,11 @@ private:
                     unsigned flags, bool force);
     // `rowsReady` is told, during a decode in place, how many top rows of the picture are final.
     using RowsReady = std::function<void(const ImageBuffer& picture, std::uint32_t rows)>;
+    // `width` and `height` are the picture's full size; `out` may be smaller when
+    // `minimumWidth` allowed a reduced decode.
     bool decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                       ImageBuffer* out, bool* hasAlpha, std::uint32_t* width, std::uint32_t* height,
-                      const RowsReady& rowsReady = {});
+                      const RowsReady& rowsReady = {}, std::uint32_t minimumWidth = 0);
     static bool buildLevels(Built& built, const MipSchedule& schedule, ErrorInfo& errors);
     static bool buildProxy(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
     static bool prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
@@ -226,6 +240,8 @@ private:
     bool m_hasAlpha = false;
     bool m_prepared = false;
     bool m_levelsDone = false;
+    bool m_reducedForDetail = false;
+    std::uint32_t m_widthNeeded = 0;
     std::uint32_t m_preparedCount = 0;
     MipSchedule m_schedule{1};
     bool m_modified = false;

@@ -20,6 +20,7 @@ extern "C" {
 #include "render/ProjectRenderer.h"
 #include "render/RenderRequest.h"
 #include "render/Renderer.h"
+#include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
 #include "render/tests/PictureFiles.h"
 #include "store/MemoryStorage.h"
@@ -71,14 +72,14 @@ protected:
         return exporter;
     }
 
-    // The raw-frame writer at 96 x 54, ten frames a second.
-    std::unique_ptr<ExporterInstance> rawFrames() {
+    // The raw-frame writer, ten frames a second.
+    std::unique_ptr<ExporterInstance> rawFrames(int width = 96, int height = 54) {
         EXPECT_TRUE(manager.addModule(PLUGIN_DIR "/images.mzx"));
         auto exporter = manager.createExporter(manager.findByIdentifier("pictomove.images.raw"));
         MemoryStorage settings;
         EXPECT_TRUE(settings.open());
-        settings.root()->setInt("Width", 96);
-        settings.root()->setInt("Height", 54);
+        settings.root()->setInt("Width", width);
+        settings.root()->setInt("Height", height);
         settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
         EXPECT_TRUE(exporter->loadSettings(settings.root().get()));
         return exporter;
@@ -197,6 +198,81 @@ TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolutio
     picture.unload();
     ASSERT_TRUE(picture.ensureLoaded());
     EXPECT_LT(picture.width(), 1200);
+}
+
+// An export decodes a large JPEG only as large as its frames need: the frame is the one the full
+// picture gives, within the reduced decode's rounding, and the preview gets the full picture back.
+TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
+    const std::string big = folder.file("stripes.jpg");
+    // Stripes 16 pixels wide, about 3 in the frame: a frame drawn from too coarse a level
+    // blurs them.
+    test::writeFile(big, test::encodePicture(
+                             1600, 1200, 24, FIF_JPEG,
+                             [](int x, int) {
+                                 return (x / 16) % 2 != 0 ? test::bgra(230, 200, 180)
+                                                          : test::bgra(30, 60, 90);
+                             },
+                             JPEG_QUALITYSUPERB));
+    Project& project = context.project();
+    ASSERT_GE(project.insertSceneAt(project.projectLength(), big, 2 * kTicksPerSecond), 0);
+    Scene& scene = *project.sceneAt(project.sceneCount() - 1);
+    auto& picture = dynamic_cast<SceneImage&>(scene.picture());
+    const TickTime start = project.startOf(scene.id());
+    const TickTime time = start + kTicksPerSecond / 2;
+    // A picture already held whole is drawn as it is; one the export loads is decoded reduced.
+    picture.unload();
+
+    constexpr int kWidth = 256;
+    constexpr int kHeight = 144;
+    // A steady zoom takes one level for the project's assumed output width: the export's here.
+    project.setAssumedWidth(kWidth);
+    const std::string out = folder.file("stripes.raw");
+    auto exporter = rawFrames(kWidth, kHeight);
+    {
+        ProjectExportSource source(context, nullptr, nullptr, "");
+        source.setRange(time, time + kTicksPerSecond / 10);
+        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
+        EXPECT_TRUE(picture.reducedForDetail());
+        EXPECT_LT(picture.width(), 1600);
+        EXPECT_GE(static_cast<std::uint32_t>(picture.width()), picture.widthNeeded(scene, kWidth));
+        EXPECT_EQ(picture.decodedWidth(), 1600);
+    }
+    EXPECT_FALSE(picture.reducedForDetail());
+    const std::vector<std::uint8_t> frame = test::readFile(out);
+    ASSERT_EQ(frame.size(), std::size_t{kWidth} * kHeight * 4);
+
+    ImageBuffer expected;
+    ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, kWidth, kHeight), PixelStatus::Ok);
+    ProjectRenderer renderer(context);
+    const double aspect = project.vAspRatio();
+    ASSERT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), expected, 0,
+                                   static_cast<float>(kHeight * aspect / kWidth), kAccessExport),
+              0);
+    EXPECT_EQ(picture.width(), 1600);
+    // The stripes' contrast: how far neighbouring pixels differ.
+    const auto contrast = [&](auto at) {
+        double sum = 0.0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 4; x < 4 * kWidth; ++x) {
+                sum += std::abs(at(y, x) - at(y, x - 4));
+            }
+        }
+        return sum;
+    };
+    const double ours =
+        contrast([&](int y, int x) { return int{frame[std::size_t{4} * kWidth * y + x]}; });
+    const double full = contrast([&](int y, int x) { return int{expected.row(y)[x]}; });
+    double difference = 0.0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < 4 * kWidth; ++x) {
+            difference += std::abs(frame[std::size_t{4} * kWidth * y + x] - expected.row(y)[x]);
+        }
+    }
+    PerfKit::free(&expected);
+    // The reduced decode's filter is not the levels' own, so pixels differ a little; a level
+    // chosen against the full size (four times too coarse here) loses a fifth of the contrast.
+    EXPECT_LT(difference / (4.0 * kWidth * kHeight), 5.0);
+    EXPECT_NEAR(ours / full, 1.0, 0.1);
 }
 
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {

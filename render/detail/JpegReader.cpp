@@ -113,10 +113,12 @@ bool readHeader(Session& s, const JpegReader::ReadBytes& read) {
     return jpeg_read_header(&s.cinfo, TRUE) == JPEG_HEADER_OK;
 }
 
-bool startDecompress(Session& s) {
+bool startDecompress(Session& s, int eighths) {
     if (setjmp(s.error.jump) != 0) {
         return false;
     }
+    s.cinfo.scale_num = static_cast<unsigned>(eighths);
+    s.cinfo.scale_denom = 8;
     // The general decoder's accurate mode: the library's exact integer transform and smooth
     // chroma upsampling (its defaults, set here so that a changed default cannot creep in).
     s.cinfo.dct_method = JDCT_ISLOW;
@@ -264,8 +266,25 @@ int JpegReader::exifOrientation(const std::uint8_t* payload, std::size_t size) {
     return 0;
 }
 
+int JpegReader::eighthsFor(std::uint32_t width, std::uint32_t minimumWidth) {
+    // Only halvings: the library's transforms for them are vectorised, while the others (6/8
+    // takes a 6 x 6 transform for luma and 12 x 12 for subsampled chroma) are plain loops that
+    // decode slower than the whole picture.
+    if (minimumWidth == 0) {
+        return 8;
+    }
+    for (int m = 1; m < 8; m *= 2) {
+        // The library's reduced width: width x m / 8 rounded up.
+        if ((std::uint64_t{width} * static_cast<unsigned>(m) + 7) / 8 >= minimumWidth) {
+            return m;
+        }
+    }
+    return 8;
+}
+
 JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSide,
-                                      ImageBuffer* destination, const RowsReady& rowsReady) {
+                                      ImageBuffer* destination, const RowsReady& rowsReady,
+                                      std::uint32_t minimumWidth) {
     Result result;
     Session s;
     if (destination == nullptr || !readHeader(s, read)) {
@@ -277,20 +296,31 @@ JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSi
         result.outcome = Outcome::Unsupported;
         return result;
     }
-    const std::uint32_t w = s.cinfo.image_width;
-    const std::uint32_t h = s.cinfo.image_height;
+    const std::uint32_t fullW = s.cinfo.image_width;
+    const std::uint32_t fullH = s.cinfo.image_height;
     const int orientation = orientationOf(s.cinfo);
     const bool turned = orientation >= 5;
-    result.width = turned ? h : w;
-    result.height = turned ? w : h;
-    if (w > maxSide || h > maxSide) {
+    result.fullWidth = turned ? fullH : fullW;
+    result.fullHeight = turned ? fullW : fullH;
+    result.width = result.fullWidth;
+    result.height = result.fullHeight;
+    if (fullW > maxSide || fullH > maxSide) {
         result.outcome = Outcome::TooLarge;
         return result;
     }
-    if (w == 0 || h == 0 || !startDecompress(s) || s.cinfo.output_width != w ||
+    const int eighths = eighthsFor(result.fullWidth, minimumWidth);
+    const auto scaled = [eighths](std::uint32_t side) {
+        return static_cast<std::uint32_t>(
+            (std::uint64_t{side} * static_cast<unsigned>(eighths) + 7) / 8);
+    };
+    const std::uint32_t w = scaled(fullW);
+    const std::uint32_t h = scaled(fullH);
+    if (fullW == 0 || fullH == 0 || !startDecompress(s, eighths) || s.cinfo.output_width != w ||
         s.cinfo.output_height != h || s.cinfo.output_components != 4) {
         return result;
     }
+    result.width = turned ? h : w;
+    result.height = turned ? w : h;
     ImageBuffer picture;
     if (const PixelStatus status =
             PerfKit::allocate(&picture, PixelFormat::Bgra32, static_cast<int>(result.width),

@@ -28,14 +28,23 @@ public:
     };
     struct Result {
         Outcome outcome = Outcome::Failed;
-        // Upright size, when the header was read.
+        // Upright size as decoded, when the header was read.
         std::uint32_t width = 0;
         std::uint32_t height = 0;
+        // The picture's own upright size (larger than the above when decoded reduced).
+        std::uint32_t fullWidth = 0;
+        std::uint32_t fullHeight = 0;
     };
 
-    // On anything but Ok, `destination` is left as it was.
+    // On anything but Ok, `destination` is left as it was. A `minimumWidth` (other than 0) below
+    // the upright width lets the library's scaled transform decode the picture at the smallest of
+    // 1/8, 1/4, 1/2 or all of its size that is at least that wide: far less work and memory for a
+    // picture that is only ever shown small. The full size keeps the general decoder's bytes.
     static Result decode(const ReadBytes& read, std::uint32_t maxSide, ImageBuffer* destination,
-                         const RowsReady& rowsReady);
+                         const RowsReady& rowsReady, std::uint32_t minimumWidth = 0);
+    // The eighths decode() takes for a picture `width` pixels wide (upright) to be at least
+    // `minimumWidth` wide: 8 when nothing smaller will do.
+    static int eighthsFor(std::uint32_t width, std::uint32_t minimumWidth);
     // The orientation (1 to 8) in an APP1 segment's payload; 0 when it has none or is malformed.
     static int exifOrientation(const std::uint8_t* payload, std::size_t size);
 };

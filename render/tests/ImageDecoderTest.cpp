@@ -349,6 +349,52 @@ TEST(ImageDecoderTest, JpegDecodedDirectlyMatchesTheGeneralDecoderToTheBit) {
     }
 }
 
+// A picture only ever shown small is decoded at the smallest halving that is still wide enough;
+// other formats, and pictures that need their full width, come whole.
+TEST(ImageDecoderTest, JpegIsDecodedReducedToNoLessThanTheWidthAskedFor) {
+    // Left half dark, right half light, turned upright by EXIF: its upright width is 300.
+    const auto halves = [](int, int y) { return y < 200 ? bgra(40, 40, 40) : bgra(220, 220, 220); };
+    const std::vector<std::uint8_t> jpeg = test::withExifOrientation(
+        test::encodePicture(400, 300, 24, FIF_JPEG, halves, JPEG_QUALITYSUPERB), 6);
+    const std::vector<std::uint8_t> png = test::encodePicture(400, 300, 24, FIF_PNG, halves);
+    struct Case {
+        const std::vector<std::uint8_t>* bytes;
+        const char* name;
+        std::uint32_t minimumWidth;
+        std::uint32_t width;
+        std::uint32_t height;
+    };
+    for (const Case c : {Case{&jpeg, "p.jpg", 0, 300, 400}, Case{&jpeg, "p.jpg", 151, 300, 400},
+                         Case{&jpeg, "p.jpg", 150, 150, 200}, Case{&jpeg, "p.jpg", 76, 150, 200},
+                         Case{&jpeg, "p.jpg", 75, 75, 100}, Case{&jpeg, "p.jpg", 1, 38, 50},
+                         Case{&png, "p.png", 1, 400, 300}}) {
+        SCOPED_TRACE(std::string(c.name) + " at least " + std::to_string(c.minimumWidth));
+        ImageDecoder::Options options;
+        options.minimumWidth = c.minimumWidth;
+        std::uint32_t rowsSeen = 0;
+        options.rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
+            EXPECT_EQ(picture.width, c.width);
+            rowsSeen = rows;
+        };
+        ImageBuffer image;
+        const ImageDecoder::Result r = ImageDecoder::decodeMemory(c.bytes->data(), c.bytes->size(),
+                                                                  c.name, &image, nullptr, options);
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ(r.width, c.width);
+        EXPECT_EQ(r.height, c.height);
+        ASSERT_EQ(image.width, c.width);
+        ASSERT_EQ(image.height, c.height);
+        EXPECT_EQ(r.fullWidth, c.bytes == &jpeg ? 300u : 400u);
+        EXPECT_EQ(r.fullHeight, c.bytes == &jpeg ? 400u : 300u);
+        if (c.bytes == &jpeg) {
+            EXPECT_EQ(rowsSeen, c.height);
+            // The quarter turn puts the dark half on the right, whatever the size.
+            EXPECT_LT(pixelAt(image, static_cast<int>(c.width) - 2, 1) & 255, 60u);
+            EXPECT_GT(pixelAt(image, 1, static_cast<int>(c.height) - 2) & 255, 200u);
+        }
+    }
+}
+
 // Damaged data: cut short it fails as before; with bytes changed it decodes (the JPEG library
 // recovers) to exactly what the general decoder makes of it, or fails as that one does.
 TEST(ImageDecoderTest, DamagedJpegGivesWhatTheGeneralDecoderGives) {
