@@ -952,6 +952,9 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
                          *surface.mapperScratch, twoPass);
         rowCoverage.emit(shader);
     }
+    if (twoPass) {
+        detail::streamFence();
+    }
     return true;
 }
 

@@ -580,8 +580,8 @@ __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
         if (i < n) {
             _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
         }
-        // Streamed stores are weakly ordered: make them visible before the frame is handed on.
-        _mm_sfence();
+        // Streamed stores are weakly ordered: the mapper fences once (streamFence) after its last
+        // row, not here, so that each row drains while the next one is computed.
         return;
     }
     for (; i + 8 <= n; i += 8) {
@@ -590,6 +590,10 @@ __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
     if (i < n) {
         _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
     }
+}
+
+void streamFence() {
+    _mm_sfence();
 }
 
 __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
