@@ -330,6 +330,11 @@ JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSi
             status == PixelStatus::OutOfMemory ? Outcome::OutOfMemory : Outcome::Failed;
         return result;
     }
+    // Told before the picture's memory is faulted in, so that work waiting for the rows (the
+    // reduced copies' own memory, say) can get ready on another processor meanwhile.
+    if (orientation == 1 && rowsReady) {
+        rowsReady(picture, 0);
+    }
     prefaultImage(picture);
     // Upright pictures are decoded in place; turned ones go through a strip of stored rows.
     std::vector<std::uint8_t> strip(orientation == 1 ? 0 : std::size_t{w} * 4 * kStripRows);

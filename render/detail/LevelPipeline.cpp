@@ -44,30 +44,45 @@ void LevelPipeline::start(const ImageBuffer& picture, const std::vector<Size>& l
     m_picture = picture;
     m_levelSizes = levels;
     m_proxySize = proxy;
-    // The worker takes the memory itself, so that the decoding thread does not wait for it.
+    // The memory is taken here, before the caller faults in the picture's: mapping memory waits
+    // while another thread faults a range in, so the worker would wait for all of it. Faulting
+    // in, the slow part, is the worker's, side by side with the caller's.
+    if (!takeMemory()) {
+        m_failed = true;
+        return;
+    }
     m_worker = std::thread([this] { work(); });
 }
 
-bool LevelPipeline::makeStages() {
-    auto makeStage = [](const ImageBuffer& from, Size size, Stage* stage) {
-        if (PerfKit::allocate(&stage->image, from.format, static_cast<int>(size.width),
-                              static_cast<int>(size.height)) != PixelStatus::Ok) {
-            return false;
-        }
-        prefaultImage(stage->image);
-        stage->resampler =
-            std::make_unique<AreaResampler>(from.width, from.height, size.width, size.height);
-        return stage->resampler->usable();
+bool LevelPipeline::takeMemory() {
+    const auto take = [this](Size size, Stage* stage) {
+        return PerfKit::allocate(&stage->image, m_picture.format, static_cast<int>(size.width),
+                                 static_cast<int>(size.height)) == PixelStatus::Ok;
     };
     m_levels.resize(m_levelSizes.size());
-    const ImageBuffer* from = &m_picture;
     for (std::size_t i = 0; i < m_levelSizes.size(); ++i) {
-        if (!makeStage(*from, m_levelSizes[i], &m_levels[i])) {
+        if (!take(m_levelSizes[i], &m_levels[i])) {
             return false;
         }
-        from = &m_levels[i].image;
     }
-    return makeStage(m_picture, m_proxySize, &m_proxy);
+    return take(m_proxySize, &m_proxy);
+}
+
+bool LevelPipeline::makeStages() {
+    const auto makeStage = [](const ImageBuffer& from, Stage* stage) {
+        prefaultImage(stage->image);
+        stage->resampler = std::make_unique<AreaResampler>(from.width, from.height,
+                                                           stage->image.width, stage->image.height);
+        return stage->resampler->usable();
+    };
+    const ImageBuffer* from = &m_picture;
+    for (Stage& level : m_levels) {
+        if (!makeStage(*from, &level)) {
+            return false;
+        }
+        from = &level.image;
+    }
+    return makeStage(m_picture, &m_proxy);
 }
 
 void LevelPipeline::rowsReady(std::uint32_t rows) {

@@ -59,6 +59,8 @@ private:
     };
     void work();
     // Takes the memory of the levels and the proxy; false when it cannot be had.
+    bool takeMemory();
+    // Faults that memory in and readies the resamplers.
     bool makeStages();
     // Makes what the first `rows` picture rows allow; true when everything is made.
     bool advance(std::uint32_t rows);
