@@ -552,6 +552,7 @@ private:
     const std::int16_t* rowBlends(int y, int lo, int hi) {
         RowScratch::RowBlends& slot = m_scratch.blends[static_cast<std::size_t>(y & 1)];
         const std::uint8_t* row = m_source.bitmap.row(y);
+        m_nextRow = y + 1 < m_source.bitmap.height ? m_source.bitmap.row(y + 1) : nullptr;
         if (slot.sourceRow == y && lo <= slot.hi && hi >= slot.lo) {
             if (lo < slot.lo) {
                 blendRange(slot, row, lo, slot.lo);
@@ -592,7 +593,7 @@ private:
         direct(lo, a);
         if (b > a) {
             m_kernels.rowBlendGroups(values + 4 * static_cast<std::ptrdiff_t>(a), (b - a) / 4, row,
-                                     groups.data() + a / 4);
+                                     groups.data() + a / 4, m_nextRow);
         }
         direct(b, hi);
     }
@@ -618,6 +619,7 @@ private:
     double m_rowW = 0.0;
     std::int64_t m_stepS = 0;
     std::int64_t m_stepT = 0;
+    const std::uint8_t* m_nextRow = nullptr;
 };
 
 // Exact area coverage of one pixel row by a polygon: every edge adds the signed area it cuts off

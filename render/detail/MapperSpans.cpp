@@ -521,10 +521,14 @@ bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width) 
 
 __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int count,
                                                         const std::uint8_t* row,
-                                                        const RowBlendGroup* groups) {
+                                                        const RowBlendGroup* groups,
+                                                        const std::uint8_t* next) {
     const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
     for (int i = 0; i < count; ++i) {
         const RowBlendGroup& g = groups[i];
+        if (next != nullptr) {
+            _mm_prefetch(reinterpret_cast<const char*>(next + g.offset[0]), _MM_HINT_T0);
+        }
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[0]));
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[1]));
         const __m256i texels = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);

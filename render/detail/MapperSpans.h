@@ -74,11 +74,13 @@ struct RowBlendGroup {
 // narrower than four).
 bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width);
 
-// rowBlend() for `count` planned groups: 16 row blends per group.
+// rowBlend() for `count` planned groups: 16 row blends per group. `next`, when not null, is the
+// source row below: the texels at the same places are fetched into the cache meanwhile, since
+// the next frame row usually blends that row (a new source row starts cold otherwise).
 using RowBlendGroupsFn = void (*)(std::int16_t* out, int count, const std::uint8_t* row,
-                                  const RowBlendGroup* groups);
+                                  const RowBlendGroup* groups, const std::uint8_t* next);
 void rowBlendGroupsAvx2(std::int16_t* out, int count, const std::uint8_t* row,
-                        const RowBlendGroup* groups);
+                        const RowBlendGroup* groups, const std::uint8_t* next = nullptr);
 
 // Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
 // The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
