@@ -1077,7 +1077,10 @@ std::uint32_t SceneImage::widthNeeded(const SceneMotion& scene, int outputWidth)
     if (!(most > 0.0) || most * kMargin >= static_cast<double>(kMaxSide)) {
         return 0;
     }
-    return static_cast<std::uint32_t>(std::ceil(most * kMargin));
+    // At least proxy-sized on both sides: a long, thin picture shown small would otherwise keep
+    // only a few rows.
+    const double floor = std::max(1.0, w / h) * kProxySide;
+    return static_cast<std::uint32_t>(std::ceil(std::max(most * kMargin, floor)));
 }
 
 void SceneImage::setWidthNeeded(std::uint32_t width) {
