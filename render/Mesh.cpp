@@ -40,4 +40,16 @@ bool Mesh::build(int columns, int rows, float sx, float sy, float W, float H) {
     return true;
 }
 
+Mesh Mesh::outline() const {
+    Mesh corners;
+    if (empty()) {
+        return corners;
+    }
+    corners.m_columns = 2;
+    corners.m_rows = 2;
+    corners.m_vertices = {at(0, 0), at(0, m_columns - 1), at(m_rows - 1, 0),
+                          at(m_rows - 1, m_columns - 1)};
+    return corners;
+}
+
 }  // namespace pm

@@ -28,6 +28,8 @@ public:
     const MeshVertex& at(int row, int column) const { return m_vertices[row * m_columns + column]; }
     MeshVertex* data() { return m_vertices.data(); }
     int size() const { return static_cast<int>(m_vertices.size()); }
+    // The four corner vertices as a mesh of one cell (empty for an empty mesh).
+    Mesh outline() const;
 
 private:
     int m_columns = 0;

@@ -270,7 +270,12 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
         errors.report(kMemoryFailed);
         return kRenderFailed;
     }
-    if (!mapCells(mesh, source, target, fieldMode)) {
+    // A picture that is not tilted lies in one plane square to the camera: every cell has the
+    // same affine mapping, so its outline draws the same picture as one cell, without the seams
+    // where neighbouring cells each added part of a pixel (and with the background left unfilled
+    // under it).
+    const bool flatPicture = std::fabs(camera.a) + std::fabs(camera.b) == 0.0f;
+    if (!mapCells(flatPicture ? mesh.outline() : mesh, source, target, fieldMode)) {
         return kRenderFailed;
     }
     const bool flat = flattenAlpha();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -147,6 +149,38 @@ TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
         } else {
             EXPECT_EQ(frame.bytes(), reference) << bands << " bands";
         }
+    }
+}
+
+// A picture that is not tilted is drawn as one piece however far it is zoomed in (the grid over
+// it grows with the zoom); the picture shows where a picture tilted by a hair, drawn cell by cell
+// through its perspective, shows it.
+TEST_F(FrameCompositionTest, AFlatPictureIsDrawnWhereAnAlmostFlatOneIs) {
+    Scene& scene = add(first, 0, 5);
+    key(scene, Scale, 0.0f, 3.3f);  // a grid of 8 x 8 points when flat
+    key(scene, Angle, 0.0f, 12.0f);
+    key(scene, PosX, 0.0f, 0.45f);
+    std::vector<std::uint8_t> flat;
+    for (const float tilt : {0.0f, 0.001f}) {
+        key(scene, CamAngleA, 0.0f, tilt);
+        Frame frame(160, 120);
+        SceneRenderer renderer(scene);
+        ASSERT_NE(renderer.renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+        if (tilt == 0.0f) {
+            flat = frame.bytes();
+            continue;
+        }
+        const std::vector<std::uint8_t> tilted = frame.bytes();
+        ASSERT_EQ(tilted.size(), flat.size());
+        double difference = 0.0;
+        int largest = 0;
+        for (std::size_t i = 0; i < flat.size(); ++i) {
+            const int d = std::abs(flat[i] - tilted[i]);
+            difference += d;
+            largest = std::max(largest, d);
+        }
+        EXPECT_LT(difference / static_cast<double>(flat.size()), 0.5);
+        EXPECT_LE(largest, 4);
     }
 }
 
