@@ -954,9 +954,6 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
                          *surface.mapperScratch, twoPass);
         rowCoverage.emit(shader);
     }
-    if (twoPass) {
-        detail::streamFence();
-    }
     return true;
 }
 

@@ -568,36 +568,15 @@ __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
     }
     const __m256i vfy = _mm256_set1_epi16(static_cast<short>(fy << 8));
     const auto at = [dst](int i) { return reinterpret_cast<__m256i*>(dst + 4 * i); };
+    // Plain stores: a frame written past the cache (streamed) left every next frame to be
+    // written to memory again, and its reader to fetch it back, where the cache holds much of it.
     int i = 0;
-    // Whole rows of a frame: streamed past the cache, so that writing them reads nothing first.
-    // The pixels before the first aligned one and after the last group are written by ordinary
-    // stores of the eight pixels at either end (overlapping, with the same bytes).
-    if (n >= 256 && (reinterpret_cast<std::uintptr_t>(dst) & 3) == 0) {
-        const int head =
-            static_cast<int>(((32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31) / 4);
-        if (head > 0) {
-            _mm256_storeu_si256(at(0), columnEight(top, bottom, 0, vfy));
-        }
-        for (i = head; i + 8 <= n; i += 8) {
-            _mm256_stream_si256(at(i), columnEight(top, bottom, i, vfy));
-        }
-        if (i < n) {
-            _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
-        }
-        // Streamed stores are weakly ordered: the mapper fences once (streamFence) after its last
-        // row, not here, so that each row drains while the next one is computed.
-        return;
-    }
     for (; i + 8 <= n; i += 8) {
         _mm256_storeu_si256(at(i), columnEight(top, bottom, i, vfy));
     }
     if (i < n) {
         _mm256_storeu_si256(at(n - 8), columnEight(top, bottom, n - 8, vfy));
     }
-}
-
-void streamFence() {
-    _mm_sfence();
 }
 
 __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,

@@ -52,12 +52,8 @@ using ColumnBlendFn = void (*)(std::uint8_t* dst, int n, const std::int16_t* top
                                const std::int16_t* bottom, int fy);
 void columnBlendScalar(std::uint8_t* dst, int n, const std::int16_t* top,
                        const std::int16_t* bottom, int fy);
-// The AVX2 version streams whole rows past the cache: call streamFence() after the last row,
-// before anything else reads the destination.
 void columnBlendAvx2(std::uint8_t* dst, int n, const std::int16_t* top, const std::int16_t* bottom,
                      int fy);
-// Makes streamed stores visible to ordinary loads and to other threads.
-void streamFence();
 
 // Where the samples of four destination pixels lie on a source row, planned once for every row
 // of a mapping that keeps source rows horizontal: two 4-pixel loads (samples 0, 1 from the first,
