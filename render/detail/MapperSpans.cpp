@@ -494,6 +494,8 @@ bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width) 
     if (width < 4) {
         return false;
     }
+    int order = 0;
+    int power = 1;
     for (int lane = 0; lane < 2; ++lane) {
         const int p = xs[2 * lane] >> 16;
         const int q = xs[2 * lane + 1] >> 16;
@@ -504,26 +506,56 @@ bool planRowBlendGroup(RowBlendGroup& group, const std::int32_t* xs, int width) 
         group.offset[lane] = 4 * start;
         for (int k = 0; k < 2; ++k) {
             const std::int32_t x = xs[2 * lane + k];
-            const int r = (x >> 16) - start;
             const int fx = fraction7(x);
-            std::uint8_t* order = group.order + 16 * lane + 8 * k;
-            std::uint8_t* weights = group.weights + 16 * lane + 8 * k;
-            for (int c = 0; c < 4; ++c) {
-                order[2 * c] = static_cast<std::uint8_t>(4 * r + c);
-                order[2 * c + 1] = static_cast<std::uint8_t>(4 * r + 4 + c);
-                weights[2 * c] = static_cast<std::uint8_t>(128 - fx);
-                weights[2 * c + 1] = static_cast<std::uint8_t>(fx);
+            order += ((x >> 16) - start) * power;
+            power *= 3;
+            group.weights[2 * (2 * lane + k)] = static_cast<std::uint8_t>(128 - fx);
+            group.weights[2 * (2 * lane + k) + 1] = static_cast<std::uint8_t>(fx);
+        }
+    }
+    group.order = static_cast<std::uint8_t>(order);
+    return true;
+}
+
+namespace {
+
+// The byte orders of every RowBlendGroup::order: in each 16-byte half (one 4-pixel load), the
+// left and right texel of its two samples side by side per channel.
+struct GroupOrders {
+    alignas(32) std::uint8_t bytes[81][32];
+    GroupOrders() {
+        for (int order = 0; order < 81; ++order) {
+            int rest = order;
+            for (int sample = 0; sample < 4; ++sample) {
+                const int r = rest % 3;
+                rest /= 3;
+                std::uint8_t* out = bytes[order] + 8 * sample;
+                for (int c = 0; c < 4; ++c) {
+                    out[2 * c] = static_cast<std::uint8_t>(4 * r + c);
+                    out[2 * c + 1] = static_cast<std::uint8_t>(4 * r + 4 + c);
+                }
             }
         }
     }
-    return true;
+};
+
+const GroupOrders& groupOrders() {
+    static const GroupOrders orders;
+    return orders;
 }
+
+}  // namespace
 
 __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int count,
                                                         const std::uint8_t* row,
                                                         const RowBlendGroup* groups,
                                                         const std::uint8_t* next) {
     const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    // Each sample's two weight bytes, once per channel: samples 0, 1 in the first half, 2, 3 in
+    // the second.
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4,
+                                            5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
+    const auto& orders = groupOrders().bytes;
     for (int i = 0; i < count; ++i) {
         const RowBlendGroup& g = groups[i];
         if (next != nullptr) {
@@ -533,13 +565,14 @@ __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int c
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[1]));
         const __m256i texels = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
         const __m256i pairs = _mm256_xor_si256(
-            _mm256_shuffle_epi8(texels,
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.order))),
+            _mm256_shuffle_epi8(
+                texels, _mm256_load_si256(reinterpret_cast<const __m256i*>(orders[g.order]))),
             bias);
-        _mm256_storeu_si256(
-            reinterpret_cast<__m256i*>(out + 16 * i),
-            _mm256_maddubs_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.weights)),
-                                 pairs));
+        std::int64_t packed;
+        std::memcpy(&packed, g.weights, sizeof packed);
+        const __m256i weights = _mm256_shuffle_epi8(_mm256_set1_epi64x(packed), spread);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * i),
+                            _mm256_maddubs_epi16(weights, pairs));
     }
 }
 

@@ -57,12 +57,14 @@ void columnBlendAvx2(std::uint8_t* dst, int n, const std::int16_t* top, const st
 
 // Where the samples of four destination pixels lie on a source row, planned once for every row
 // of a mapping that keeps source rows horizontal: two 4-pixel loads (samples 0, 1 from the first,
-// 2, 3 from the second), the byte order pairing each sample's left and right texel per channel,
-// and the weight bytes 128 - fx, fx.
+// 2, 3 from the second), which of their pixels each sample's left texel is (as one number, the
+// byte order that pairs each left and right texel per channel coming from a table), and the
+// weight bytes 128 - fx, fx of the four samples. Kept small: a row's plan stays in the nearest
+// cache beside the rows it blends.
 struct RowBlendGroup {
     std::int32_t offset[2];  // bytes from the row's first pixel
-    std::uint8_t order[32];
-    std::uint8_t weights[32];
+    std::uint8_t weights[8];
+    std::uint8_t order;  // sum of r_k 3^k, r_k (0..2) sample k's left texel in its load
 };
 
 // Plans the group for positions xs[0..3], each with 0 <= x >> 16 <= width - 2. False when a
