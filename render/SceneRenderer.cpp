@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <thread>
 
 #include "core/ErrorInfo.h"
 #include "core/ProjectContext.h"
@@ -17,6 +16,7 @@
 #include "render/RenderSurface.h"
 #include "render/SceneImage.h"
 #include "render/detail/FrameRows.h"
+#include "render/detail/Workers.h"
 
 namespace pm {
 
@@ -397,14 +397,7 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
         }
         surface.finish();
     };
-    std::vector<std::thread> threads;
-    for (int b = 1; b < bands; ++b) {
-        threads.emplace_back(drawBand, b);
-    }
-    drawBand(0);
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    detail::Workers::run(bands, drawBand);
     m_filled = true;
     return true;
 }
