@@ -1,13 +1,50 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "render/PerfKit.h"
 #include "render/detail/ImageOps.h"
+#include "render/detail/Workers.h"
 #include "render/tests/TestImages.h"
 
 namespace pm {
 namespace {
+
+// Several callers at once (a frame and the frame rendered ahead), each with more pieces than
+// there are kept threads: every piece runs exactly once, and each call returns only when all of
+// its own pieces are done.
+TEST(Workers, EveryPieceRunsOnceAndBeforeTheCallReturns) {
+    constexpr int kCallers = 3;
+    constexpr int kPieces = 7;
+    constexpr int kRounds = 50;
+    std::vector<std::atomic<int>> runs(kCallers * kPieces);
+    std::atomic<int> incomplete{0};
+    std::vector<std::thread> callers;
+    for (int c = 0; c < kCallers; ++c) {
+        callers.emplace_back([&, c] {
+            for (int round = 0; round < kRounds; ++round) {
+                std::atomic<int> done{0};
+                detail::Workers::run(kPieces, [&](int i) {
+                    runs[static_cast<std::size_t>(c * kPieces + i)]++;
+                    done++;
+                });
+                if (done != kPieces) {
+                    incomplete++;
+                }
+            }
+        });
+    }
+    for (std::thread& t : callers) {
+        t.join();
+    }
+    EXPECT_EQ(incomplete, 0);
+    for (const std::atomic<int>& n : runs) {
+        EXPECT_EQ(n, kRounds);
+    }
+}
 
 TEST(CpuOptions, OverrideCases) {
     const CpuDescription intel{4, 1, 8};
