@@ -64,13 +64,14 @@ ProjectExportSource::ProjectExportSource(ProjectContext& context, SoundTrack* so
 ProjectExportSource::~ProjectExportSource() {
     finishAhead();
     PerfKit::free(&m_aheadBuffer);
-    // Pictures decoded reduced for this run's frames would look soft in the preview.
+    // Pictures made for this run's frames alone (reduced, or without their coarser copies) are
+    // made whole again when the preview next needs them.
     Project& project = m_context.project();
     for (int i = 0; i < project.sceneCount(); ++i) {
         Scene& scene = *project.sceneAt(i);
         if (auto* image = dynamic_cast<SceneImage*>(&scene.picture())) {
-            image->setWidthNeeded(0);
-            if (image->isLoaded() && image->reducedForDetail()) {
+            image->setDetailNeeded({});
+            if (image->isLoaded() && image->madeFor().known()) {
                 RendererGate::EditGuard edit(scene.rendererGate());
                 image->unload();
             }
@@ -244,11 +245,12 @@ void ProjectExportSource::planDetail(std::uint32_t outputWidth) {
         if (image == nullptr || image->isDefault()) {
             continue;
         }
-        const std::uint32_t needed = image->widthNeeded(scene, static_cast<int>(outputWidth));
-        image->setWidthNeeded(needed);
-        // Decoded reduced for a narrower run: decoded again when next drawn.
-        if (image->isLoaded() && image->reducedForDetail() &&
-            (needed == 0 || static_cast<std::uint32_t>(image->width()) < needed)) {
+        const SceneImage::DetailNeeded need =
+            image->detailNeeded(scene, static_cast<int>(outputWidth));
+        image->setDetailNeeded(need);
+        // Made for another run's frames: made again when next drawn.
+        const SceneImage::DetailNeeded made = image->madeFor();
+        if (image->isLoaded() && made.known() && made != need) {
             RendererGate::EditGuard edit(scene.rendererGate());
             image->unload();
         }

@@ -70,7 +70,8 @@ private:
     };
     int render(const ImageBuffer& bgra, const Request& request);
     // Every frame of the run is known: each picture is decoded only as large as the most
-    // detailed of its frames at this output width draws it.
+    // detailed of its frames at this output width draws it, and gets only the reduced copies its
+    // frames draw from.
     void planDetail(std::uint32_t outputWidth);
     void finishAhead();
     RenderAhead m_renderAhead = RenderAhead::WhenUseful;

@@ -77,11 +77,11 @@ std::uint32_t scaledSide(double factor, std::uint32_t side) {
 
 // The sizes of levels 1 onwards of a picture of w × h, each made from the one before.
 std::vector<detail::LevelPipeline::Size> levelSizes(const MipSchedule& scheduleIn, std::uint32_t w,
-                                                    std::uint32_t h) {
+                                                    std::uint32_t h, int lastLevel) {
     MipSchedule schedule = scheduleIn;
     schedule.fill(w);
     std::vector<detail::LevelPipeline::Size> sizes;
-    const int last = std::min(schedule.levelCount() - 1, MipSchedule::kMaxLevels);
+    const int last = std::min({schedule.levelCount() - 1, MipSchedule::kMaxLevels, lastLevel});
     detail::LevelPipeline::Size from{w, h};
     for (int level = 1; level <= last; ++level) {
         if (scaledSide(schedule.scale(level), w) < MipSchedule::kMinLevelWidth) {
@@ -94,6 +94,26 @@ std::vector<detail::LevelPipeline::Size> levelSizes(const MipSchedule& scheduleI
         sizes.push_back(from);
     }
     return sizes;
+}
+
+// Frames need the picture this much wider than the scale's samples say, to cover the frames
+// between the samples.
+constexpr double kDetailMargin = 1.03;
+
+// The coarsest level chosen for any frame needing at least `narrowest` pixels across, of a picture
+// whose level 0 is `width` wide (see chooseLevel()); every level when nothing is known.
+int coarsestLevelFor(const MipSchedule& schedule, std::uint32_t narrowest, std::uint32_t width) {
+    if (narrowest == 0 || width == 0) {
+        return MipSchedule::kMaxLevels;
+    }
+    const double needed = narrowest / kDetailMargin / width;
+    int coarsest = 0;
+    for (int level = 1; level <= MipSchedule::kMaxLevels; ++level) {
+        if (needed < schedule.threshold(level)) {
+            coarsest = level;
+        }
+    }
+    return coarsest;
 }
 
 bool isHeldPath(const std::string& path) {
@@ -428,11 +448,12 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     const bool histogramOnly = prep.isActive() && prep.autoLevels();
     // A reduced decode only while nothing else decides the size, and not for auto levels, whose
     // curve comes from the whole picture's histogram.
-    std::uint32_t minimumWidth = 0;
+    DetailNeeded need;
     if (!budget.enabled && !histogramOnly) {
         std::lock_guard data(m_dataMutex);
-        minimumWidth = m_widthNeeded;
+        need = m_detailNeeded;
     }
+    const std::uint32_t minimumWidth = need.widest;
     std::optional<detail::LevelPipeline> pipeline;
     if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture) {
         if (histogramOnly) {
@@ -453,9 +474,12 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
             if (gradual && (!budget.enabled ||
                             !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width,
                                                             picture.height, budget.megabytes))) {
-                pipeline->start(picture, levelSizes(schedule, picture.width, picture.height),
-                                {proxyWidth(picture.width, picture.height),
-                                 proxyHeight(picture.width, picture.height)});
+                pipeline->start(
+                    picture,
+                    levelSizes(schedule, picture.width, picture.height,
+                               coarsestLevelFor(schedule, need.narrowest, picture.width)),
+                    {proxyWidth(picture.width, picture.height),
+                     proxyHeight(picture.width, picture.height)});
             }
         }
         pipeline->rowsReady(rows);
@@ -527,10 +551,19 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
                 progress->setStatusText(strings::text(kCreatingMipmaps));
             }
             prepareLevel0(built, prep, errors);
-            buildLevels(built, schedule, errors);
+            buildLevels(built, schedule, errors,
+                        coarsestLevelFor(schedule, need.narrowest, built.levels[0].width));
         }
         buildProxy(built, prep, errors);
     }
+    // Pixels made for the need alone: reduced, or without the coarser copies.
+    const ImageBuffer& level0 = built.levels[0];
+    const bool capped =
+        built.levelsDone && level0.pixels != nullptr &&
+        built.levelsBuilt <
+            static_cast<int>(
+                levelSizes(schedule, level0.width, level0.height, MipSchedule::kMaxLevels).size());
+    built.madeFor = built.reducedForDetail || capped ? need : DetailNeeded{};
     {
         WriteGuard guard(*this);
         publishLocked(std::move(built), source, prep.changeCount());
@@ -566,13 +599,14 @@ bool SceneImage::prepareLevel0(Built& built, const ImagePrepSettings& prep, Erro
     return true;
 }
 
-bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorInfo& errors) {
+bool SceneImage::buildLevels(Built& built, const MipSchedule& scheduleIn, ErrorInfo& errors,
+                             int lastLevel) {
     MipSchedule schedule = scheduleIn;
     const ImageBuffer& full = built.levels[0];
     schedule.fill(full.width);
     bool ok = true;
     int count = 0;
-    const int last = std::min(schedule.levelCount() - 1, MipSchedule::kMaxLevels);
+    const int last = std::min({schedule.levelCount() - 1, MipSchedule::kMaxLevels, lastLevel});
     for (int level = 1; level <= last; ++level) {
         if (scaledSide(schedule.scale(level), full.width) < MipSchedule::kMinLevelWidth) {
             break;
@@ -675,6 +709,7 @@ void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_
     m_prepared = built.prepared;
     m_levelsDone = built.levelsDone;
     m_reducedForDetail = built.reducedForDetail && m_levels[0].pixels != nullptr;
+    m_madeFor = m_levels[0].pixels != nullptr ? built.madeFor : DetailNeeded{};
     m_preparedCount = prepCount;
 }
 
@@ -696,6 +731,7 @@ SceneImage::Built SceneImage::takeBuilt() {
     built.prepared = m_prepared;
     built.levelsDone = m_levelsDone;
     built.reducedForDetail = m_reducedForDetail;
+    built.madeFor = m_madeFor;
     return built;
 }
 
@@ -730,6 +766,7 @@ bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress
         built.prepared = other->m_prepared;
         built.levelsDone = other->m_levelsDone;
         built.reducedForDetail = other->m_reducedForDetail;
+        built.madeFor = other->m_madeFor;
         from = other->m_source;
         schedule = other->m_schedule;
         prepCount = other->m_preparedCount;
@@ -820,6 +857,7 @@ void SceneImage::unload(bool alsoProxy) {
         m_prepared = false;
         m_levelsDone = false;
         m_reducedForDetail = false;
+        m_madeFor = {};
         if (alsoProxy) {
             m_proxy = ImageBuffer{};
         }
@@ -847,8 +885,7 @@ bool SceneImage::atBudgetSize() const {
     const Limit budget = limit();
     std::lock_guard data(m_dataMutex);
     if (!budget.enabled) {
-        return m_width == m_decodedWidth ||
-               (m_reducedForDetail && m_widthNeeded > 0 && m_width >= m_widthNeeded);
+        return m_madeFor.known() ? m_madeFor == m_detailNeeded : m_width == m_decodedWidth;
     }
     const std::uint64_t size = ImageMemoryBudget::megabytes(32, m_width, m_height);
     const std::uint64_t decoded = ImageMemoryBudget::megabytes(32, m_decodedWidth, m_decodedHeight);
@@ -1044,7 +1081,7 @@ float SceneImage::neededScale(const SceneMotion& scene, float time, bool useDeco
     return d > 0.0 ? static_cast<float>(outputWidth * effective / d) : 0.0f;
 }
 
-std::uint32_t SceneImage::widthNeeded(const SceneMotion& scene, int outputWidth) const {
+SceneImage::DetailNeeded SceneImage::detailNeeded(const SceneMotion& scene, int outputWidth) const {
     double w = 0.0;
     double h = 0.0;
     {
@@ -1055,7 +1092,7 @@ std::uint32_t SceneImage::widthNeeded(const SceneMotion& scene, int outputWidth)
         h = basis.height;
     }
     if (w <= 0.0 || h <= 0.0 || outputWidth <= 0) {
-        return 0;
+        return {};
     }
     // neededScale() is the output width times this over the decoded width.
     const auto widthAt = [&](float time, int output) {
@@ -1064,28 +1101,37 @@ std::uint32_t SceneImage::widthNeeded(const SceneMotion& scene, int outputWidth)
     };
     // The scale's curve is smooth: dense samples and a margin cover the frames between them.
     constexpr int kSamples = 512;
-    constexpr double kMargin = 1.03;
     double most = 0.0;
+    double least = 1e300;
+    const auto take = [&](double width) {
+        most = std::max(most, width);
+        least = std::min(least, width);
+    };
     for (int i = 0; i <= kSamples; ++i) {
-        most = std::max(most, widthAt(static_cast<float>(i) / kSamples, outputWidth));
+        take(widthAt(static_cast<float>(i) / kSamples, outputWidth));
     }
     // A steady zoom picks its level for the project's assumed output width.
     if (steadyZoom(scene)) {
-        const int assumed = m_context != nullptr ? m_context->project().assumedWidth() : 720;
-        most = std::max(most, widthAt(0.5f, assumed));
+        take(widthAt(0.5f, m_context != nullptr ? m_context->project().assumedWidth() : 720));
     }
-    if (!(most > 0.0) || most * kMargin >= static_cast<double>(kMaxSide)) {
-        return 0;
+    if (!(least > 0.0) || most * kDetailMargin >= static_cast<double>(kMaxSide)) {
+        return {};
     }
     // At least proxy-sized on both sides: a long, thin picture shown small would otherwise keep
     // only a few rows.
     const double floor = std::max(1.0, w / h) * kProxySide;
-    return static_cast<std::uint32_t>(std::ceil(std::max(most * kMargin, floor)));
+    return {static_cast<std::uint32_t>(std::ceil(std::max(most * kDetailMargin, floor))),
+            static_cast<std::uint32_t>(std::floor(least))};
 }
 
-void SceneImage::setWidthNeeded(std::uint32_t width) {
+void SceneImage::setDetailNeeded(DetailNeeded need) {
     std::lock_guard data(m_dataMutex);
-    m_widthNeeded = width;
+    m_detailNeeded = need.known() ? need : DetailNeeded{};
+}
+
+SceneImage::DetailNeeded SceneImage::madeFor() const {
+    std::lock_guard data(m_dataMutex);
+    return m_madeFor;
 }
 
 bool SceneImage::reducedForDetail() const {

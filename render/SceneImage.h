@@ -122,15 +122,26 @@ public:
     // A scene whose zoom changes little renders every frame from one level.
     int levelForRendering(const SceneMotion& scene, double neededScale, bool useDecodedWidth) const;
 
-    // The width (upright, in picture pixels) the picture needs for its most detailed frame of
-    // `scene` at `outputWidth`; 0 when that cannot be told before the picture is loaded.
-    std::uint32_t widthNeeded(const SceneMotion& scene, int outputWidth) const;
-    // Lets later loads decode the picture reduced where that is cheaper, to no less than
-    // `width` (from widthNeeded()): an export sets it for every scene, since every frame it will
-    // draw is known. Levels are then chosen against the reduced size, so each frame is drawn
-    // from as much detail as the full picture's levels give it. 0 asks for the full picture.
-    void setWidthNeeded(std::uint32_t width);
-    // Loaded smaller than its full size because setWidthNeeded() allowed it.
+    // How wide (upright, in picture pixels) a scene's frames at `outputWidth` need the picture:
+    // for the most detailed frame and for the least. Zero when that cannot be told before the
+    // picture is loaded.
+    struct DetailNeeded {
+        std::uint32_t widest = 0;
+        std::uint32_t narrowest = 0;
+        bool known() const { return widest > 0; }
+        bool operator==(const DetailNeeded&) const = default;
+    };
+    DetailNeeded detailNeeded(const SceneMotion& scene, int outputWidth) const;
+    // Lets later loads make only what those frames draw from, as an export does for every scene
+    // (every frame it will draw is known): a JPEG is decoded reduced where that is cheaper, to no
+    // less than `widest`, and the reduced copies coarser than any frame needs are left out.
+    // Levels are then chosen against the decoded size, so each frame is drawn from as much detail
+    // as the full picture's levels give it. An unknown need asks for everything again.
+    void setDetailNeeded(DetailNeeded need);
+    // What the pixels held were made for: unknown when they are the whole picture with all its
+    // reduced copies.
+    DetailNeeded madeFor() const;
+    // Decoded smaller than its full size for the need it was made for.
     bool reducedForDetail() const;
 
     // Preparation. Setters on prepSettings() count changes; applyPreparation() rebuilds the
@@ -183,6 +194,7 @@ private:
         bool prepared = false;
         bool levelsDone = false;
         bool reducedForDetail = false;
+        DetailNeeded madeFor;
     };
     class WriteGuard;
     struct Limit {
@@ -199,7 +211,9 @@ private:
     bool decodeSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                       ImageBuffer* out, bool* hasAlpha, std::uint32_t* width, std::uint32_t* height,
                       const RowsReady& rowsReady = {}, std::uint32_t minimumWidth = 0);
-    static bool buildLevels(Built& built, const MipSchedule& schedule, ErrorInfo& errors);
+    // Builds levels 1 to `lastLevel` at most.
+    static bool buildLevels(Built& built, const MipSchedule& schedule, ErrorInfo& errors,
+                            int lastLevel = MipSchedule::kMaxLevels);
     static bool buildProxy(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
     static bool prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors);
     // The caller holds a WriteGuard.
@@ -241,7 +255,8 @@ private:
     bool m_prepared = false;
     bool m_levelsDone = false;
     bool m_reducedForDetail = false;
-    std::uint32_t m_widthNeeded = 0;
+    DetailNeeded m_madeFor;
+    DetailNeeded m_detailNeeded;
     std::uint32_t m_preparedCount = 0;
     MipSchedule m_schedule{1};
     bool m_modified = false;

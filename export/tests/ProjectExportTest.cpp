@@ -200,8 +200,9 @@ TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolutio
     EXPECT_LT(picture.width(), 1200);
 }
 
-// An export decodes a large JPEG only as large as its frames need: the frame is the one the full
-// picture gives, within the reduced decode's rounding, and the preview gets the full picture back.
+// An export decodes a large JPEG only as large as its frames need, with only the reduced copies
+// they draw from: the frame is the one the full picture gives, within the reduced decode's
+// rounding, and the preview gets the full picture back.
 TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
     const std::string big = folder.file("stripes.jpg");
     // Stripes 16 pixels wide, about 3 in the frame: a frame drawn from too coarse a level
@@ -228,14 +229,17 @@ TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
     project.setAssumedWidth(kWidth);
     const std::string out = folder.file("stripes.raw");
     auto exporter = rawFrames(kWidth, kHeight);
+    int levelsForExport = 0;
     {
         ProjectExportSource source(context, nullptr, nullptr, "");
         source.setRange(time, time + kTicksPerSecond / 10);
         ASSERT_EQ(exporter->run(source, out.c_str()), 1);
         EXPECT_TRUE(picture.reducedForDetail());
         EXPECT_LT(picture.width(), 1600);
-        EXPECT_GE(static_cast<std::uint32_t>(picture.width()), picture.widthNeeded(scene, kWidth));
+        EXPECT_GE(static_cast<std::uint32_t>(picture.width()),
+                  picture.detailNeeded(scene, kWidth).widest);
         EXPECT_EQ(picture.decodedWidth(), 1600);
+        levelsForExport = picture.mipLevelsBuilt();
     }
     EXPECT_FALSE(picture.reducedForDetail());
     const std::vector<std::uint8_t> frame = test::readFile(out);
@@ -249,6 +253,8 @@ TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
                                    static_cast<float>(kHeight * aspect / kWidth), kAccessExport),
               0);
     EXPECT_EQ(picture.width(), 1600);
+    // The reduced copies coarser than any frame of the run needed were left out.
+    EXPECT_LT(levelsForExport, picture.mipLevelsBuilt());
     // The stripes' contrast: how far neighbouring pixels differ.
     const auto contrast = [&](auto at) {
         double sum = 0.0;
