@@ -100,9 +100,10 @@ std::vector<detail::LevelPipeline::Size> levelSizes(const MipSchedule& scheduleI
 // between the samples.
 constexpr double kDetailMargin = 1.03;
 
-// The coarsest level chosen for any frame needing at least `narrowest` pixels across, of a picture
-// whose level 0 is `width` wide (see chooseLevel()); every level when nothing is known.
-int coarsestLevelFor(const MipSchedule& schedule, std::uint32_t narrowest, std::uint32_t width) {
+// The last level to build for frames needing at least `narrowest` pixels across, of a picture
+// whose level 0 is `width` wide: one past the coarsest level chooseLevel() gives any of them,
+// since it never gives the last level built. Every level when nothing is known.
+int lastLevelFor(const MipSchedule& schedule, std::uint32_t narrowest, std::uint32_t width) {
     if (narrowest == 0 || width == 0) {
         return MipSchedule::kMaxLevels;
     }
@@ -113,7 +114,7 @@ int coarsestLevelFor(const MipSchedule& schedule, std::uint32_t narrowest, std::
             coarsest = level;
         }
     }
-    return coarsest;
+    return coarsest + 1;
 }
 
 bool isHeldPath(const std::string& path) {
@@ -474,12 +475,11 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
             if (gradual && (!budget.enabled ||
                             !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width,
                                                             picture.height, budget.megabytes))) {
-                pipeline->start(
-                    picture,
-                    levelSizes(schedule, picture.width, picture.height,
-                               coarsestLevelFor(schedule, need.narrowest, picture.width)),
-                    {proxyWidth(picture.width, picture.height),
-                     proxyHeight(picture.width, picture.height)});
+                pipeline->start(picture,
+                                levelSizes(schedule, picture.width, picture.height,
+                                           lastLevelFor(schedule, need.narrowest, picture.width)),
+                                {proxyWidth(picture.width, picture.height),
+                                 proxyHeight(picture.width, picture.height)});
             }
         }
         pipeline->rowsReady(rows);
@@ -552,7 +552,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
             }
             prepareLevel0(built, prep, errors);
             buildLevels(built, schedule, errors,
-                        coarsestLevelFor(schedule, need.narrowest, built.levels[0].width));
+                        lastLevelFor(schedule, need.narrowest, built.levels[0].width));
         }
         buildProxy(built, prep, errors);
     }

@@ -281,6 +281,49 @@ TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
     EXPECT_NEAR(ours / full, 1.0, 0.1);
 }
 
+// An export leaves out the reduced copies coarser than its frames draw from, and draws every
+// frame exactly as with all of them.
+TEST_F(ProjectExportTest, FramesAreTheSameWithoutTheCopiesTheyDoNotDrawFrom) {
+    const std::string big = folder.file("stripes.png");
+    test::writeFile(big, test::encodePicture(1600, 1200, 24, FIF_PNG, [](int x, int y) {
+                        return test::bgra((x / 3) % 2 * 200, y % 256, (x + y) % 256);
+                    }));
+    Project& project = context.project();
+    ASSERT_GE(project.insertSceneAt(project.projectLength(), big, 2 * kTicksPerSecond), 0);
+    Scene& scene = *project.sceneAt(project.sceneCount() - 1);
+    auto& picture = dynamic_cast<SceneImage&>(scene.picture());
+    const TickTime time = project.startOf(scene.id()) + kTicksPerSecond / 2;
+    picture.unload();
+
+    constexpr int kWidth = 256;
+    constexpr int kHeight = 144;
+    project.setAssumedWidth(kWidth);
+    const std::string out = folder.file("copies.raw");
+    auto exporter = rawFrames(kWidth, kHeight);
+    int levelsForExport = 0;
+    {
+        ProjectExportSource source(context, nullptr, nullptr, "");
+        source.setRange(time, time + kTicksPerSecond / 10);
+        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
+        EXPECT_FALSE(picture.reducedForDetail());  // not a JPEG
+        levelsForExport = picture.mipLevelsBuilt();
+    }
+    ImageBuffer expected;
+    ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, kWidth, kHeight), PixelStatus::Ok);
+    ProjectRenderer renderer(context);
+    ASSERT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), expected, 0,
+                                   static_cast<float>(kHeight * project.vAspRatio() / kWidth),
+                                   kAccessExport),
+              0);
+    EXPECT_GT(picture.mipLevelsBuilt(), levelsForExport);
+    std::vector<std::uint8_t> full;
+    for (int y = 0; y < kHeight; ++y) {
+        full.insert(full.end(), expected.row(y), expected.row(y) + 4 * kWidth);
+    }
+    PerfKit::free(&expected);
+    EXPECT_EQ(test::readFile(out), full);
+}
+
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
     const std::string out = folder.file("cancelled.mp4");
     auto exporter = mp4();
