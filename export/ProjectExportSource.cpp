@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "audio/SoundTrack.h"
 #include "core/ProgressReporter.h"
@@ -207,10 +208,8 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     // Exporters ask at a steady step: the next frame is probably one step on.
     const TickTime step = m_lastTime >= 0 ? frame->time - m_lastTime : 0;
     m_lastTime = frame->time;
-    // A quick exporter (raw frames) would only make the two renders fight for the processors.
-    const bool ahead =
-        m_renderAhead == RenderAhead::Always ||
-        (m_renderAhead == RenderAhead::WhenUseful && m_exporterSeconds > 0.5 * m_renderSeconds);
+    const bool ahead = m_renderAhead == RenderAhead::Always ||
+                       (m_renderAhead == RenderAhead::WhenUseful && aheadUseful());
     if (quality != 0 && ahead && step > 0 && frame->time + step < m_duration) {
         if (m_aheadBuffer.width != request.width || m_aheadBuffer.height != request.height) {
             PerfKit::free(&m_aheadBuffer);
@@ -231,6 +230,37 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     m_returned = Clock::now();
     return quality != 0 ? 1 : 0;
+}
+
+bool ProjectExportSource::aheadUseful() {
+    if (m_aheadDecided) {
+        return m_aheadUseful;
+    }
+    // The first frames load pictures and fill the encoder's look-ahead: the measure starts after
+    // them.
+    constexpr int kSettle = 40;
+    constexpr int kMeasured = 15;
+    const auto now = std::chrono::steady_clock::now();
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    const double cpuSeconds =
+        static_cast<double>(cpu.tv_sec) + 1e-9 * static_cast<double>(cpu.tv_nsec);
+    ++m_measuredFrames;
+    if (m_measuredFrames == kSettle) {
+        m_measureStart = now;
+        m_measureCpu = cpuSeconds;
+    } else if (m_measuredFrames == kSettle + kMeasured) {
+        const double wall = std::chrono::duration<double>(now - m_measureStart).count();
+        const double busy = wall > 0.0 ? (cpuSeconds - m_measureCpu) / wall : 0.0;
+        // Rendering ahead pays only for an exporter that leaves a processor idle while it works
+        // on a frame (an encoder on one thread); one that keeps them all busy (a threaded video
+        // encoder) would only lose the copy, and a quick one (raw frames) would make the two
+        // renders fight for the processors.
+        m_aheadUseful =
+            busy < PerfKit::processorCount() - 0.5 && m_exporterSeconds > 0.5 * m_renderSeconds;
+        m_aheadDecided = true;
+    }
+    return false;
 }
 
 void ProjectExportSource::planDetail(std::uint32_t outputWidth) {

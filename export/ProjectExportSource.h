@@ -41,8 +41,9 @@ public:
     // Exports only [start, end) of the project: the exporter sees a project of that length.
     void setRange(TickTime start, TickTime end);
     // While the exporter works on a frame, the next one (at the same step) can be rendered on
-    // another thread; by default only when the exporter's own work per frame is worth overlapping.
-    // The frames are the same bytes either way.
+    // another thread; by default only when the exporter's own work per frame is worth overlapping
+    // and leaves a processor idle (judged once, over the first frames of a run). The frames are
+    // the same bytes either way.
     enum class RenderAhead { Off, WhenUseful, Always };
     void setRenderAhead(RenderAhead mode) { m_renderAhead = mode; }
 
@@ -74,6 +75,9 @@ private:
     // frames draw from.
     void planDetail(std::uint32_t outputWidth);
     void finishAhead();
+    // Whether rendering ahead pays, from the processors' use over the first frames rendered in
+    // turn.
+    bool aheadUseful();
     RenderAhead m_renderAhead = RenderAhead::WhenUseful;
     std::thread m_ahead;
     Request m_aheadRequest;
@@ -86,6 +90,11 @@ private:
     double m_renderSeconds = 0.0;
     double m_exporterSeconds = 0.0;
     std::chrono::steady_clock::time_point m_returned{};
+    int m_measuredFrames = 0;
+    std::chrono::steady_clock::time_point m_measureStart{};
+    double m_measureCpu = 0.0;
+    bool m_aheadDecided = false;
+    bool m_aheadUseful = false;
 };
 
 }  // namespace pm
