@@ -29,6 +29,18 @@ struct MapperScratch {
         std::vector<std::int16_t> values;  // four per destination pixel
     };
     std::array<RowBlends, 2> blends;
+    // The row blends of source rows first .. first + rows - 1 for pixels [lo, hi), made at once
+    // where the destination rows go down the source: each planned group is then read once for
+    // all of them.
+    struct RowBatch {
+        int first = -1;
+        int rows = 0;
+        int lo = 0;
+        int hi = 0;
+        std::ptrdiff_t stride = 0;  // values per row: four per destination pixel
+        std::vector<std::int16_t> values;
+    };
+    RowBatch batch;
     // The destination pixels whose samples lie inside the source (their 2 x 2 texels), for
     // mappings whose source columns do not depend on the row.
     std::pair<int, int> inside;
@@ -51,6 +63,9 @@ constexpr double kParallelTolerance = 1.0 / 512.0;
 constexpr int kMaxSourceSide = 32767;
 // Rows at most this wide are sampled whole before drawing.
 constexpr int kShortRow = 256;
+// Source rows blended across at once (see MapperScratch::RowBatch). More rows read the plan less
+// often, but each is a stream of its own through the caches: eight measured best.
+constexpr int kBatchRows = 8;
 
 using Matrix = std::array<double, 9>;  // row-major 3 x 3
 
@@ -245,6 +260,7 @@ struct Kernels {
     detail::RowBlendFn rowBlend = nullptr;
     detail::ColumnBlendFn columnBlend = nullptr;
     detail::RowBlendGroupsFn rowBlendGroups = nullptr;
+    detail::RowsBlendGroupsFn rowsBlendGroups = nullptr;
 };
 
 inline std::uint8_t blendByte(int d, int s, int w) {
@@ -507,8 +523,7 @@ private:
             const int hi = std::clamp(m_scratch.inside.second, lo, x1);
             if (lo < hi && interior(py, src.height)) {
                 const int y = static_cast<int>(py >> 16);
-                const std::int16_t* top = rowBlends(y, lo, hi);
-                const std::int16_t* bottom = rowBlends(y + 1, lo, hi);
+                const auto [top, bottom] = rowBlendPair(y, lo, hi);
                 writeChunks(out, x0, lo);
                 m_kernels.columnBlend(out + 4 * (lo - x0), hi - lo, top, bottom,
                                       detail::fraction7(static_cast<std::int32_t>(py)));
@@ -576,26 +591,88 @@ private:
     // plan, stepped from their own position.
     void blendRange(RowScratch::RowBlends& slot, const std::uint8_t* row, int lo, int hi) {
         std::int16_t* values = slot.values.data();
-        const auto step = static_cast<std::int32_t>(m_stepS);
         const std::vector<detail::RowBlendGroup>& groups = m_scratch.groups;
         const int a = groups.empty() ? hi : std::min(hi, (lo + 3) & ~3);
         const int b = std::max(a, hi & ~3);
-        const auto direct = [&](int from, int to) {
-            for (int x = from; x < to;) {
-                const int end = std::min(to, (x & ~(kChunk - 1)) + kChunk);
-                std::int64_t px, py;
-                position(x, px, py);
-                m_kernels.rowBlend(values + 4 * static_cast<std::ptrdiff_t>(x), end - x, row,
-                                   static_cast<std::int32_t>(px), step);
-                x = end;
-            }
-        };
-        direct(lo, a);
+        blendDirect(values, row, lo, a);
         if (b > a) {
             m_kernels.rowBlendGroups(values + 4 * static_cast<std::ptrdiff_t>(a), (b - a) / 4, row,
                                      groups.data() + a / 4, m_nextRow);
         }
-        direct(b, hi);
+        blendDirect(values, row, b, hi);
+    }
+
+    // Pixels [from, to) of `row` blended across one by one, each chunk stepped from its own
+    // position.
+    void blendDirect(std::int16_t* values, const std::uint8_t* row, int from, int to) {
+        const auto step = static_cast<std::int32_t>(m_stepS);
+        for (int x = from; x < to;) {
+            const int end = std::min(to, (x & ~(kChunk - 1)) + kChunk);
+            std::int64_t px, py;
+            position(x, px, py);
+            m_kernels.rowBlend(values + 4 * static_cast<std::ptrdiff_t>(x), end - x, row,
+                               static_cast<std::int32_t>(px), step);
+            x = end;
+        }
+    }
+
+    // The row blends of source rows y and y + 1 for pixels [lo, hi). Destination rows that take
+    // every pixel inside the source, going down it, take them from the batch.
+    std::pair<const std::int16_t*, const std::int16_t*> rowBlendPair(int y, int lo, int hi) {
+        RowScratch::RowBatch& batch = m_scratch.batch;
+        const auto held = [&batch, lo, hi](int row) {
+            return row >= batch.first && row < batch.first + batch.rows && lo >= batch.lo &&
+                   hi <= batch.hi;
+        };
+        if (lo == m_scratch.inside.first && hi == m_scratch.inside.second &&
+            m_kernels.rowsBlendGroups != nullptr && !m_scratch.groups.empty() && m_map.ty > 0.0) {
+            if (!held(y) || !held(y + 1)) {
+                fillBatch(y, lo, hi);
+            }
+            const auto at = [&batch, lo](int row) {
+                return batch.values.data() + (row - batch.first) * batch.stride +
+                       4 * static_cast<std::ptrdiff_t>(lo);
+            };
+            return {at(y), at(y + 1)};
+        }
+        // The slots hold rows y and y + 1 apart (y & 1).
+        const std::int16_t* top = rowBlends(y, lo, hi);
+        return {top, rowBlends(y + 1, lo, hi)};
+    }
+
+    // Makes the batch the row blends of source rows from y on for pixels [lo, hi), keeping
+    // row y when the batch before ended with it.
+    void fillBatch(int y, int lo, int hi) {
+        RowScratch::RowBatch& batch = m_scratch.batch;
+        const KernelBitmap& src = m_source.bitmap;
+        int kept = 0;
+        if (batch.rows > 0 && batch.first + batch.rows - 1 == y && batch.lo == lo &&
+            batch.hi == hi) {
+            std::memmove(batch.values.data(), batch.values.data() + (batch.rows - 1) * batch.stride,
+                         sizeof(std::int16_t) * static_cast<std::size_t>(batch.stride));
+            kept = 1;
+        }
+        const int first = y;
+        const int rows = std::min(kBatchRows, src.height - first);
+        batch.first = first;
+        batch.rows = rows;
+        batch.lo = lo;
+        batch.hi = hi;
+        const std::vector<detail::RowBlendGroup>& groups = m_scratch.groups;
+        const int a = std::min(hi, (lo + 3) & ~3);
+        const int b = std::max(a, hi & ~3);
+        for (int r = kept; r < rows; ++r) {
+            std::int16_t* values = batch.values.data() + r * batch.stride;
+            const std::uint8_t* row = src.row(first + r);
+            blendDirect(values, row, lo, a);
+            blendDirect(values, row, b, hi);
+        }
+        if (b > a && rows > kept) {
+            m_kernels.rowsBlendGroups(
+                batch.values.data() + kept * batch.stride + 4 * static_cast<std::ptrdiff_t>(a),
+                batch.stride, rows - kept, (b - a) / 4, src.row(first + kept), src.pitch,
+                groups.data() + a / 4);
+        }
     }
 
     const Mapping& m_map;
@@ -819,6 +896,7 @@ Kernels kernelsFor(MapperPath path, const KernelBitmap& source) {
             k.rowBlend = detail::rowBlendAvx2;
             k.columnBlend = detail::columnBlendAvx2;
             k.rowBlendGroups = detail::rowBlendGroupsAvx2;
+            k.rowsBlendGroups = detail::rowsBlendGroupsAvx2;
             break;
         }
         case MapperPath::Sse2:
@@ -926,6 +1004,13 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             if (slot.values.size() < cells) {
                 slot.values.resize(cells);
             }
+        }
+        detail::MapperScratch::RowBatch& batch = surface.mapperScratch->batch;
+        batch.first = -1;
+        batch.rows = 0;
+        batch.stride = static_cast<std::ptrdiff_t>(cells);
+        if (batch.values.size() < cells * kBatchRows) {
+            batch.values.resize(cells * kBatchRows);
         }
         planGroups(map, source, dest.width, *surface.mapperScratch);
     }

@@ -576,6 +576,35 @@ __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int c
     }
 }
 
+__attribute__((target("avx2"))) void rowsBlendGroupsAvx2(std::int16_t* out,
+                                                         std::ptrdiff_t outStride, int rows,
+                                                         int count, const std::uint8_t* row,
+                                                         std::ptrdiff_t pitch,
+                                                         const RowBlendGroup* groups) {
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4,
+                                            5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
+    const auto& orders = groupOrders().bytes;
+    for (int i = 0; i < count; ++i) {
+        const RowBlendGroup& g = groups[i];
+        const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(orders[g.order]));
+        std::int64_t packed;
+        std::memcpy(&packed, g.weights, sizeof packed);
+        const __m256i weights = _mm256_shuffle_epi8(_mm256_set1_epi64x(packed), spread);
+        const std::uint8_t* first = row + g.offset[0];
+        const std::uint8_t* second = row + g.offset[1];
+        std::int16_t* o = out + 16 * i;
+        for (int r = 0; r < rows; ++r, first += pitch, second += pitch, o += outStride) {
+            const __m256i texels = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(second)), 1);
+            const __m256i pairs = _mm256_xor_si256(_mm256_shuffle_epi8(texels, order), bias);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
+                                _mm256_maddubs_epi16(weights, pairs));
+        }
+    }
+}
+
 namespace {
 
 // The column blend of pixels i to i + 7. Packing gives pixels 0, 1, 4, 5, 2, 3, 6, 7 in 8-byte

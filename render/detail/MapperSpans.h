@@ -80,6 +80,15 @@ using RowBlendGroupsFn = void (*)(std::int16_t* out, int count, const std::uint8
 void rowBlendGroupsAvx2(std::int16_t* out, int count, const std::uint8_t* row,
                         const RowBlendGroup* groups, const std::uint8_t* next = nullptr);
 
+// The same for `rows` source rows at once, row r at row + r pitch, its blends at out + r
+// outStride: each group's plan is read once for all of them.
+using RowsBlendGroupsFn = void (*)(std::int16_t* out, std::ptrdiff_t outStride, int rows, int count,
+                                   const std::uint8_t* row, std::ptrdiff_t pitch,
+                                   const RowBlendGroup* groups);
+void rowsBlendGroupsAvx2(std::int16_t* out, std::ptrdiff_t outStride, int rows, int count,
+                         const std::uint8_t* row, std::ptrdiff_t pitch,
+                         const RowBlendGroup* groups);
+
 // Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
 // The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
 // bits.

@@ -433,6 +433,10 @@ TEST(PolygonMapper, VectorPathsGiveTheScalarBytes) {
         grid(13, 330, 250, 1.37, -2.2, 0.93, 0.0, 0.0, 0.91),             // flat, cells
         {parallelogram(330, 250, 310.5, 2.25, -0.95, 0.0, 0.0, 0.85)},    // mirrored
         tiltedCells(300, 220),
+        // Across the whole target, down the source from its middle, most rows one source row on
+        // and some two.
+        {parallelogram(330, 250, -10.3, -60.6, 0.95, 0.0, 0.0, 0.6)},
+        {parallelogram(330, 250, 5.2, 240.7, 0.9, 0.0, 0.0, -0.93)},  // upside down
     };
     for (std::size_t i = 0; i < scenes.size(); ++i) {
         Picture scalar(300, 220);
