@@ -38,7 +38,16 @@ struct MapperScratch {
         int lo = 0;
         int hi = 0;
         std::ptrdiff_t stride = 0;  // values per row: four per destination pixel
-        std::vector<std::int16_t> values;
+        // Batches take turns in two buffers, so that a row shared with the batch before stays
+        // where it was made: row `first` at firstRow, the others in the current buffer.
+        std::array<std::vector<std::int16_t>, 2> values;
+        int current = 0;
+        const std::int16_t* firstRow = nullptr;
+        const std::int16_t* row(int y) const {
+            return y == first
+                       ? firstRow
+                       : values[static_cast<std::size_t>(current)].data() + (y - first) * stride;
+        }
     };
     RowBatch batch;
     // The destination pixels whose samples lie inside the source (their 2 x 2 texels), for
@@ -630,8 +639,7 @@ private:
                 fillBatch(y, lo, hi);
             }
             const auto at = [&batch, lo](int row) {
-                return batch.values.data() + (row - batch.first) * batch.stride +
-                       4 * static_cast<std::ptrdiff_t>(lo);
+                return batch.row(row) + 4 * static_cast<std::ptrdiff_t>(lo);
             };
             return {at(y), at(y + 1)};
         }
@@ -645,13 +653,13 @@ private:
     void fillBatch(int y, int lo, int hi) {
         RowScratch::RowBatch& batch = m_scratch.batch;
         const KernelBitmap& src = m_source.bitmap;
-        int kept = 0;
-        if (batch.rows > 0 && batch.first + batch.rows - 1 == y && batch.lo == lo &&
-            batch.hi == hi) {
-            std::memmove(batch.values.data(), batch.values.data() + (batch.rows - 1) * batch.stride,
-                         sizeof(std::int16_t) * static_cast<std::size_t>(batch.stride));
-            kept = 1;
-        }
+        const bool keep =
+            batch.rows > 0 && batch.first + batch.rows - 1 == y && batch.lo == lo && batch.hi == hi;
+        const std::int16_t* keptRow = keep ? batch.row(y) : nullptr;
+        const int kept = keep ? 1 : 0;
+        batch.current ^= 1;
+        std::int16_t* base = batch.values[static_cast<std::size_t>(batch.current)].data();
+        batch.firstRow = keep ? keptRow : base;
         const int first = y;
         const int rows = std::min(kBatchRows, src.height - first);
         batch.first = first;
@@ -662,16 +670,15 @@ private:
         const int a = std::min(hi, (lo + 3) & ~3);
         const int b = std::max(a, hi & ~3);
         for (int r = kept; r < rows; ++r) {
-            std::int16_t* values = batch.values.data() + r * batch.stride;
+            std::int16_t* values = base + r * batch.stride;
             const std::uint8_t* row = src.row(first + r);
             blendDirect(values, row, lo, a);
             blendDirect(values, row, b, hi);
         }
         if (b > a && rows > kept) {
             m_kernels.rowsBlendGroups(
-                batch.values.data() + kept * batch.stride + 4 * static_cast<std::ptrdiff_t>(a),
-                batch.stride, rows - kept, (b - a) / 4, src.row(first + kept), src.pitch,
-                groups.data() + a / 4);
+                base + kept * batch.stride + 4 * static_cast<std::ptrdiff_t>(a), batch.stride,
+                rows - kept, (b - a) / 4, src.row(first + kept), src.pitch, groups.data() + a / 4);
         }
     }
 
@@ -1009,8 +1016,10 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
         batch.first = -1;
         batch.rows = 0;
         batch.stride = static_cast<std::ptrdiff_t>(cells);
-        if (batch.values.size() < cells * kBatchRows) {
-            batch.values.resize(cells * kBatchRows);
+        for (std::vector<std::int16_t>& values : batch.values) {
+            if (values.size() < cells * kBatchRows) {
+                values.resize(cells * kBatchRows);
+            }
         }
         planGroups(map, source, dest.width, *surface.mapperScratch);
     }
