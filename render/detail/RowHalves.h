@@ -1,14 +1,14 @@
 #pragma once
 
 #include <cstdint>
-#include <thread>
 
 #include "render/PerfKit.h"
+#include "render/detail/Workers.h"
 
 namespace pm::detail {
 
 // Runs work(a, b) over rows [first, end): with two processors and at least `worthSplitting`
-// rows, the lower half on a second thread.
+// rows, the lower half on a kept worker thread.
 template <typename Work>
 void inRowHalves(std::uint32_t first, std::uint32_t end, std::uint32_t worthSplitting,
                  const Work& work) {
@@ -21,9 +21,13 @@ void inRowHalves(std::uint32_t first, std::uint32_t end, std::uint32_t worthSpli
         return;
     }
     const std::uint32_t cut = first + rows / 2;
-    std::thread helper([&] { work(cut, end); });
-    work(first, cut);
-    helper.join();
+    Workers::run(2, [&](int half) {
+        if (half == 0) {
+            work(first, cut);
+        } else {
+            work(cut, end);
+        }
+    });
 }
 
 }  // namespace pm::detail
