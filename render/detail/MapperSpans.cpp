@@ -546,33 +546,48 @@ const GroupOrders& groupOrders() {
 
 }  // namespace
 
+namespace {
+
+// A planned group's byte order and its weight bytes, spread once per channel (samples 0, 1 in
+// the first half, 2, 3 in the second).
+__attribute__((target("avx2"))) inline __m256i groupOrder(const RowBlendGroup& g) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(groupOrders().bytes[g.order]));
+}
+
+__attribute__((target("avx2"))) inline __m256i groupWeights(const RowBlendGroup& g) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4,
+                                            5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
+    std::int64_t packed;
+    std::memcpy(&packed, g.weights, sizeof packed);
+    return _mm256_shuffle_epi8(_mm256_set1_epi64x(packed), spread);
+}
+
+// The 16 row blends of a group whose two 4-pixel loads start at `first` and `second`.
+__attribute__((target("avx2"))) inline __m256i groupBlend(const std::uint8_t* first,
+                                                          const std::uint8_t* second, __m256i order,
+                                                          __m256i weights) {
+    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i texels = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(second)), 1);
+    return _mm256_maddubs_epi16(weights,
+                                _mm256_xor_si256(_mm256_shuffle_epi8(texels, order), bias));
+}
+
+}  // namespace
+
 __attribute__((target("avx2"))) void rowBlendGroupsAvx2(std::int16_t* out, int count,
                                                         const std::uint8_t* row,
                                                         const RowBlendGroup* groups,
                                                         const std::uint8_t* next) {
-    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
-    // Each sample's two weight bytes, once per channel: samples 0, 1 in the first half, 2, 3 in
-    // the second.
-    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4,
-                                            5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
-    const auto& orders = groupOrders().bytes;
     for (int i = 0; i < count; ++i) {
         const RowBlendGroup& g = groups[i];
         if (next != nullptr) {
             _mm_prefetch(reinterpret_cast<const char*>(next + g.offset[0]), _MM_HINT_T0);
         }
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[0]));
-        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g.offset[1]));
-        const __m256i texels = _mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1);
-        const __m256i pairs = _mm256_xor_si256(
-            _mm256_shuffle_epi8(
-                texels, _mm256_load_si256(reinterpret_cast<const __m256i*>(orders[g.order]))),
-            bias);
-        std::int64_t packed;
-        std::memcpy(&packed, g.weights, sizeof packed);
-        const __m256i weights = _mm256_shuffle_epi8(_mm256_set1_epi64x(packed), spread);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * i),
-                            _mm256_maddubs_epi16(weights, pairs));
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(out + 16 * i),
+            groupBlend(row + g.offset[0], row + g.offset[1], groupOrder(g), groupWeights(g)));
     }
 }
 
@@ -581,26 +596,16 @@ __attribute__((target("avx2"))) void rowsBlendGroupsAvx2(std::int16_t* out,
                                                          int count, const std::uint8_t* row,
                                                          std::ptrdiff_t pitch,
                                                          const RowBlendGroup* groups) {
-    const __m256i bias = _mm256_set1_epi8(static_cast<char>(0x80));
-    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4,
-                                            5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
-    const auto& orders = groupOrders().bytes;
     for (int i = 0; i < count; ++i) {
         const RowBlendGroup& g = groups[i];
-        const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(orders[g.order]));
-        std::int64_t packed;
-        std::memcpy(&packed, g.weights, sizeof packed);
-        const __m256i weights = _mm256_shuffle_epi8(_mm256_set1_epi64x(packed), spread);
+        const __m256i order = groupOrder(g);
+        const __m256i weights = groupWeights(g);
         const std::uint8_t* first = row + g.offset[0];
         const std::uint8_t* second = row + g.offset[1];
         std::int16_t* o = out + 16 * i;
         for (int r = 0; r < rows; ++r, first += pitch, second += pitch, o += outStride) {
-            const __m256i texels = _mm256_inserti128_si256(
-                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first))),
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(second)), 1);
-            const __m256i pairs = _mm256_xor_si256(_mm256_shuffle_epi8(texels, order), bias);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
-                                _mm256_maddubs_epi16(weights, pairs));
+                                groupBlend(first, second, order, weights));
         }
     }
 }
