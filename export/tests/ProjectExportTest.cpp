@@ -6,6 +6,7 @@ extern "C" {
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "audio/SoundTrack.h"
@@ -83,6 +84,56 @@ protected:
         settings.root()->setInt64("FrameDuration", kTicksPerSecond / 10);
         EXPECT_TRUE(exporter->loadSettings(settings.root().get()));
         return exporter;
+    }
+
+    // A scene of the picture at `path` after the others, not loaded yet, and the project time
+    // half a second into it. The project's assumed output width becomes `width`: a steady zoom
+    // takes its level for that width.
+    struct AddedScene {
+        Scene& scene;
+        SceneImage& picture;
+        TickTime time;
+    };
+    AddedScene addUnloadedScene(const std::string& path, int width) {
+        Project& project = context.project();
+        EXPECT_GE(project.insertSceneAt(project.projectLength(), path, 2 * kTicksPerSecond), 0);
+        Scene& scene = *project.sceneAt(project.sceneCount() - 1);
+        auto& picture = dynamic_cast<SceneImage&>(scene.picture());
+        picture.unload();
+        project.setAssumedWidth(width);
+        return {scene, picture, project.startOf(scene.id()) + kTicksPerSecond / 2};
+    }
+
+    // The frame at `time` exported as raw frames; `during` runs before the export ends.
+    std::vector<std::uint8_t> exportedFrame(TickTime time, int width, int height,
+                                            const std::function<void()>& during) {
+        const std::string out = folder.file("frame.raw");
+        auto exporter = rawFrames(width, height);
+        {
+            ProjectExportSource source(context, nullptr, nullptr, "");
+            source.setRange(time, time + kTicksPerSecond / 10);
+            EXPECT_EQ(exporter->run(source, out.c_str()), 1);
+            during();
+        }
+        return test::readFile(out);
+    }
+
+    // The renderer's own frame at `time`.
+    std::vector<std::uint8_t> renderedFrame(TickTime time, int width, int height) {
+        ImageBuffer image;
+        EXPECT_EQ(PerfKit::allocate(&image, PixelFormat::Bgra32, width, height), PixelStatus::Ok);
+        ProjectRenderer renderer(context);
+        const Project& project = context.project();
+        EXPECT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), image,
+                                       0, static_cast<float>(height * project.vAspRatio() / width),
+                                       kAccessExport),
+                  0);
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < height; ++y) {
+            bytes.insert(bytes.end(), image.row(y), image.row(y) + 4 * width);
+        }
+        PerfKit::free(&image);
+        return bytes;
     }
 };
 
@@ -214,71 +265,43 @@ TEST_F(ProjectExportTest, LargeJpegsAreDecodedOnlyAsLargeAsTheirFramesNeed) {
                                                           : test::bgra(30, 60, 90);
                              },
                              JPEG_QUALITYSUPERB));
-    Project& project = context.project();
-    ASSERT_GE(project.insertSceneAt(project.projectLength(), big, 2 * kTicksPerSecond), 0);
-    Scene& scene = *project.sceneAt(project.sceneCount() - 1);
-    auto& picture = dynamic_cast<SceneImage&>(scene.picture());
-    const TickTime start = project.startOf(scene.id());
-    const TickTime time = start + kTicksPerSecond / 2;
-    // A picture already held whole is drawn as it is; one the export loads is decoded reduced.
-    picture.unload();
-
     constexpr int kWidth = 256;
     constexpr int kHeight = 144;
-    // A steady zoom takes one level for the project's assumed output width: the export's here.
-    project.setAssumedWidth(kWidth);
-    const std::string out = folder.file("stripes.raw");
-    auto exporter = rawFrames(kWidth, kHeight);
+    // A picture already held whole is drawn as it is; one the export loads is decoded reduced.
+    const AddedScene added = addUnloadedScene(big, kWidth);
+    SceneImage& picture = added.picture;
     int levelsForExport = 0;
-    {
-        ProjectExportSource source(context, nullptr, nullptr, "");
-        source.setRange(time, time + kTicksPerSecond / 10);
-        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
+    const std::vector<std::uint8_t> frame = exportedFrame(added.time, kWidth, kHeight, [&] {
         EXPECT_TRUE(picture.reducedForDetail());
         EXPECT_LT(picture.width(), 1600);
         EXPECT_GE(static_cast<std::uint32_t>(picture.width()),
-                  picture.detailNeeded(scene, kWidth).widest);
+                  picture.detailNeeded(added.scene, kWidth).widest);
         EXPECT_EQ(picture.decodedWidth(), 1600);
         levelsForExport = picture.mipLevelsBuilt();
-    }
+    });
     EXPECT_FALSE(picture.reducedForDetail());
-    const std::vector<std::uint8_t> frame = test::readFile(out);
     ASSERT_EQ(frame.size(), std::size_t{kWidth} * kHeight * 4);
 
-    ImageBuffer expected;
-    ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, kWidth, kHeight), PixelStatus::Ok);
-    ProjectRenderer renderer(context);
-    const double aspect = project.vAspRatio();
-    ASSERT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), expected, 0,
-                                   static_cast<float>(kHeight * aspect / kWidth), kAccessExport),
-              0);
+    const std::vector<std::uint8_t> full = renderedFrame(added.time, kWidth, kHeight);
     EXPECT_EQ(picture.width(), 1600);
     // The reduced copies coarser than any frame of the run needed were left out.
     EXPECT_LT(levelsForExport, picture.mipLevelsBuilt());
     // The stripes' contrast: how far neighbouring pixels differ.
-    const auto contrast = [&](auto at) {
+    const auto contrast = [](const std::vector<std::uint8_t>& bytes) {
         double sum = 0.0;
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 4; x < 4 * kWidth; ++x) {
-                sum += std::abs(at(y, x) - at(y, x - 4));
-            }
+        for (std::size_t i = 4; i < bytes.size(); ++i) {
+            sum += i % (4 * kWidth) >= 4 ? std::abs(bytes[i] - bytes[i - 4]) : 0;
         }
         return sum;
     };
-    const double ours =
-        contrast([&](int y, int x) { return int{frame[std::size_t{4} * kWidth * y + x]}; });
-    const double full = contrast([&](int y, int x) { return int{expected.row(y)[x]}; });
     double difference = 0.0;
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < 4 * kWidth; ++x) {
-            difference += std::abs(frame[std::size_t{4} * kWidth * y + x] - expected.row(y)[x]);
-        }
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        difference += std::abs(frame[i] - full[i]);
     }
-    PerfKit::free(&expected);
     // The reduced decode's filter is not the levels' own, so pixels differ a little; a level
     // chosen against the full size (four times too coarse here) loses a fifth of the contrast.
-    EXPECT_LT(difference / (4.0 * kWidth * kHeight), 5.0);
-    EXPECT_NEAR(ours / full, 1.0, 0.1);
+    EXPECT_LT(difference / static_cast<double>(frame.size()), 5.0);
+    EXPECT_NEAR(contrast(frame) / contrast(full), 1.0, 0.1);
 }
 
 // An export leaves out the reduced copies coarser than its frames draw from, and draws every
@@ -288,40 +311,16 @@ TEST_F(ProjectExportTest, FramesAreTheSameWithoutTheCopiesTheyDoNotDrawFrom) {
     test::writeFile(big, test::encodePicture(1600, 1200, 24, FIF_PNG, [](int x, int y) {
                         return test::bgra((x / 3) % 2 * 200, y % 256, (x + y) % 256);
                     }));
-    Project& project = context.project();
-    ASSERT_GE(project.insertSceneAt(project.projectLength(), big, 2 * kTicksPerSecond), 0);
-    Scene& scene = *project.sceneAt(project.sceneCount() - 1);
-    auto& picture = dynamic_cast<SceneImage&>(scene.picture());
-    const TickTime time = project.startOf(scene.id()) + kTicksPerSecond / 2;
-    picture.unload();
-
     constexpr int kWidth = 256;
     constexpr int kHeight = 144;
-    project.setAssumedWidth(kWidth);
-    const std::string out = folder.file("copies.raw");
-    auto exporter = rawFrames(kWidth, kHeight);
+    const AddedScene added = addUnloadedScene(big, kWidth);
     int levelsForExport = 0;
-    {
-        ProjectExportSource source(context, nullptr, nullptr, "");
-        source.setRange(time, time + kTicksPerSecond / 10);
-        ASSERT_EQ(exporter->run(source, out.c_str()), 1);
-        EXPECT_FALSE(picture.reducedForDetail());  // not a JPEG
-        levelsForExport = picture.mipLevelsBuilt();
-    }
-    ImageBuffer expected;
-    ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, kWidth, kHeight), PixelStatus::Ok);
-    ProjectRenderer renderer(context);
-    ASSERT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), expected, 0,
-                                   static_cast<float>(kHeight * project.vAspRatio() / kWidth),
-                                   kAccessExport),
-              0);
-    EXPECT_GT(picture.mipLevelsBuilt(), levelsForExport);
-    std::vector<std::uint8_t> full;
-    for (int y = 0; y < kHeight; ++y) {
-        full.insert(full.end(), expected.row(y), expected.row(y) + 4 * kWidth);
-    }
-    PerfKit::free(&expected);
-    EXPECT_EQ(test::readFile(out), full);
+    const std::vector<std::uint8_t> frame = exportedFrame(added.time, kWidth, kHeight, [&] {
+        EXPECT_FALSE(added.picture.reducedForDetail());  // not a JPEG
+        levelsForExport = added.picture.mipLevelsBuilt();
+    });
+    EXPECT_EQ(frame, renderedFrame(added.time, kWidth, kHeight));
+    EXPECT_GT(added.picture.mipLevelsBuilt(), levelsForExport);
 }
 
 TEST_F(ProjectExportTest, CancellingStopsTheRunAndLeavesNoFile) {
