@@ -522,27 +522,24 @@ namespace {
 // The byte orders of every RowBlendGroup::order: in each 16-byte half (one 4-pixel load), the
 // left and right texel of its two samples side by side per channel.
 struct GroupOrders {
-    alignas(32) std::uint8_t bytes[81][32];
-    GroupOrders() {
+    alignas(32) std::uint8_t bytes[81][32]{};
+    constexpr GroupOrders() {
         for (int order = 0; order < 81; ++order) {
             int rest = order;
             for (int sample = 0; sample < 4; ++sample) {
                 const int r = rest % 3;
                 rest /= 3;
-                std::uint8_t* out = bytes[order] + 8 * sample;
                 for (int c = 0; c < 4; ++c) {
-                    out[2 * c] = static_cast<std::uint8_t>(4 * r + c);
-                    out[2 * c + 1] = static_cast<std::uint8_t>(4 * r + 4 + c);
+                    bytes[order][8 * sample + 2 * c] = static_cast<std::uint8_t>(4 * r + c);
+                    bytes[order][8 * sample + 2 * c + 1] = static_cast<std::uint8_t>(4 * r + 4 + c);
                 }
             }
         }
     }
 };
 
-const GroupOrders& groupOrders() {
-    static const GroupOrders orders;
-    return orders;
-}
+// Made by the compiler: the loops read it without a first-use check.
+constexpr GroupOrders kGroupOrders;
 
 }  // namespace
 
@@ -551,7 +548,7 @@ namespace {
 // A planned group's byte order and its weight bytes, spread once per channel (samples 0, 1 in
 // the first half, 2, 3 in the second).
 __attribute__((target("avx2"))) inline __m256i groupOrder(const RowBlendGroup& g) {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(groupOrders().bytes[g.order]));
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(kGroupOrders.bytes[g.order]));
 }
 
 __attribute__((target("avx2"))) inline __m256i groupWeights(const RowBlendGroup& g) {
