@@ -30,6 +30,9 @@ std::shared_ptr<ExporterModule> ExporterModule::probe(const std::string& path) {
         info->version == plugin::kInterfaceVersion) {
         std::memcpy(&module->m_info, info, sizeof module->m_info);
         module->m_accepted = true;
+        // Kept open for the first load: opening a module maps and links it all over again.
+        module->m_probed = handle;
+        return module;
     }
     dlclose(handle);
     return module;
@@ -40,6 +43,9 @@ ExporterModule::~ExporterModule() {
     if (m_loadCount > 0) {
         m_loadCount = 0;
         closeLocked();
+    }
+    if (m_probed) {
+        dlclose(m_probed);
     }
 }
 
@@ -52,7 +58,8 @@ bool ExporterModule::load(plugin::HostServices& host) {
     if (!m_accepted || m_info.typeCode == 0) {
         return false;
     }
-    void* handle = dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = m_probed ? m_probed : dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    m_probed = nullptr;
     if (!handle) {
         return false;
     }

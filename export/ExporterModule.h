@@ -42,6 +42,7 @@ private:
     plugin::PLGFileInfo m_info{};
     mutable std::mutex m_mutex;
     void* m_handle = nullptr;
+    void* m_probed = nullptr;  // still open from probe(), until the first load
     plugin::PlugInModuleInterface* m_interface = nullptr;
     int m_loadCount = 0;
 };
