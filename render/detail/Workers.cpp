@@ -1,6 +1,8 @@
 #include "render/detail/Workers.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -12,6 +14,17 @@
 namespace pm::detail {
 
 namespace {
+
+// How long a kept thread looks for the next job before it sleeps.
+constexpr auto kSpin = std::chrono::microseconds(100);
+
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
 
 struct Job {
     const std::function<void(int)>* piece = nullptr;
@@ -50,6 +63,7 @@ public:
             {
                 std::lock_guard lock(m_mutex);
                 m_jobs.push_back(&job);
+                m_queued.fetch_add(1, std::memory_order_release);
             }
             m_wake.notify_all();
         }
@@ -73,6 +87,7 @@ private:
         const int index = job.next++;
         if (job.next == job.count) {
             m_jobs.erase(std::find(m_jobs.begin(), m_jobs.end(), &job));
+            m_queued.fetch_sub(1, std::memory_order_relaxed);
         }
         return index;
     }
@@ -80,6 +95,17 @@ private:
     void serve() {
         std::unique_lock lock(m_mutex);
         for (;;) {
+            if (m_jobs.empty() && !m_stop) {
+                // Frames come one after another: a short wait for the next job costs less than
+                // being put to sleep and woken again.
+                lock.unlock();
+                const auto until = std::chrono::steady_clock::now() + kSpin;
+                while (m_queued.load(std::memory_order_acquire) == 0 &&
+                       std::chrono::steady_clock::now() < until) {
+                    pause();
+                }
+                lock.lock();
+            }
             m_wake.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
             if (m_stop) {
                 return;
@@ -98,6 +124,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job*> m_jobs;
+    std::atomic<int> m_queued{0};  // the jobs queued, read without the lock while waiting
     bool m_stop = false;
     std::vector<std::thread> m_threads;
 };
