@@ -221,6 +221,27 @@ __attribute__((target("avx2"))) inline __m256i columnBlend(__m256i top, __m256i 
     return _mm256_srli_epi16(_mm256_add_epi16(v, _mm256_set1_epi16(128 * 128 + 64)), 7);
 }
 
+// The weight bytes 128 - fx, fx of eight samples at vx, repeated over each sample's channels:
+// samples 0, 1, 4, 5 in w0 and 2, 3, 6, 7 in w1.
+__attribute__((target("avx2"))) inline void rowWeights(__m256i vx, __m256i& w0, __m256i& w1) {
+    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), _mm256_set1_epi32(127));
+    __m256i wx =
+        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
+    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
+    w0 = _mm256_unpacklo_epi32(wx, wx);
+    w1 = _mm256_unpackhi_epi32(wx, wx);
+}
+
+// The vertical weights fy << 8 of eight samples at vy, in every 16-bit half of each sample:
+// samples 0, 1, 4, 5 in f0 and 2, 3, 6, 7 in f1.
+__attribute__((target("avx2"))) inline void columnWeights(__m256i vy, __m256i& f0, __m256i& f1) {
+    __m256i fy =
+        _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vy, 9), _mm256_set1_epi32(127)), 8);
+    fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+    f0 = _mm256_unpacklo_epi32(fy, fy);
+    f1 = _mm256_unpackhi_epi32(fy, fy);
+}
+
 // Eight samples at positions vx, vy (pixel order). The horizontal blend of each row runs as a
 // multiply-add of the texel pair's bytes, each taken less 128, with the weights 128 - fx and fx:
 // that gives exactly the row blend of bilerpChannel() less 128 x 128, which cancels in the
@@ -237,18 +258,9 @@ __attribute__((target("avx2"))) inline void sample8(std::uint8_t* dst, const std
     gatherPairs(src, off, t0, t1);
     gatherPairs(src + pitch, off, b0, b1);
 
-    const __m256i m127 = _mm256_set1_epi32(127);
-    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), m127);
-    // Bytes 128 - fx, fx in each 16-bit half.
-    __m256i wx =
-        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
-    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
-    __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vy, 9), m127), 8);
-    fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
-    const __m256i wx0 = _mm256_unpacklo_epi32(wx, wx);
-    const __m256i wx1 = _mm256_unpackhi_epi32(wx, wx);
-    const __m256i fy0 = _mm256_unpacklo_epi32(fy, fy);
-    const __m256i fy1 = _mm256_unpackhi_epi32(fy, fy);
+    __m256i wx0, wx1, fy0, fy1;
+    rowWeights(vx, wx0, wx1);
+    columnWeights(vy, fy0, fy1);
 
     const __m256i r0 = columnBlend(rowBlend(t0, wx0), rowBlend(b0, wx0), fy0);
     const __m256i r1 = columnBlend(rowBlend(t1, wx1), rowBlend(b1, wx1), fy1);
@@ -289,13 +301,8 @@ __attribute__((target("avx2"))) inline void sampleWindow8(std::uint8_t* dst,
     windowPairs(window, rel, rel1, second, second1, t0, t1);
     windowPairs(window + pitch, rel, rel1, second, second1, b0, b1);
 
-    const __m256i m127 = _mm256_set1_epi32(127);
-    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), m127);
-    __m256i wx =
-        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
-    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
-    const __m256i wx0 = _mm256_unpacklo_epi32(wx, wx);
-    const __m256i wx1 = _mm256_unpackhi_epi32(wx, wx);
+    __m256i wx0, wx1;
+    rowWeights(vx, wx0, wx1);
     const __m256i r0 =
         columnBlend(_mm256_maddubs_epi16(wx0, t0), _mm256_maddubs_epi16(wx0, b0), fy0);
     const __m256i r1 =
@@ -320,7 +327,6 @@ __attribute__((target("avx2"))) int spanRowAvx2(std::uint8_t* dst, int n, const 
         _mm256_add_epi32(_mm256_set1_epi32(sy), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsy)));
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
     const __m256i stepY = _mm256_set1_epi32(8 * dsy);
-    const __m256i m127 = _mm256_set1_epi32(127);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const std::int32_t x = sx + i * dsx;
@@ -331,14 +337,14 @@ __attribute__((target("avx2"))) int spanRowAvx2(std::uint8_t* dst, int n, const 
         // Windows may not reach past the span's texels: those are the ones known to exist.
         const int start = left + 15 <= last ? left : right - 14;
         if (start >= first && (y + 7 * dsy) >> 16 == row) {
-            __m256i fy = _mm256_slli_epi32(_mm256_and_si256(_mm256_srai_epi32(vy, 9), m127), 8);
-            fy = _mm256_or_si256(fy, _mm256_slli_epi32(fy, 16));
+            __m256i fy0, fy1;
+            columnWeights(vy, fy0, fy1);
             sampleWindow8(dst + 4 * i,
                           src + static_cast<std::ptrdiff_t>(row) * pitch +
                               4 * static_cast<std::ptrdiff_t>(start),
                           pitch,
                           _mm256_sub_epi32(_mm256_srai_epi32(vx, 16), _mm256_set1_epi32(start)), vx,
-                          _mm256_unpacklo_epi32(fy, fy), _mm256_unpackhi_epi32(fy, fy));
+                          fy0, fy1);
         } else {
             sample8(dst + 4 * i, src, pitch, vx, vy);
         }
@@ -447,17 +453,6 @@ void columnBlendScalar(std::uint8_t* dst, int n, const std::int16_t* top,
 
 namespace {
 
-// The weight bytes 128 - fx, fx of eight samples at vx, repeated over each sample's channels:
-// samples 0, 1, 4, 5 in w0 and 2, 3, 6, 7 in w1.
-__attribute__((target("avx2"))) inline void rowWeights(__m256i vx, __m256i& w0, __m256i& w1) {
-    const __m256i fx = _mm256_and_si256(_mm256_srai_epi32(vx, 9), _mm256_set1_epi32(127));
-    __m256i wx =
-        _mm256_sub_epi32(_mm256_slli_epi32(fx, 8), _mm256_sub_epi32(fx, _mm256_set1_epi32(128)));
-    wx = _mm256_or_si256(wx, _mm256_slli_epi32(wx, 16));
-    w0 = _mm256_unpacklo_epi32(wx, wx);
-    w1 = _mm256_unpackhi_epi32(wx, wx);
-}
-
 // Row blends of samples 0, 1, 4, 5 (r0) and 2, 3, 6, 7 (r1) stored in pixel order.
 __attribute__((target("avx2"))) inline void storeInOrder(std::int16_t* out, __m256i r0,
                                                          __m256i r1) {
@@ -540,10 +535,6 @@ struct GroupOrders {
 
 // Made by the compiler: the loops read it without a first-use check.
 constexpr GroupOrders kGroupOrders;
-
-}  // namespace
-
-namespace {
 
 // A planned group's byte order and its weight bytes, spread once per channel (samples 0, 1 in
 // the first half, 2, 3 in the second).
