@@ -601,14 +601,19 @@ private:
     void blendRange(RowScratch::RowBlends& slot, const std::uint8_t* row, int lo, int hi) {
         std::int16_t* values = slot.values.data();
         const std::vector<detail::RowBlendGroup>& groups = m_scratch.groups;
-        const int a = groups.empty() ? hi : std::min(hi, (lo + 3) & ~3);
-        const int b = std::max(a, hi & ~3);
+        const auto [a, b] = groups.empty() ? std::pair{hi, hi} : groupedPart(lo, hi);
         blendDirect(values, row, lo, a);
         if (b > a) {
             m_kernels.rowBlendGroups(values + 4 * static_cast<std::ptrdiff_t>(a), (b - a) / 4, row,
                                      groups.data() + a / 4, m_nextRow);
         }
         blendDirect(values, row, b, hi);
+    }
+
+    // The whole groups of four among pixels [lo, hi): [a, b).
+    static std::pair<int, int> groupedPart(int lo, int hi) {
+        const int a = std::min(hi, (lo + 3) & ~3);
+        return {a, std::max(a, hi & ~3)};
     }
 
     // Pixels [from, to) of `row` blended across one by one, each chunk stepped from its own
@@ -667,8 +672,7 @@ private:
         batch.lo = lo;
         batch.hi = hi;
         const std::vector<detail::RowBlendGroup>& groups = m_scratch.groups;
-        const int a = std::min(hi, (lo + 3) & ~3);
-        const int b = std::max(a, hi & ~3);
+        const auto [a, b] = groupedPart(lo, hi);
         for (int r = kept; r < rows; ++r) {
             std::int16_t* values = base + r * batch.stride;
             const std::uint8_t* row = src.row(first + r);
@@ -858,7 +862,8 @@ struct Edge {
 // stay unplanned. Leaves `groups` empty when some group inside cannot be planned.
 void planGroups(const Mapping& map, const KernelBitmap& source, int width,
                 detail::MapperScratch& scratch) {
-    const double rowS = map.s0 + map.sx * (0.5 - map.ox) + map.sy * 0.0;
+    // RowShader's row start without its row term: the mapping has none (sy is 0).
+    const double rowS = map.s0 + map.sx * (0.5 - map.ox);
     const std::int64_t step = toStep(map.sx);
     const std::int64_t limit = static_cast<std::int64_t>(source.width - 2) * 65536 + 65535;
     // The first run of pixels inside the source; any later ones take the chunked path.

@@ -263,18 +263,17 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     const double H = source.height;
     const PicturePlacement place =
         placePicture(camera, W, H, {frame.width, frame.width / frame.aspect});
-    const GridSize grid =
-        (std::fabs(camera.a) + std::fabs(camera.b) == 0.0f) ? flatGridSize(place.zoom) : density;
+    // A picture that is not tilted lies in one plane square to the camera.
+    const bool flatPicture = std::fabs(camera.a) + std::fabs(camera.b) == 0.0f;
+    const GridSize grid = flatPicture ? flatGridSize(place.zoom) : density;
     Mesh mesh;
     if (!placeMesh(mesh, camera, W, H, grid, frame)) {
         errors.report(kMemoryFailed);
         return kRenderFailed;
     }
-    // A picture that is not tilted lies in one plane square to the camera: every cell has the
-    // same affine mapping, so its outline draws the same picture as one cell, without the seams
-    // where neighbouring cells each added part of a pixel (and with the background left unfilled
-    // under it).
-    const bool flatPicture = std::fabs(camera.a) + std::fabs(camera.b) == 0.0f;
+    // Every cell of a flat picture has the same affine mapping, so its outline draws the same
+    // picture as one cell, without the seams where neighbouring cells each added part of a pixel
+    // (and with the background left unfilled under it).
     if (!mapCells(flatPicture ? mesh.outline() : mesh, source, target, fieldMode)) {
         return kRenderFailed;
     }

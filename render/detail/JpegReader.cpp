@@ -219,6 +219,12 @@ void placeRows(const ImageBuffer& upright, int orientation, const std::uint8_t* 
     }
 }
 
+// The library's size of a side decoded at `eighths` / 8: rounded up.
+std::uint32_t scaledSide(std::uint32_t side, int eighths) {
+    return static_cast<std::uint32_t>((std::uint64_t{side} * static_cast<unsigned>(eighths) + 7) /
+                                      8);
+}
+
 }  // namespace
 
 int JpegReader::exifOrientation(const std::uint8_t* payload, std::size_t size) {
@@ -274,8 +280,7 @@ int JpegReader::eighthsFor(std::uint32_t width, std::uint32_t minimumWidth) {
         return 8;
     }
     for (int m = 1; m < 8; m *= 2) {
-        // The library's reduced width: width x m / 8 rounded up.
-        if ((std::uint64_t{width} * static_cast<unsigned>(m) + 7) / 8 >= minimumWidth) {
+        if (scaledSide(width, m) >= minimumWidth) {
             return m;
         }
     }
@@ -309,12 +314,8 @@ JpegReader::Result JpegReader::decode(const ReadBytes& read, std::uint32_t maxSi
         return result;
     }
     const int eighths = eighthsFor(result.fullWidth, minimumWidth);
-    const auto scaled = [eighths](std::uint32_t side) {
-        return static_cast<std::uint32_t>(
-            (std::uint64_t{side} * static_cast<unsigned>(eighths) + 7) / 8);
-    };
-    const std::uint32_t w = scaled(fullW);
-    const std::uint32_t h = scaled(fullH);
+    const std::uint32_t w = scaledSide(fullW, eighths);
+    const std::uint32_t h = scaledSide(fullH, eighths);
     if (fullW == 0 || fullH == 0 || !startDecompress(s, eighths) || s.cinfo.output_width != w ||
         s.cinfo.output_height != h || s.cinfo.output_components != 4) {
         return result;
