@@ -127,6 +127,11 @@ void rotated(benchmark::State& state, pm::MapperPath path) {
     mapCells(state, {frameQuad(0.17)}, path);
 }
 
+// The small turns of a close-up's slow motion: source rows cross a frame row every 50 pixels.
+void turnedSlightly(benchmark::State& state, pm::MapperPath path) {
+    mapCells(state, {frameQuad(0.02)}, path);
+}
+
 void tilted(benchmark::State& state, pm::MapperPath path) {
     mapCells(state, tiltedCells(), path);
 }
@@ -178,6 +183,7 @@ BENCHMARK_CAPTURE(flat, scalar, pm::MapperPath::Scalar)->Unit(benchmark::kMillis
 BENCHMARK_CAPTURE(rotated, best, pm::MapperPath::Best)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(rotated, sse2, pm::MapperPath::Sse2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(rotated, scalar, pm::MapperPath::Scalar)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(turnedSlightly, best, pm::MapperPath::Best)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(tilted, best, pm::MapperPath::Best)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,6 +4,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -136,6 +139,46 @@ TEST_F(FfmpegExporterTest, CancellingRemovesThePartialFile) {
     // An unwritable place fails cleanly too.
     EXPECT_EQ(exporter->run(source, "/nonexistent/folder/out.mp4"), 0);
     EXPECT_EQ(exporter->run(source, nullptr), 0);
+}
+
+// Files may grow to `bytes` while it lives: writing past that fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, m_old.rlim_max};
+        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_signal);
+    }
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    void (*m_signal)(int) = nullptr;
+    bool m_set = false;
+};
+
+TEST_F(FfmpegExporterTest, AFullDiskEndsTheRunAndRemovesThePartialFile) {
+    // Large frames (intra-coded), so that writing starts long before the end.
+    auto exporter = exporterFor("pictomove.ffmpeg.mov", 320, 240);
+    const std::string whole = (dir / "whole.mov").string();
+    ToneAndGradient first;
+    ASSERT_EQ(exporter->run(first, whole.c_str()), 1);
+    const auto size = std::filesystem::file_size(whole);
+    // The disk fills up halfway through the frames.
+    const std::string path = (dir / "full.mov").string();
+    ToneAndGradient source;
+    {
+        FileSizeLimit limit(size / 2);
+        ASSERT_TRUE(limit.set());
+        EXPECT_EQ(exporter->run(source, path.c_str()), 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_LT(source.framesServed, 20) << "the run goes on after the write failed";
 }
 
 TEST_F(FfmpegExporterTest, SettingsRoundTripThroughAPreset) {

@@ -22,10 +22,13 @@ extern "C" {
 #include "export/PluginApi.h"
 #include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
+#include "export/plugins/ffmpeg/EncoderThread.h"
 #include "export/plugins/ffmpeg/I420Converter.h"
 
 using namespace pm;
 using namespace pm::plugin;
+using pm::exporters::AvFrame;
+using pm::exporters::EncoderThread;
 using pm::exporters::I420Converter;
 using pm::exporters::YuvMatrix;
 
@@ -57,9 +60,6 @@ const Container kContainers[] = {
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -67,7 +67,7 @@ struct SwsDeleter {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
+using Frame = AvFrame;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 
 // Releases a media object when it goes out of scope.
@@ -113,27 +113,36 @@ public:
         }
         const int header = avformat_write_header(m_format, &options);
         av_dict_free(&options);
-        return header >= 0;
+        if (header < 0) {
+            return false;
+        }
+        m_encoder = std::make_unique<EncoderThread>(
+            [this](AVFrame* frame, int stream) {
+                return stream == kVideo ? encode(m_video.get(), m_videoStream, frame)
+                                        : encode(m_audio.get(), m_audioStream, frame);
+            },
+            kFramesQueued);
+        return true;
     }
 
     // Converts one BGRA picture and encodes it as frame number `index`.
     bool writeVideo(const FrameImage& image, std::int64_t index) {
         const std::uint8_t* source[1] = {image.pixels};
         const int stride[1] = {image.pitch};
-        if (av_frame_make_writable(m_videoFrame.get()) < 0) {
+        // One frame more than can wait for the encoder: this one is free again (making it
+        // writable would otherwise copy it).
+        AVFrame* f = m_videoFrames[static_cast<std::size_t>(index) % m_videoFrames.size()].get();
+        if (av_frame_make_writable(f) < 0) {
             return false;
         }
         if (m_scaler) {
-            sws_scale(m_scaler.get(), source, stride, 0, image.height, m_videoFrame->data,
-                      m_videoFrame->linesize);
+            sws_scale(m_scaler.get(), source, stride, 0, image.height, f->data, f->linesize);
         } else {
-            m_converter.convert(image.pixels, image.pitch,
-                                std::min(image.width, m_videoFrame->width),
-                                std::min(image.height, m_videoFrame->height), m_videoFrame->data,
-                                m_videoFrame->linesize);
+            m_converter.convert(image.pixels, image.pitch, std::min(image.width, f->width),
+                                std::min(image.height, f->height), f->data, f->linesize);
         }
-        m_videoFrame->pts = index;
-        return encode(m_video.get(), m_videoStream, m_videoFrame.get());
+        f->pts = index;
+        return queue(f, kVideo);
     }
 
     // Interleaved 16-bit samples, exactly one encoder frame's worth (fewer at the very end).
@@ -160,7 +169,7 @@ public:
         }
         f->pts = m_audioSamples;
         m_audioSamples += frames;
-        return encode(m_audio.get(), m_audioStream, f);
+        return queue(f, kAudio);
     }
 
     int audioFrameSize() const { return m_audioFrameSize; }
@@ -168,7 +177,9 @@ public:
     bool hasAudio() const { return m_audio != nullptr; }
 
     bool finish() {
-        bool ok = encode(m_video.get(), m_videoStream, nullptr);
+        // The queue is empty afterwards: the flush below runs while its thread waits.
+        bool ok = m_encoder->drain();
+        ok = ok && encode(m_video.get(), m_videoStream, nullptr);
         if (m_audio) {
             ok = encode(m_audio.get(), m_audioStream, nullptr) && ok;
         }
@@ -182,6 +193,7 @@ public:
         if (!m_format) {
             return;
         }
+        m_encoder.reset();  // before the file it writes to closes
         if (m_fileOpened) {
             avio_closep(&m_format->pb);
         }
@@ -252,15 +264,18 @@ private:
         m_videoStream->time_base = c->time_base;
         m_videoStream->avg_frame_rate = c->framerate;
 
-        m_videoFrame.reset(av_frame_alloc());
-        if (!m_videoFrame) {
-            return false;
-        }
-        m_videoFrame->format = c->pix_fmt;
-        m_videoFrame->width = c->width;
-        m_videoFrame->height = c->height;
-        if (av_frame_get_buffer(m_videoFrame.get(), 0) < 0) {
-            return false;
+        m_videoFrames.resize(kFramesQueued + 1);
+        for (Frame& f : m_videoFrames) {
+            f.reset(av_frame_alloc());
+            if (!f) {
+                return false;
+            }
+            f->format = c->pix_fmt;
+            f->width = c->width;
+            f->height = c->height;
+            if (av_frame_get_buffer(f.get(), 0) < 0) {
+                return false;
+            }
         }
         m_packet.reset(av_packet_alloc());
         if (c->pix_fmt == AV_PIX_FMT_YUV420P) {
@@ -324,6 +339,12 @@ private:
         return true;
     }
 
+    // Hands a new reference to the frame's pictures or samples to the encoder's thread.
+    bool queue(const AVFrame* frame, int stream) {
+        Frame reference(av_frame_clone(frame));
+        return reference && m_encoder->push(std::move(reference), stream);
+    }
+
     bool encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
         if (avcodec_send_frame(codec, frame) < 0) {
             return false;
@@ -344,6 +365,11 @@ private:
         }
     }
 
+    static constexpr int kVideo = 0;
+    static constexpr int kAudio = 1;
+    // Enough for the encoder to have the next picture at hand whenever it is ready for it.
+    static constexpr int kFramesQueued = 2;
+
     const Container& m_container;
     exporters::VideoSettings m_settings;
     std::string m_path;
@@ -353,13 +379,14 @@ private:
     AVStream* m_audioStream = nullptr;
     CodecContext m_video;
     CodecContext m_audio;
-    Frame m_videoFrame;
+    std::vector<Frame> m_videoFrames;
     Frame m_audioFrame;
     Packet m_packet;
     std::unique_ptr<SwsContext, SwsDeleter> m_scaler;  // formats other than 4:2:0
     I420Converter m_converter{YuvMatrix::Bt709};       // the matrix the file is tagged with
     int m_audioFrameSize = 1024;
     std::int64_t m_audioSamples = 0;
+    std::unique_ptr<EncoderThread> m_encoder;  // last: stopped before the encoders go
 };
 
 class Exporter final : public ExporterInterface {
