@@ -1,8 +1,8 @@
 #!/bin/sh
 # Is rendering the bottleneck of an export? A project of 6000x4000 pictures (LENGTH seconds,
 # default 60, at 1920x1080 and 30 frames per second) is exported to MP4 (H.264 "veryfast") and
-# rendered to raw frames without encoding; the very same frames, written once as raw YUV, are
-# encoded by the ffmpeg command line with the same settings. All in one run; prints frames per
+# rendered to raw frames without encoding; the very same frames, written once as raw YUV by our
+# exporter, are encoded by the ffmpeg command line with the same settings. All in one run; prints frames per
 # second of each and the export's speed as a share of the encoder's own.
 set -eu
 cd "$(dirname "$0")/.."
@@ -24,18 +24,18 @@ scene=$(awk -v l="$LENGTH" 'BEGIN { printf "%.3f", (l + 2) / 3 }')
   "$WORK/pictures" >/dev/null
 frames=$((LENGTH * 30))
 
+# Our exporter's own 4:2:0 pictures (Y4M: raw YUV with a header saying size and rate), so that the
+# encoder gets the very bytes the export hands to it.
 echo "export-vs-encoder: the frames, once, as raw YUV for the encoder (not timed)"
-"$P" render "$WORK/show.mzp" -o - --format raw --size 1920x1080 --fps 30 2>/dev/null |
-  ffmpeg -loglevel error -f rawvideo -pix_fmt bgra -s 1920x1080 -r 30 -i - -pix_fmt yuv420p \
-    -f rawvideo "$WORK/frames.yuv"
+"$P" render "$WORK/show.mzp" -o "$WORK/frames.y4m" --size 1920x1080 --fps 30 2>/dev/null
 
 export_run() { "$P" render "$WORK/show.mzp" -o "$WORK/ours.mp4" --size 1920x1080 --fps 30 2>/dev/null; }
 render_run() {
   "$P" render "$WORK/show.mzp" -o - --format raw --size 1920x1080 --fps 30 2>/dev/null >/dev/null
 }
 encoder_run() {
-  ffmpeg -loglevel error -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 30 -i "$WORK/frames.yuv" \
-    -c:v libx264 -preset veryfast -crf 20 -y "$WORK/encoder.mp4"
+  ffmpeg -loglevel error -i "$WORK/frames.y4m" -c:v libx264 -preset veryfast -crf 20 \
+    -y "$WORK/encoder.mp4"
 }
 export_fps=""; render_fps=""; encoder_fps=""
 run=1
@@ -43,7 +43,7 @@ while [ "$run" -le "$RUNS" ]; do
   echo "export-vs-encoder: run $run of $RUNS"
   export_fps=$(best "$export_fps" "$(timed $frames export_run)")
   render_fps=$(best "$render_fps" "$(timed $frames render_run)")
-  cat "$WORK/frames.yuv" >/dev/null  # into the page cache, as the frames were for us
+  cat "$WORK/frames.y4m" >/dev/null  # into the page cache, as the frames were for us
   encoder_fps=$(best "$encoder_fps" "$(timed $frames encoder_run)")
   run=$((run + 1))
 done

@@ -18,14 +18,14 @@ namespace pm::cli {
 namespace {
 
 const char* const kUsageLine =
-    "pictomove render PROJECT -o OUT [--format mp4|webm|mov|png|jpg|raw] [--preset NAME] "
+    "pictomove render PROJECT -o OUT [--format mp4|webm|mov|y4m|png|jpg|raw] [--preset NAME] "
     "[--size WxH] [--fps N] [--from T --to T]";
 
 const std::map<std::string, std::string> kFormats = {
     {"mp4", "pictomove.ffmpeg.mp4"},   {"mov", "pictomove.ffmpeg.mov"},
-    {"webm", "pictomove.ffmpeg.webm"}, {"png", "pictomove.images.png"},
-    {"jpg", "pictomove.images.jpg"},   {"jpeg", "pictomove.images.jpg"},
-    {"raw", "pictomove.images.raw"}};
+    {"webm", "pictomove.ffmpeg.webm"}, {"y4m", "pictomove.ffmpeg.y4m"},
+    {"png", "pictomove.images.png"},   {"jpg", "pictomove.images.jpg"},
+    {"jpeg", "pictomove.images.jpg"},  {"raw", "pictomove.images.raw"}};
 
 std::string extensionOf(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();

@@ -12,6 +12,7 @@ extern "C" {
 #include <string>
 
 #include "export/ExporterManager.h"
+#include "export/plugins/ffmpeg/I420Converter.h"
 #include "export/tests/ExportSourceFixtures.h"
 #include "store/MemoryStorage.h"
 #include "store/StoreKey.h"
@@ -139,6 +140,41 @@ TEST_F(FfmpegExporterTest, CancellingRemovesThePartialFile) {
     // An unwritable place fails cleanly too.
     EXPECT_EQ(exporter->run(source, "/nonexistent/folder/out.mp4"), 0);
     EXPECT_EQ(exporter->run(source, nullptr), 0);
+}
+
+TEST_F(FfmpegExporterTest, Y4mFilesHoldTheConvertedPicturesAsTheyAre) {
+    auto exporter = exporterFor("pictomove.ffmpeg.y4m", 64, 48);
+    EXPECT_EQ(exporter->configurationSummary(),
+              "64 x 48, 10 frames per second, quality 20, no sound");
+    ToneAndGradient source;
+    const std::string path = (dir / "frames.y4m").string();
+    ASSERT_EQ(exporter->run(source, path.c_str()), 1);
+    const Probe p = probe(path);
+    EXPECT_EQ(p.videoCodec, "rawvideo");
+    EXPECT_EQ(p.videoPackets, 20);
+    EXPECT_FALSE(p.hasAudio);
+
+    // The first frame, as the source drew it, through the converter the encoders get it from.
+    ToneAndGradient again;
+    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 64, 48, 3, 0.0f);
+    ASSERT_NE(frame, nullptr);
+    again.videoFrame(frame);
+    std::vector<std::uint8_t> expected(64 * 48 * 3 / 2);
+    std::uint8_t* planes[3] = {expected.data(), expected.data() + 64 * 48,
+                               expected.data() + 64 * 48 * 5 / 4};
+    const int strides[3] = {64, 32, 32};
+    exporters::I420Converter(exporters::YuvMatrix::Bt709)
+        .convert(frame->image.pixels, frame->image.pitch, 64, 48, planes, strides);
+    frame->release();
+
+    AVFormatContext* format = nullptr;
+    ASSERT_GE(avformat_open_input(&format, path.c_str(), nullptr, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    ASSERT_GE(av_read_frame(format, packet), 0);
+    ASSERT_EQ(packet->size, static_cast<int>(expected.size()));
+    EXPECT_EQ(std::memcmp(packet->data, expected.data(), expected.size()), 0);
+    av_packet_free(&packet);
+    avformat_close_input(&format);
 }
 
 // Files may grow to `bytes` while it lives: writing past that fails as on a full disk.

@@ -55,6 +55,11 @@ const Container kContainers[] = {
      "prores_ks", AV_CODEC_ID_PRORES, "pcm_s16le", AV_CODEC_ID_PCM_S16LE, AV_PIX_FMT_YUV422P10LE},
     {"pictomove.ffmpeg.webm", "WebM Video (VP9, Opus)", "*.webm", "WebM Video", "webm",
      "libvpx-vp9", AV_CODEC_ID_VP9, "libopus", AV_CODEC_ID_OPUS, AV_PIX_FMT_YUV420P},
+    // The 4:2:0 pictures exactly as the other formats hand them to their encoders, uncompressed,
+    // for other programs to encode; no sound.
+    {"pictomove.ffmpeg.y4m", "YUV4MPEG2 Video (uncompressed 4:2:0)", "*.y4m", "Y4M Video",
+     "yuv4mpegpipe", "wrapped_avframe", AV_CODEC_ID_WRAPPED_AVFRAME, nullptr, AV_CODEC_ID_NONE,
+     AV_PIX_FMT_YUV420P},
 };
 
 struct CodecContextDeleter {
@@ -108,7 +113,8 @@ public:
         m_fileOpened = true;
         // Moving the index to the front lets players start before the whole file is read.
         AVDictionary* options = nullptr;
-        if (std::strcmp(m_container.muxer, "webm") != 0) {
+        if (std::strcmp(m_container.muxer, "mp4") == 0 ||
+            std::strcmp(m_container.muxer, "mov") == 0) {
             av_dict_set(&options, "movflags", "+faststart", 0);
         }
         const int header = avformat_write_header(m_format, &options);
@@ -243,9 +249,10 @@ private:
         }
         AVDictionary* options = nullptr;
         const std::string crf = std::to_string(m_settings.quality);
-        if (m_container.videoCodec != AV_CODEC_ID_PRORES) {
+        if (m_container.videoCodec == AV_CODEC_ID_H264 ||
+            m_container.videoCodec == AV_CODEC_ID_VP9) {
             av_dict_set(&options, "crf", crf.c_str(), 0);
-        } else {
+        } else if (m_container.videoCodec == AV_CODEC_ID_PRORES) {
             av_dict_set(&options, "profile", "2", 0);  // standard quality
         }
         if (m_container.videoCodec == AV_CODEC_ID_H264) {
@@ -405,11 +412,11 @@ public:
         char text[256];
         std::snprintf(text, sizeof text, "%d x %d, %.3g frames per second, quality %d%s",
                       m_settings.width, m_settings.height, fps, m_settings.quality,
-                      m_settings.audio ? ", with sound" : ", no sound");
+                      carriesSound() ? ", with sound" : ", no sound");
         summary->set(text);
     }
     std::int32_t outputAudioFormat(AudioFormatDesc* format) override {
-        if (!m_settings.audio) {
+        if (!carriesSound()) {
             *format = AudioFormatDesc{};
             return 1;
         }
@@ -426,7 +433,7 @@ public:
         TickTime duration = 0;
         source->duration(&duration);
         AudioFormatDesc projectSound;
-        const bool withSound = m_settings.audio && source->audioFormat(&projectSound) != 0 &&
+        const bool withSound = carriesSound() && source->audioFormat(&projectSound) != 0 &&
                                projectSound.formatTag == 1;
         const AudioFormatDesc sound = soundFormat();
 
@@ -460,6 +467,8 @@ public:
     }
 
 private:
+    bool carriesSound() const { return m_settings.audio && m_container.audioEncoder != nullptr; }
+
     AudioFormatDesc soundFormat() const {
         AudioFormatDesc f;
         f.formatTag = 1;
