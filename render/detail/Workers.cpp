@@ -96,20 +96,25 @@ private:
         std::unique_lock lock(m_mutex);
         for (;;) {
             if (m_jobs.empty() && !m_stop) {
-                // Frames come one after another: a short wait for the next job costs less than
-                // being put to sleep and woken again.
-                lock.unlock();
-                const auto until = std::chrono::steady_clock::now() + kSpin;
-                for (unsigned i = 1; m_queued.load(std::memory_order_acquire) == 0; ++i) {
-                    pause();
-                    // The clock is read now and then: reading it costs more than a pause.
-                    if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) {
-                        break;
+                const auto waiting = std::chrono::steady_clock::now();
+                // Frames rendered one after another: a short wait for the next job costs less
+                // than being put to sleep and woken again. Where the last wait was longer (each
+                // frame goes to an encoder first), looking would only take time from others.
+                if (m_lastWait < kSpin) {
+                    lock.unlock();
+                    const auto until = waiting + kSpin;
+                    for (unsigned i = 1; m_queued.load(std::memory_order_acquire) == 0; ++i) {
+                        pause();
+                        // The clock is read now and then: reading it costs more than a pause.
+                        if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) {
+                            break;
+                        }
                     }
+                    lock.lock();
                 }
-                lock.lock();
+                m_wake.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+                m_lastWait = std::chrono::steady_clock::now() - waiting;
             }
-            m_wake.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
             if (m_stop) {
                 return;
             }
@@ -128,6 +133,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Job*> m_jobs;
     std::atomic<int> m_queued{0};  // the jobs queued, read without the lock while waiting
+    std::chrono::steady_clock::duration m_lastWait{};  // of the thread that waited last
     bool m_stop = false;
     std::vector<std::thread> m_threads;
 };
