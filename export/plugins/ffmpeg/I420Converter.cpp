@@ -76,6 +76,13 @@ void convertPlain(const std::uint8_t* row0, const std::uint8_t* row1, int x, int
     }
 }
 
+// The 16-bit weights a and b in every 32-bit word.
+__attribute__((target("avx2"))) inline __m256i pairLanes(std::int16_t a, std::int16_t b) {
+    return _mm256_set1_epi32(
+        static_cast<int>(static_cast<std::uint16_t>(a) |
+                         (static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16)));
+}
+
 // The weights of B, G, R (and 0 for alpha) repeated for the four pixels a register holds in 16-bit
 // lanes; multiply-add then gives B w0 + G w1 and R w2 per pixel.
 __attribute__((target("avx2"))) inline __m256i weightLanes(const std::int16_t* w) {
@@ -87,12 +94,18 @@ __attribute__((target("avx2"))) inline __m256i weightLanes(const std::int16_t* w
                              bits(w[0], w[1]), bits(w[2], 0), bits(w[0], w[1]), bits(w[2], 0));
 }
 
-// Eight luma values (32-bit, in pixel order) of the eight pixels in p.
-__attribute__((target("avx2"))) inline __m256i luma8(__m256i p, __m256i wy, __m256i bias) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi8(p, zero), wy);
-    const __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi8(p, zero), wy);
-    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_hadd_epi32(lo, hi), bias), kShift);
+// Eight luma values (32-bit, in pixel order) of the eight pixels in p: blue and green of each
+// pixel side by side in 16 bits, red alone, each multiply-added with its weights.
+__attribute__((target("avx2"))) inline __m256i luma8(__m256i p, __m256i wbg, __m256i wr,
+                                                     __m256i bias) {
+    constexpr char z = static_cast<char>(0x80);
+    const __m256i blueGreen = _mm256_setr_epi8(0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z, 0,
+                                               z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z);
+    const __m256i red = _mm256_setr_epi8(2, z, z, z, 6, z, z, z, 10, z, z, z, 14, z, z, z, 2, z, z,
+                                         z, 6, z, z, z, 10, z, z, z, 14, z, z, z);
+    const __m256i bg = _mm256_madd_epi16(_mm256_shuffle_epi8(p, blueGreen), wbg);
+    const __m256i r = _mm256_madd_epi16(_mm256_shuffle_epi8(p, red), wr);
+    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(bg, r), bias), kShift);
 }
 
 // 32 luma bytes in pixel order from the eight-pixel groups a, b, c, d.
@@ -103,14 +116,14 @@ __attribute__((target("avx2"))) inline __m256i lumaBytes(__m256i a, __m256i b, _
 }
 
 // The 2 x 2 sums of the eight pixels top and bottom: four sums in 16-bit lanes, in the order
-// 0, 1 | 2, 3 across the register's halves.
+// 0, 1 | 2, 3 across the register's halves. Each channel of two neighbouring pixels is put side by
+// side and added by a multiply-add with ones.
 __attribute__((target("avx2"))) inline __m256i blockSums(__m256i top, __m256i bottom) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i lo =
-        _mm256_add_epi16(_mm256_unpacklo_epi8(top, zero), _mm256_unpacklo_epi8(bottom, zero));
-    const __m256i hi =
-        _mm256_add_epi16(_mm256_unpackhi_epi8(top, zero), _mm256_unpackhi_epi8(bottom, zero));
-    return _mm256_add_epi16(_mm256_unpacklo_epi64(lo, hi), _mm256_unpackhi_epi64(lo, hi));
+    const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0,
+                                           4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i ones = _mm256_set1_epi8(1);
+    return _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(top, pairs), ones),
+                            _mm256_maddubs_epi16(_mm256_shuffle_epi8(bottom, pairs), ones));
 }
 
 // Eight chroma values of two groups of block sums: samples 0, 1, 4, 5 | 2, 3, 6, 7.
@@ -125,7 +138,8 @@ __attribute__((target("avx2"))) void convertAvx2(const std::uint8_t* row0, const
                                                  int n, std::uint8_t* y0, std::uint8_t* y1,
                                                  std::uint8_t* u, std::uint8_t* v,
                                                  const I420Converter::Weights& w) {
-    const __m256i wy = weightLanes(w.y);
+    const __m256i wbg = pairLanes(w.y[0], w.y[1]);
+    const __m256i wr = pairLanes(w.y[2], 0);
     const __m256i wu = weightLanes(w.u);
     const __m256i wv = weightLanes(w.v);
     const __m256i lumaBias = _mm256_set1_epi32(kLumaBias);
@@ -139,13 +153,15 @@ __attribute__((target("avx2"))) void convertAvx2(const std::uint8_t* row0, const
                               _mm256_loadu_si256(s0 + 2), _mm256_loadu_si256(s0 + 3)};
         const __m256i b[4] = {_mm256_loadu_si256(s1), _mm256_loadu_si256(s1 + 1),
                               _mm256_loadu_si256(s1 + 2), _mm256_loadu_si256(s1 + 3)};
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y0 + x),
-                            lumaBytes(luma8(t[0], wy, lumaBias), luma8(t[1], wy, lumaBias),
-                                      luma8(t[2], wy, lumaBias), luma8(t[3], wy, lumaBias)));
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(y0 + x),
+            lumaBytes(luma8(t[0], wbg, wr, lumaBias), luma8(t[1], wbg, wr, lumaBias),
+                      luma8(t[2], wbg, wr, lumaBias), luma8(t[3], wbg, wr, lumaBias)));
         if (y1) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(y1 + x),
-                                lumaBytes(luma8(b[0], wy, lumaBias), luma8(b[1], wy, lumaBias),
-                                          luma8(b[2], wy, lumaBias), luma8(b[3], wy, lumaBias)));
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(y1 + x),
+                lumaBytes(luma8(b[0], wbg, wr, lumaBias), luma8(b[1], wbg, wr, lumaBias),
+                          luma8(b[2], wbg, wr, lumaBias), luma8(b[3], wbg, wr, lumaBias)));
         }
         const __m256i s[4] = {blockSums(t[0], b[0]), blockSums(t[1], b[1]), blockSums(t[2], b[2]),
                               blockSums(t[3], b[3])};
