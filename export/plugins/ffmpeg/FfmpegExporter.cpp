@@ -156,7 +156,8 @@ public:
         if (!m_audio) {
             return true;
         }
-        AVFrame* f = m_audioFrame.get();
+        // As with pictures: one more than can wait, so that this one is free again.
+        AVFrame* f = m_audioFrames[m_audioWritten++ % m_audioFrames.size()].get();
         if (av_frame_make_writable(f) < 0) {
             return false;
         }
@@ -332,16 +333,19 @@ private:
         }
         m_audioStream->time_base = c->time_base;
         m_audioFrameSize = c->frame_size > 0 ? c->frame_size : 1024;
-        m_audioFrame.reset(av_frame_alloc());
-        if (!m_audioFrame) {
-            return false;
-        }
-        m_audioFrame->format = c->sample_fmt;
-        m_audioFrame->nb_samples = m_audioFrameSize;
-        m_audioFrame->sample_rate = c->sample_rate;
-        if (av_channel_layout_copy(&m_audioFrame->ch_layout, &c->ch_layout) < 0 ||
-            av_frame_get_buffer(m_audioFrame.get(), 0) < 0) {
-            return false;
+        m_audioFrames.resize(kFramesQueued + 1);
+        for (Frame& f : m_audioFrames) {
+            f.reset(av_frame_alloc());
+            if (!f) {
+                return false;
+            }
+            f->format = c->sample_fmt;
+            f->nb_samples = m_audioFrameSize;
+            f->sample_rate = c->sample_rate;
+            if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 ||
+                av_frame_get_buffer(f.get(), 0) < 0) {
+                return false;
+            }
         }
         return true;
     }
@@ -387,7 +391,8 @@ private:
     CodecContext m_video;
     CodecContext m_audio;
     std::vector<Frame> m_videoFrames;
-    Frame m_audioFrame;
+    std::vector<Frame> m_audioFrames;
+    std::size_t m_audioWritten = 0;
     Packet m_packet;
     std::unique_ptr<SwsContext, SwsDeleter> m_scaler;  // formats other than 4:2:0
     I420Converter m_converter{YuvMatrix::Bt709};       // the matrix the file is tagged with
