@@ -135,8 +135,7 @@ public:
     bool writeVideo(const FrameImage& image, std::int64_t index) {
         const std::uint8_t* source[1] = {image.pixels};
         const int stride[1] = {image.pitch};
-        // One frame more than can wait for the encoder: this one is free again (making it
-        // writable would otherwise copy it).
+        // Making it writable copies nothing: the pool leaves it free (see makePool).
         AVFrame* f = m_videoFrames[static_cast<std::size_t>(index) % m_videoFrames.size()].get();
         if (av_frame_make_writable(f) < 0) {
             return false;
@@ -156,7 +155,6 @@ public:
         if (!m_audio) {
             return true;
         }
-        // As with pictures: one more than can wait, so that this one is free again.
         AVFrame* f = m_audioFrames[m_audioWritten++ % m_audioFrames.size()].get();
         if (av_frame_make_writable(f) < 0) {
             return false;
@@ -272,18 +270,14 @@ private:
         m_videoStream->time_base = c->time_base;
         m_videoStream->avg_frame_rate = c->framerate;
 
-        m_videoFrames.resize(kFramesQueued + 1);
-        for (Frame& f : m_videoFrames) {
-            f.reset(av_frame_alloc());
-            if (!f) {
-                return false;
-            }
+        const bool pooled = makePool(m_videoFrames, [c](AVFrame* f) {
             f->format = c->pix_fmt;
             f->width = c->width;
             f->height = c->height;
-            if (av_frame_get_buffer(f.get(), 0) < 0) {
-                return false;
-            }
+            return true;
+        });
+        if (!pooled) {
+            return false;
         }
         m_packet.reset(av_packet_alloc());
         if (c->pix_fmt == AV_PIX_FMT_YUV420P) {
@@ -333,17 +327,23 @@ private:
         }
         m_audioStream->time_base = c->time_base;
         m_audioFrameSize = c->frame_size > 0 ? c->frame_size : 1024;
-        m_audioFrames.resize(kFramesQueued + 1);
-        for (Frame& f : m_audioFrames) {
-            f.reset(av_frame_alloc());
-            if (!f) {
-                return false;
-            }
+        const int samples = m_audioFrameSize;
+        return makePool(m_audioFrames, [c, samples](AVFrame* f) {
             f->format = c->sample_fmt;
-            f->nb_samples = m_audioFrameSize;
+            f->nb_samples = samples;
             f->sample_rate = c->sample_rate;
-            if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 ||
-                av_frame_get_buffer(f.get(), 0) < 0) {
+            return av_channel_layout_copy(&f->ch_layout, &c->ch_layout) >= 0;
+        });
+    }
+
+    // Frames to fill in turn: one more than can wait for the encoder, so that the one being
+    // filled is free again. `describe` sets each one's format and size (false: it cannot).
+    template <typename Describe>
+    static bool makePool(std::vector<Frame>& pool, Describe describe) {
+        pool.resize(kFramesQueued + 1);
+        for (Frame& f : pool) {
+            f.reset(av_frame_alloc());
+            if (!f || !describe(f.get()) || av_frame_get_buffer(f.get(), 0) < 0) {
                 return false;
             }
         }
