@@ -1,6 +1,7 @@
-// The exporter module that writes video files through FFmpeg: MP4 and QuickTime with H.264 and
-// AAC, WebM with VP9 and Opus. Frames come from the program as BGRA and are converted to 4:2:0
-// YUV here; the sound is pulled in step with the pictures.
+// The exporter module that writes video files through FFmpeg: MP4 with H.264 and AAC, QuickTime
+// with ProRes and PCM, WebM with VP9 and Opus, and Y4M (the 4:2:0 pictures uncompressed, no
+// sound). Frames come from the program as BGRA and are converted here; the sound is pulled in
+// step with the pictures. Encoding and writing run on a thread of their own.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
