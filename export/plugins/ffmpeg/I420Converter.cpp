@@ -76,22 +76,23 @@ void convertPlain(const std::uint8_t* row0, const std::uint8_t* row1, int x, int
     }
 }
 
+// The 16-bit weights a and b as one 32-bit word, a in its low half.
+inline int weightPair(std::int16_t a, std::int16_t b) {
+    return static_cast<int>(static_cast<std::uint16_t>(a) |
+                            (static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16));
+}
+
 // The 16-bit weights a and b in every 32-bit word.
 __attribute__((target("avx2"))) inline __m256i pairLanes(std::int16_t a, std::int16_t b) {
-    return _mm256_set1_epi32(
-        static_cast<int>(static_cast<std::uint16_t>(a) |
-                         (static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16)));
+    return _mm256_set1_epi32(weightPair(a, b));
 }
 
 // The weights of B, G, R (and 0 for alpha) repeated for the four pixels a register holds in 16-bit
 // lanes; multiply-add then gives B w0 + G w1 and R w2 per pixel.
 __attribute__((target("avx2"))) inline __m256i weightLanes(const std::int16_t* w) {
-    const auto bits = [](std::int16_t a, std::int16_t b) {
-        return static_cast<int>(static_cast<std::uint16_t>(a) |
-                                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(b)) << 16));
-    };
-    return _mm256_setr_epi32(bits(w[0], w[1]), bits(w[2], 0), bits(w[0], w[1]), bits(w[2], 0),
-                             bits(w[0], w[1]), bits(w[2], 0), bits(w[0], w[1]), bits(w[2], 0));
+    const int bg = weightPair(w[0], w[1]);
+    const int r = weightPair(w[2], 0);
+    return _mm256_setr_epi32(bg, r, bg, r, bg, r, bg, r);
 }
 
 // Eight luma values (32-bit, in pixel order) of the eight pixels in p: blue and green of each
