@@ -37,6 +37,8 @@ encoder_run() {
   ffmpeg -loglevel error -i "$WORK/frames.y4m" -c:v libx264 -preset veryfast -crf 20 \
     -y "$WORK/encoder.mp4"
 }
+# The export's speed as a share of the encoder's.
+share() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f %%", 100 * a / b }'; }
 export_fps=""; render_fps=""; encoder_fps=""
 # Each run's own share as well: the export and the encoder right after it see the same machine.
 shares=""
@@ -49,7 +51,7 @@ while [ "$run" -le "$RUNS" ]; do
   cat "$WORK/frames.y4m" >/dev/null  # into the page cache, as the frames were for us
   this_encoder=$(timed $frames encoder_run)
   encoder_fps=$(best "$encoder_fps" "$this_encoder")
-  shares="$shares $(awk -v a="$this_export" -v b="$this_encoder" 'BEGIN { printf "%.0f%%", 100 * a / b }')"
+  shares="$shares, $(share "$this_export" "$this_encoder")"
   run=$((run + 1))
 done
 
@@ -58,5 +60,5 @@ echo "$frames frames of 1920x1080 ($LENGTH s at 30 frames per second)"
 echo "pictomove export to MP4 (H.264 veryfast): $export_fps frames per second"
 echo "pictomove render without encoding:        $render_fps frames per second"
 echo "ffmpeg encoding the same frames:          $encoder_fps frames per second"
-awk -v a="$export_fps" -v b="$encoder_fps" 'BEGIN { printf "export speed / encoder speed: %.0f %%\n", 100 * a / b }'
-echo "the same, run by run:        $shares"
+echo "export speed / encoder speed: $(share "$export_fps" "$encoder_fps")"
+echo "the same, run by run:        ${shares#, }"

@@ -11,10 +11,9 @@ fps() { awk -v s="$1" -v e="$2" -v f="$3" 'BEGIN { printf "%.1f", f / (e - s) }'
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
 # frames, command...: frames per second of one run of the command.
 timed() {
-  frames=$1
+  timed_frames=$1
   shift
-  s=$(now)
+  timed_start=$(now)
   "$@"
-  e=$(now)
-  fps "$s" "$e" "$frames"
+  fps "$timed_start" "$(now)" "$timed_frames"
 }
