@@ -75,6 +75,9 @@ constexpr int kShortRow = 256;
 // Source rows blended across at once (see MapperScratch::RowBatch). More rows read the plan less
 // often, but each is a stream of its own through the caches: eight measured best.
 constexpr int kBatchRows = 8;
+// Spans fetch the texels this many destination rows ahead will sample: time enough for memory
+// to answer, and still in the cache when those rows come (two to six measured alike).
+constexpr int kAheadRows = 3;
 
 using Matrix = std::array<double, 9>;  // row-major 3 x 3
 
@@ -260,6 +263,15 @@ struct Source {
     }
 };
 
+// How far the texels that destination rows kAheadRows further down sample lie from those this
+// row samples at the same column, in bytes of the source (affine mappings).
+std::ptrdiff_t aheadBytes(const Mapping& map, const KernelBitmap& source) {
+    const double rows = std::clamp(std::floor(kAheadRows * map.ty + 0.5), -256.0, 256.0);
+    const double columns = std::clamp(std::floor(kAheadRows * map.sy + 0.5), -256.0, 256.0);
+    return static_cast<std::ptrdiff_t>(rows) * source.pitch +
+           static_cast<std::ptrdiff_t>(columns) * 4;
+}
+
 // The inner loops one call uses.
 struct Kernels {
     detail::BgraSpanFn span = detail::spanBgraScalar;
@@ -302,6 +314,7 @@ public:
             m_rowT = map.t0 + map.tx * (0.5 - map.ox) + map.ty * dy;
             m_stepS = toStep(map.sx);
             m_stepT = toStep(map.tx);
+            m_ahead = aheadBytes(map, source.bitmap);
         } else {
             const Matrix& h = map.h;
             m_rowS = h[1] * dy + h[2];
@@ -558,7 +571,7 @@ private:
                 interior(lastY, src.height)) {
                 m_kernels.span(o, end - x, src.pixels, src.pitch, static_cast<std::int32_t>(px),
                                static_cast<std::int32_t>(py), static_cast<std::int32_t>(m_stepS),
-                               static_cast<std::int32_t>(m_stepT));
+                               static_cast<std::int32_t>(m_stepT), m_ahead);
             } else {
                 for (int i = x; i < end; ++i) {
                     const std::uint32_t s =
@@ -707,6 +720,7 @@ private:
     double m_rowW = 0.0;
     std::int64_t m_stepS = 0;
     std::int64_t m_stepT = 0;
+    std::ptrdiff_t m_ahead = 0;
     const std::uint8_t* m_nextRow = nullptr;
 };
 

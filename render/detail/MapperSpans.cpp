@@ -31,6 +31,16 @@ inline const std::uint8_t* texel(const std::uint8_t* src, std::ptrdiff_t pitch, 
            static_cast<std::ptrdiff_t>(sx >> 16) * 4;
 }
 
+// Fetches the texel pair at `at` + ahead and the one below it into the cache. The place may lie
+// outside the source (a prefetch never faults), so it is computed as a plain address.
+inline void fetchAhead(const std::uint8_t* at, std::ptrdiff_t ahead, std::ptrdiff_t pitch) {
+    const std::uintptr_t p =
+        reinterpret_cast<std::uintptr_t>(at) + static_cast<std::uintptr_t>(ahead);
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p + static_cast<std::uintptr_t>(pitch)),
+                 _MM_HINT_T0);
+}
+
 // Two texel pairs (each 8 bytes: left and right neighbour) in one register.
 inline __m128i loadPairs(const std::uint8_t* a, const std::uint8_t* b) {
     const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a));
@@ -63,7 +73,8 @@ inline __m128i blendLanes(__m128i c00, __m128i c01, __m128i c10, __m128i c11, __
 }  // namespace
 
 void spanBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                    std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy) {
+                    std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                    std::ptrdiff_t /*ahead*/) {
     for (int i = 0; i < n; ++i) {
         const std::uint32_t p = sampleInterior(src, pitch, sx, sy);
         std::memcpy(dst + 4 * i, &p, 4);
@@ -104,13 +115,17 @@ inline void sample4(std::uint8_t* dst, std::ptrdiff_t pitch, const std::uint8_t*
 }  // namespace
 
 void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy) {
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                  std::ptrdiff_t ahead) {
     __m128i vsx = _mm_setr_epi32(sx, sx + dsx, sx + 2 * dsx, sx + 3 * dsx);
     __m128i vsy = _mm_setr_epi32(sy, sy + dsy, sy + 2 * dsy, sy + 3 * dsy);
     const __m128i stepX = _mm_set1_epi32(4 * dsx);
     const __m128i stepY = _mm_set1_epi32(4 * dsy);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
+        if (ahead != 0) {
+            fetchAhead(texel(src, pitch, sx, sy), ahead, pitch);
+        }
         sample4(dst + 4 * i, pitch, texel(src, pitch, sx, sy),
                 texel(src, pitch, sx + dsx, sy + dsy),
                 texel(src, pitch, sx + 2 * dsx, sy + 2 * dsy),
@@ -316,8 +331,8 @@ __attribute__((target("avx2"))) inline void sampleWindow8(std::uint8_t* dst,
 // sampleWindow8(), the others sample8(). Returns how many pixels it wrote (whole groups).
 __attribute__((target("avx2"))) int spanRowAvx2(std::uint8_t* dst, int n, const std::uint8_t* src,
                                                 std::ptrdiff_t pitch, std::int32_t sx,
-                                                std::int32_t sy, std::int32_t dsx,
-                                                std::int32_t dsy) {
+                                                std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                                                std::ptrdiff_t ahead) {
     const int first = sx >> 16;
     const int last = static_cast<int>((sx + static_cast<std::int64_t>(n - 1) * dsx) >> 16) + 1;
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -336,6 +351,11 @@ __attribute__((target("avx2"))) int spanRowAvx2(std::uint8_t* dst, int n, const 
         const int row = y >> 16;
         // Windows may not reach past the span's texels: those are the ones known to exist.
         const int start = left + 15 <= last ? left : right - 14;
+        if (ahead != 0) {
+            fetchAhead(src + static_cast<std::ptrdiff_t>(row) * pitch +
+                           4 * static_cast<std::ptrdiff_t>(left),
+                       ahead, pitch);
+        }
         if (start >= first && (y + 7 * dsy) >> 16 == row) {
             __m256i fy0, fy1;
             columnWeights(vy, fy0, fy1);
@@ -365,19 +385,19 @@ constexpr std::int32_t kMaxRowSlope = 65536 / 16;
 __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src,
                                                   std::ptrdiff_t pitch, std::int32_t sx,
                                                   std::int32_t sy, std::int32_t dsx,
-                                                  std::int32_t dsy) {
+                                                  std::int32_t dsy, std::ptrdiff_t ahead) {
     // Texel offsets must fit 32 bits; otherwise the 4-wide loop does it all.
     const std::int64_t reach =
         (static_cast<std::int64_t>(sy >> 16) + 8) * std::abs(pitch) +
         (static_cast<std::int64_t>(n) + 8) * std::abs(dsy) / 65536 * std::abs(pitch);
     if (reach > (std::int64_t{1} << 30)) {
-        spanBgraSse2(dst, n, src, pitch, sx, sy, dsx, dsy);
+        spanBgraSse2(dst, n, src, pitch, sx, sy, dsx, dsy, ahead);
         return;
     }
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     int i = 0;
     if (dsx > 0 && dsx <= kMaxRowStep && std::abs(dsy) <= kMaxRowSlope) {
-        i = spanRowAvx2(dst, n, src, pitch, sx, sy, dsx, dsy);
+        i = spanRowAvx2(dst, n, src, pitch, sx, sy, dsx, dsy, ahead);
     }
     __m256i vx = _mm256_add_epi32(_mm256_set1_epi32(sx + i * dsx),
                                   _mm256_mullo_epi32(lanes, _mm256_set1_epi32(dsx)));
@@ -386,6 +406,11 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
     const __m256i stepX = _mm256_set1_epi32(8 * dsx);
     const __m256i stepY = _mm256_set1_epi32(8 * dsy);
     for (; i + 8 <= n; i += 8) {
+        if (ahead != 0) {
+            // Eight samples across the rows of a steeper turn reach about two texel lines.
+            fetchAhead(texel(src, pitch, sx + i * dsx, sy + i * dsy), ahead, pitch);
+            fetchAhead(texel(src, pitch, sx + (i + 4) * dsx, sy + (i + 4) * dsy), ahead, pitch);
+        }
         sample8(dst + 4 * i, src, pitch, vx, vy);
         vx = _mm256_add_epi32(vx, stepX);
         vy = _mm256_add_epi32(vy, stepY);

@@ -23,15 +23,25 @@ inline int fraction7(std::int32_t position) {
 
 // Writes n 32-bit pixels sampled at (sx + i dsx, sy + i dsy). Every sample must have its 2 x 2
 // texels inside the source: 0 <= sx >> 16 <= width - 2 and 0 <= sy >> 16 <= height - 2.
+//
+// `ahead` is how far (in bytes) the destination rows a little further on sample from where this
+// one does; the vector loops fetch the texels there into the cache as they go (0: nothing is
+// fetched). A span across the source rows (a turned picture) reaches a new source row every few
+// dozen pixels, too briefly for the processor's own prefetching to notice, and waited on memory
+// for most of its time without it. The bytes written do not depend on it.
 using BgraSpanFn = void (*)(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                            std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+                            std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                            std::ptrdiff_t ahead);
 
 void spanBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                    std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+                    std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                    std::ptrdiff_t ahead = 0);
 void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                  std::ptrdiff_t ahead = 0);
 void spanBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy);
+                  std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
+                  std::ptrdiff_t ahead = 0);
 
 // The same samples in two passes, for mappings that keep source rows horizontal: each source row
 // is blended across once (rowBlend), and every destination row then blends the two source rows
