@@ -123,11 +123,11 @@ void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdif
     const __m128i stepY = _mm_set1_epi32(4 * dsy);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
+        const std::uint8_t* first = texel(src, pitch, sx, sy);
         if (ahead != 0) {
-            fetchAhead(texel(src, pitch, sx, sy), ahead, pitch);
+            fetchAhead(first, ahead, pitch);
         }
-        sample4(dst + 4 * i, pitch, texel(src, pitch, sx, sy),
-                texel(src, pitch, sx + dsx, sy + dsy),
+        sample4(dst + 4 * i, pitch, first, texel(src, pitch, sx + dsx, sy + dsy),
                 texel(src, pitch, sx + 2 * dsx, sy + 2 * dsy),
                 texel(src, pitch, sx + 3 * dsx, sy + 3 * dsy), vsx, vsy);
         sx += 4 * dsx;

@@ -27,8 +27,9 @@ inline int fraction7(std::int32_t position) {
 // `ahead` is how far (in bytes) the destination rows a little further on sample from where this
 // one does; the vector loops fetch the texels there into the cache as they go (0: nothing is
 // fetched). A span across the source rows (a turned picture) reaches a new source row every few
-// dozen pixels, too briefly for the processor's own prefetching to notice, and waited on memory
-// for most of its time without it. The bytes written do not depend on it.
+// dozen pixels; going down the rows, that walk is too brief for the processor's own prefetching,
+// and the span waited on the cache for much of its time without it. The bytes written do not
+// depend on it.
 using BgraSpanFn = void (*)(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
                             std::int32_t sx, std::int32_t sy, std::int32_t dsx, std::int32_t dsy,
                             std::ptrdiff_t ahead);
