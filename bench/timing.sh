@@ -17,3 +17,21 @@ timed() {
   "$@"
   fps "$timed_start" "$(now)" "$timed_frames"
 }
+
+# Processor seconds (user and system) that this shell's finished children have used, read from
+# the `times` builtin. It must run in the shell whose children are counted, so it writes to the
+# file named by TIMES_FILE instead of being called inside $(...).
+children_seconds() {
+  times >"$TIMES_FILE"
+  awk 'function s(t, p) { split(t, p, "m"); sub(/s$/, "", p[2]); return p[1] * 60 + p[2] }
+       NR == 2 { printf "%.2f\n", s($1) + s($2) }' "$TIMES_FILE" >"$TIMES_FILE.sum"
+  read -r children_total <"$TIMES_FILE.sum"
+}
+# frames, command...: "frames-per-second processor-seconds" of one run of the command.
+timed_with_processor() {
+  children_seconds
+  twp_before=$children_total
+  twp_fps=$(timed "$@")
+  children_seconds
+  echo "$twp_fps $(awk -v a="$twp_before" -v b="$children_total" 'BEGIN { printf "%.1f", b - a }')"
+}
