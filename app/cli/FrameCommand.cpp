@@ -57,6 +57,9 @@ int runFrame(const std::vector<std::string>& words) {
     if (const auto size = args.value("--size"); size && !parseSize(*size, width, height)) {
         return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
     }
+    if (const int code = checkOutput(*out); code != kSuccess) {
+        return code;
+    }
     ProjectSession session;
     if (!session.open(args.positional()[0])) {
         return fail(session.errorText());

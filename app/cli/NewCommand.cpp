@@ -88,6 +88,9 @@ int runNew(const std::vector<std::string>& words) {
     if (const auto size = args.value("--size"); size && !parseSize(*size, width, height)) {
         return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
     }
+    if (const int code = checkOutput(*out); code != kSuccess) {
+        return code;
+    }
 
     std::vector<std::string> problems;
     const std::vector<std::string> pictures = expandPictures(args.positional(), problems);

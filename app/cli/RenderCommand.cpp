@@ -88,6 +88,10 @@ int runRender(const std::vector<std::string>& words) {
         return usage("--to wants seconds or a time code", kUsageLine);
     }
 
+    if (const int code = *out == "-" ? kSuccess : checkOutput(*out); code != kSuccess) {
+        return code;
+    }
+
     ProjectSession session;
     if (!session.open(project)) {
         return fail(session.errorText());

@@ -154,5 +154,31 @@ TEST_F(CommandLineTest, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(run("render '" + folder.file("none.mzp") + "' -o x.mp4").code, 1);
 }
 
+// A file that cannot be written is refused before any work, with the path and the reason.
+TEST_F(CommandLineTest, OutputsThatCannotBeWrittenAreNamedWithTheReason) {
+    const std::string missing = folder.file("missing") + "/out";
+    const std::string notFolder = project + "/out";
+    struct Case {
+        std::string arguments;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"render '" + project + "' -o '" + missing + ".mp4'", "does not exist"},
+        {"render '" + project + "' -o '" + notFolder + ".png'", "is not a folder"},
+        {"render '" + project + "' -o '" + pictures + "' --format mp4", "it is a folder"},
+        {"frame '" + project + "' --time 1 -o '" + missing + ".png'", "does not exist"},
+        {"new -o '" + missing + ".mzp' '" + pictures + "'", "does not exist"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = run(c.arguments);
+        EXPECT_EQ(r.code, 1) << c.arguments << "\n" << r.out;
+        EXPECT_NE(r.out.find("cannot write"), std::string::npos) << c.arguments << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.reason), std::string::npos) << c.arguments << "\n" << r.out;
+        // Refused before rendering: no progress line.
+        EXPECT_EQ(r.out.find('%'), std::string::npos) << c.arguments << "\n" << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.file("missing")));
+}
+
 }  // namespace
 }  // namespace pm
