@@ -18,9 +18,9 @@ timed() {
   fps "$timed_start" "$(now)" "$timed_frames"
 }
 
-# Processor seconds (user and system) that this shell's finished children have used, read from
-# the `times` builtin. It must run in the shell whose children are counted, so it writes to the
-# file named by TIMES_FILE instead of being called inside $(...).
+# Sets children_total to the processor seconds (user and system) that this shell's finished
+# children have used, read from the `times` builtin through the file TIMES_FILE. It sets a variable
+# rather than printing: inside $(...) it would count the children of a new shell, which has none.
 children_seconds() {
   times >"$TIMES_FILE"
   awk 'function s(t, p) { split(t, p, "m"); sub(/s$/, "", p[2]); return p[1] * 60 + p[2] }
