@@ -34,7 +34,8 @@ std::string outputProblem(const std::string& path) {
     if (!fs::is_directory(folderStatus)) {
         return folder.string() + " is not a folder";
     }
-    if (fs::is_directory(fs::status(file, error))) {
+    const fs::file_status fileStatus = fs::status(file, error);
+    if (fs::is_directory(fileStatus)) {
         return "it is a folder";
     }
     // New files need a folder that takes them; a project save makes even an existing file anew.
@@ -42,7 +43,7 @@ std::string outputProblem(const std::string& path) {
         return "the folder " + folder.string() + " cannot be written to (" + std::strerror(errno) +
                ")";
     }
-    if (fs::exists(fs::status(file, error)) && ::access(file.c_str(), W_OK) != 0) {
+    if (fs::exists(fileStatus) && ::access(file.c_str(), W_OK) != 0) {
         return std::strerror(errno);
     }
     return {};
