@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,6 +17,28 @@ namespace pm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNotASound = "it is not a sound or video file that can be decoded";
+constexpr const char* kNoSoundInIt = "it holds no sound that can be played";
+
+// What keeps a file from being opened at all, in the user's words; empty when it can be tried.
+std::string fileProblem(const std::string& path) {
+    if (path.empty()) {
+        return "no file is named";
+    }
+    if (path.size() > kMaxSoundFileName) {
+        return "the file name is longer than " + std::to_string(kMaxSoundFileName) + " characters";
+    }
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        return "no such file";
+    }
+    if (std::filesystem::is_directory(status)) {
+        return "it is a folder";
+    }
+    return {};
+}
 
 // Any single open, read or seek that takes longer than this is abandoned: a damaged or hostile
 // file must not hang the program.
@@ -142,6 +165,8 @@ struct AudioDecoder::Impl {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1;
+    // The last start failed only because the file holds no sound stream.
+    bool withoutSound = false;
     AVRational timeBase{1, 1};
     Clock::time_point deadline;
 
@@ -233,6 +258,8 @@ struct AudioDecoder::Impl {
         const AVCodec* decoder = nullptr;
         stream = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
         if (stream < 0 || !decoder) {
+            // A file the demuxer reads, but without a sound it can decode: a silent video.
+            withoutSound = true;
             return false;
         }
         for (unsigned i = 0; i < fmt->nb_streams; ++i) {
@@ -533,14 +560,20 @@ AudioStatus AudioDecoder::open(const std::string& path) {
     close();
     m_impl->path = path;
     m_impl->memory.reset();
-    if (path.empty() || !m_impl->start()) {
+    if (const std::string problem = fileProblem(path); !problem.empty()) {
         close();
-        return soundLoadFailed(path);
+        return soundLoadFailed(path, problem);
+    }
+    m_impl->withoutSound = false;
+    if (!m_impl->start()) {
+        const bool silent = m_impl->withoutSound;
+        close();
+        return soundLoadFailed(path, silent ? kNoSoundInIt : kNotASound);
     }
     m_impl->duration = m_impl->measureDuration();
     if (!(m_impl->duration > 0.0) || !m_impl->open) {
         close();
-        return soundLoadFailed(path);
+        return soundLoadFailed(path, kNoSoundInIt);
     }
     return AudioStatus::success();
 }

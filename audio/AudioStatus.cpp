@@ -5,10 +5,14 @@
 
 namespace pm {
 
-AudioStatus soundLoadFailed(const std::string& path) {
+AudioStatus soundLoadFailed(const std::string& path, const std::string& reason) {
     std::vector<char> text(path.size() + 64);
     std::snprintf(text.data(), text.size(), kTextSoundLoadFailed, path.c_str());
-    return {kMsgSoundLoadFailed, text.data()};
+    std::string message = text.data();
+    if (!reason.empty()) {
+        message += "\n" + reason;
+    }
+    return {kMsgSoundLoadFailed, message};
 }
 
 }  // namespace pm

@@ -21,7 +21,11 @@ inline constexpr int kMsgMemoryAllocationFailed = 6101;
 inline constexpr int kMsgSoundLoadFailed = 6218;
 inline constexpr const char* kTextSoundLoadFailed = "Could not load sound file. \n(%s)";
 
-// 6218 with the file's path.
-AudioStatus soundLoadFailed(const std::string& path);
+// The longest sound file name a project keeps.
+inline constexpr std::size_t kMaxSoundFileName = 299;
+
+// 6218 with the file's path, and on a line of its own what is wrong with it when that is known
+// ("no such file").
+AudioStatus soundLoadFailed(const std::string& path, const std::string& reason = {});
 
 }  // namespace pm

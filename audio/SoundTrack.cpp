@@ -57,6 +57,12 @@ AudioStatus SoundTrack::openSource(const std::string& path,
     m_decoder.close();
     m_converter.reset();
     m_nextRequestPosition = -1;
+    if (path.size() > kMaxSoundFileName) {
+        // A project keeps no longer name, so a sound opened under one could not be saved.
+        clear();
+        return soundLoadFailed(path, "the file name is longer than " +
+                                         std::to_string(kMaxSoundFileName) + " characters");
+    }
     const AudioStatus status = bytes ? m_decoder.openMemory(bytes, path) : m_decoder.open(path);
     if (!status) {
         clear();

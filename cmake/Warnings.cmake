@@ -1,7 +1,7 @@
 # Every target of ours calls pictomove_warnings() so the flags stay in one place.
 function(pictomove_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
-                                           -Wold-style-cast -Woverloaded-virtual)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+    $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual>)
   if(PICTOMOVE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -115,6 +115,15 @@ TickTime Project::endAt(int index) const {
     return m_table.at(index).start + m_table.at(index).scene->length();
 }
 
+int Project::defaultOutputWidth() const {
+    return m_assumedWidth >= 16 ? m_assumedWidth : 1280;
+}
+
+int Project::defaultOutputHeight() const {
+    const double aspect = m_vAspRatio > 0.0 ? m_vAspRatio : 4.0 / 3.0;
+    return static_cast<int>(defaultOutputWidth() / aspect + 0.5);
+}
+
 TickTime Project::projectLength() const {
     return m_table.empty() ? kEmptyProjectLength : endAt(sceneCount() - 1);
 }
@@ -453,8 +462,9 @@ bool Project::setSceneStart(int index, TickTime start, bool reflow) {
                 k = j;
             }
         }
-        // Dropped on the first half of a scene, the scene goes before it.
-        if (k >= 0 && start < startAt(k) + m_table[k].scene->length() / 2) {
+        // Moved back onto the first half of an earlier scene, the scene goes before it; moved
+        // forward past a later scene's start, it goes after that scene.
+        if (k >= 0 && k < index && start < startAt(k) + m_table[k].scene->length() / 2) {
             --k;
         }
         return moveSceneAfter(index, k);
@@ -542,13 +552,18 @@ SceneAtTime Project::sceneAtTime(double t) const {
             for (int i = 0; i < n; ++i) {
                 const double start = seconds(startAt(i));
                 const double end = seconds(endAt(i));
-                if (start - kLookupMargin < time && time < end - kLookupMargin) {
+                // The margin lets the next scene take over just before a scene ends; the scene
+                // that ends the project has no next one and shows until the very end.
+                const bool endsProject = endAt(i) == projectLength();
+                const double until = endsProject ? end : end - kLookupMargin;
+                if (start - kLookupMargin < time &&
+                    (time < until || (endsProject && time <= end))) {
                     index = i;
                     // The same scene answers from where it starts (or an earlier scene gives way)
                     // until just before its end.
                     if (total > 0.0) {
                         m_lookupFrom = (std::max(start, earlierEnd) - kLookupMargin) / total;
-                        m_lookupTo = (end - kLookupMargin) / total;
+                        m_lookupTo = until / total;
                         m_lookupIndex = i;
                         m_lookupValid = true;
                     }

@@ -105,6 +105,10 @@ public:
     double vAspRatio() const { return m_vAspRatio; }
     void setVAspRatio(double ratio);
     int assumedWidth() const { return m_assumedWidth; }
+    // The size a render or a still frame gets when the user names none: the assumed width (1280
+    // when it is unusable) at the display aspect.
+    int defaultOutputWidth() const;
+    int defaultOutputHeight() const;
     void setAssumedWidth(int width);
     TickTime defaultOverlap() const { return m_defaultOverlap; }
     void setDefaultOverlap(TickTime overlap) { m_defaultOverlap = overlap; }

@@ -152,7 +152,7 @@ std::unique_ptr<ExporterInstance> ExporterManager::createExporter(
 
 std::int32_t HeadlessHostServices::messageBox(std::uint32_t flags, const char* message) {
     if (message) {
-        std::fprintf(stderr, "%s\n", message);
+        std::fprintf(stderr, "pictomove: %s\n", message);
     }
     return defaultButton(flags);
 }

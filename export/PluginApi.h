@@ -68,15 +68,12 @@ inline std::int32_t bitsPerPixelOf(std::int32_t format) {
     }
 }
 
-// Base of the media objects both sides create and release. The count starts at 1.
+// Base of the media objects both sides create and release. The count starts at 1. The table has
+// no destructor: a virtual one would take two slots and move every later operation. Each class
+// destroys itself in slot 0, which is how both sides end an object's life.
 class MediaObject {
 public:
-    /* 0 */ virtual void destroy(int freeMemory) {
-        this->~MediaObject();
-        if (freeMemory) {
-            ::operator delete(static_cast<void*>(this));
-        }
-    }
+    /* 0 */ virtual void destroy(int freeMemory) = 0;
     /* 1 */ virtual int release() {
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             destroy(1);
@@ -88,9 +85,16 @@ public:
 
 protected:
     MediaObject() = default;
-    virtual ~MediaObject() = default;  // after the fixed slots
+    ~MediaObject() = default;
     MediaObject(const MediaObject&) = delete;
     MediaObject& operator=(const MediaObject&) = delete;
+
+    // After an object's own destructor ran: frees its memory when asked.
+    static void freeStorage(void* object, int freeMemory) {
+        if (freeMemory) {
+            ::operator delete(object);
+        }
+    }
 
 private:
     std::atomic<std::int32_t> m_refs{1};
@@ -99,7 +103,7 @@ private:
 // A video frame to be rendered. Field mode 3 is a whole frame, 1 the second field, anything else
 // the first field. A vertical scale of 0 asks the program to fit the project's frame to the
 // frame's rows, whatever the two aspects are.
-class VideoFrame : public MediaObject {
+class VideoFrame final : public MediaObject {
 public:
     // Allocates rows of the format (pitch rounded up to 4 bytes); `valid` tells whether it worked.
     static VideoFrame* create(std::int32_t format, std::int32_t width, std::int32_t height,
@@ -120,6 +124,10 @@ public:
         return frame;
     }
 
+    /* 0 */ void destroy(int freeMemory) override {
+        this->~VideoFrame();
+        freeStorage(this, freeMemory);
+    }
     /* 2 */ virtual void setTime(TickTime t) { time = t; }
     /* 3 */ virtual TickTime* getTime(TickTime* out) {
         *out = time;
@@ -150,20 +158,24 @@ protected:
         }
         valid = image.pixels ? 1 : 0;
     }
-    ~VideoFrame() override { delete[] m_owned; }
+    ~VideoFrame() { delete[] m_owned; }
 
 private:
     std::uint8_t* m_owned = nullptr;
 };
 
 // A buffer of interleaved PCM sample frames at a position in the project's sound.
-class AudioBuffer : public MediaObject {
+class AudioBuffer final : public MediaObject {
 public:
     static AudioBuffer* create(std::uint32_t capacity, const AudioFormatDesc& format,
                                std::int64_t position) {
         return new (std::nothrow) AudioBuffer(capacity, format, position);
     }
 
+    /* 0 */ void destroy(int freeMemory) override {
+        this->~AudioBuffer();
+        freeStorage(this, freeMemory);
+    }
     /* 2 */ virtual void setTime(TickTime t) {
         position = static_cast<std::int64_t>(format.samplesPerSecond) * t / kTicksPerSecond;
     }
@@ -192,7 +204,7 @@ protected:
         }
         valid = data ? 1 : 0;
     }
-    ~AudioBuffer() override { delete[] data; }
+    ~AudioBuffer() { delete[] data; }
 };
 
 // The program's growable text, passed where an exporter fills in or edits a text.

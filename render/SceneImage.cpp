@@ -685,6 +685,7 @@ void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_
     const bool changed = !source.sameAs(m_source);
     if (changed) {
         m_modified = true;
+        m_alphaOverride.reset();
     }
     m_source = source;
     m_displayName = source.kind == Source::Kind::Default ? std::string() : nameOf(source.path);
@@ -705,7 +706,7 @@ void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_
     }
     m_decodedWidth = built.decodedWidth;
     m_decodedHeight = built.decodedHeight;
-    m_hasAlpha = built.hasAlpha;
+    m_hasAlpha = m_alphaOverride.value_or(built.hasAlpha);
     m_prepared = built.prepared;
     m_levelsDone = built.levelsDone;
     m_reducedForDetail = built.reducedForDetail && m_levels[0].pixels != nullptr;
@@ -971,6 +972,12 @@ void SceneImage::setModified(bool modified) {
 bool SceneImage::hasAlpha() const {
     std::lock_guard data(m_dataMutex);
     return m_hasAlpha;
+}
+
+void SceneImage::setHasAlpha(bool hasAlpha) {
+    std::lock_guard data(m_dataMutex);
+    m_alphaOverride = hasAlpha;
+    m_hasAlpha = hasAlpha;
 }
 
 int SceneImage::mipLevelsBuilt() const {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,9 @@ public:
     int readerCount() const;
     ImageBuffer proxy() const;
     bool hasAlpha() const;
+    // Sets the has-alpha flag as a motion template gives it. It holds across reloads of the same
+    // picture and ends when another picture is loaded.
+    void setHasAlpha(bool hasAlpha);
     int mipLevelsBuilt() const;
     bool isPrepared() const;
 
@@ -252,6 +256,7 @@ private:
     std::uint32_t m_decodedWidth = 0;
     std::uint32_t m_decodedHeight = 0;
     bool m_hasAlpha = false;
+    std::optional<bool> m_alphaOverride;
     bool m_prepared = false;
     bool m_levelsDone = false;
     bool m_reducedForDetail = false;

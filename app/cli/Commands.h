@@ -25,7 +25,25 @@ int usage(const std::string& problem, const char* usageLine);
 // is done for the file, since the writers themselves can only say that they failed.
 int checkOutput(const std::string& path);
 
+// The exit code of a command stopped by Ctrl-C, as shells expect of SIGINT.
+inline constexpr int kInterrupted = 130;
+
 // Where the program's exporter modules are: "plugins" beside the executable.
 std::string pluginFolder();
+// The folders to load exporter modules from: the program's own, then those named in the
+// environment variable PICTOMOVE_PLUGINS (separated by ':'), for modules of one's own.
+std::vector<std::string> pluginFolders();
+
+// Refuses an output that is one of the command's own inputs (the project, its pictures, its
+// sound): kUsage with a message naming both, before any work is done; kSuccess otherwise.
+int refuseInputAsOutput(const std::string& output, const std::vector<std::string>& inputs);
+
+// A file name's extension in lower case, without the dot; empty when it has none.
+std::string extensionOf(const std::string& path);
+
+// Prints "pictomove: note: <text>" to standard error: a value the command changed.
+void note(const std::string& text);
+// Prints "pictomove: warning: <text>" to standard error.
+void warn(const std::string& text);
 
 }  // namespace pm::cli

@@ -1,12 +1,16 @@
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "app/SystemFolders.h"
 #include "app/cli/Commands.h"
+#include "app/cli/OutputFile.h"
 
 namespace pm::cli {
 
@@ -58,6 +62,52 @@ int checkOutput(const std::string& path) {
 
 std::string pluginFolder() {
     return SystemFolders::installPrefix() + "/plugins";
+}
+
+std::vector<std::string> pluginFolders() {
+    std::vector<std::string> folders{pluginFolder()};
+    if (const char* extra = std::getenv("PICTOMOVE_PLUGINS")) {
+        std::string list = extra;
+        for (std::size_t start = 0; start <= list.size();) {
+            const std::size_t end = std::min(list.find(':', start), list.size());
+            if (end > start) {
+                folders.push_back(list.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+    }
+    return folders;
+}
+
+int refuseInputAsOutput(const std::string& output, const std::vector<std::string>& inputs) {
+    const std::string input = inputOverwrittenBy(output, inputs);
+    if (input.empty()) {
+        return kSuccess;
+    }
+    std::fprintf(stderr,
+                 "pictomove: refusing to write %s: it is %s, which this command reads; choose "
+                 "another output\n",
+                 output.c_str(), input.c_str());
+    return kUsage;
+}
+
+std::string extensionOf(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    if (!ext.empty()) {
+        ext.erase(0, 1);
+    }
+    for (char& c : ext) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ext;
+}
+
+void note(const std::string& text) {
+    std::fprintf(stderr, "pictomove: note: %s\n", text.c_str());
+}
+
+void warn(const std::string& text) {
+    std::fprintf(stderr, "pictomove: warning: %s\n", text.c_str());
 }
 
 }  // namespace pm::cli

@@ -30,6 +30,9 @@ int runInspect(const std::vector<std::string>& words) {
     }
     const std::string path = args.positional()[0];
     std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return fail(path + ": it is a folder; name a file");
+    }
     if (!std::filesystem::is_regular_file(path, ec)) {
         return fail(path + ": no such file");
     }

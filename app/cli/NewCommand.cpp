@@ -1,10 +1,15 @@
+#include <FreeImage.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <utility>
 
 #include "app/cli/Arguments.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ProjectSession.h"
+#include "core/ErrorInfo.h"
 #include "core/ProjectContext.h"
 
 namespace pm::cli {
@@ -13,19 +18,45 @@ namespace {
 
 const char* const kUsageLine =
     "pictomove new -o PROJECT.mzp [--length S] [--overlap S] [--motion none|default|slight] "
-    "[--audio FILE] [--size WxH] PICTURES...";
+    "[--audio FILE] [--size WxH] [--recursive] PICTURES...";
+
+const char* const kHelpText =
+    "Makes a project with one scene per picture. Folders give their files in name order;\n"
+    "files that are not pictures are skipped with a warning.\n"
+    "  --length S     each scene's length in seconds, 0.1 to 7200; default 5\n"
+    "  --overlap S    the transition between two scenes, at most half a scene; default 1\n"
+    "  --motion M     none: one key at the start, so the whole picture stands still;\n"
+    "                 default: keys at the start and the end, both with the default values\n"
+    "                 (still, ready for either end to be changed in the editor);\n"
+    "                 slight (the default): a gentle pan or zoom chosen by the picture's shape\n"
+    "  --audio FILE   a sound or video file whose sound plays under the whole show\n"
+    "  --size WxH     the show's frame: its shape becomes the project's display aspect and its\n"
+    "                 width the size renders get; default 1280 wide at 4:3\n"
+    "  --recursive    take the pictures of sub-folders too\n"
+    "The project holds a copy of every picture and of the sound, so it can be moved and still\n"
+    "opens when the originals are gone; it is as large as those files together.\n";
 
 // Files named on the command line, and the files of named folders in name order.
-std::vector<std::string> expandPictures(const std::vector<std::string>& names,
+std::vector<std::string> expandPictures(const std::vector<std::string>& names, bool recursive,
                                         std::vector<std::string>& problems) {
     std::vector<std::string> files;
     for (const std::string& name : names) {
         std::error_code ec;
         if (std::filesystem::is_directory(name, ec)) {
             std::vector<std::string> inFolder;
-            for (const auto& entry : std::filesystem::directory_iterator(name, ec)) {
+            const auto take = [&](const std::filesystem::directory_entry& entry) {
                 if (entry.is_regular_file(ec)) {
                     inFolder.push_back(entry.path().string());
+                }
+            };
+            if (recursive) {
+                for (const auto& entry : std::filesystem::recursive_directory_iterator(
+                         name, std::filesystem::directory_options::skip_permission_denied, ec)) {
+                    take(entry);
+                }
+            } else {
+                for (const auto& entry : std::filesystem::directory_iterator(name, ec)) {
+                    take(entry);
                 }
             }
             std::sort(inFolder.begin(), inFolder.end());
@@ -39,19 +70,46 @@ std::vector<std::string> expandPictures(const std::vector<std::string>& names,
     return files;
 }
 
+// The picture's size from its header alone; nothing when it cannot be read.
+std::optional<std::pair<int, int>> pictureSize(const std::string& path) {
+    const FREE_IMAGE_FORMAT format = FreeImage_GetFileType(path.c_str(), 0);
+    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(format)) {
+        return std::nullopt;
+    }
+    FIBITMAP* header = FreeImage_Load(format, path.c_str(), FIF_LOAD_NOPIXELS);
+    if (!header) {
+        return std::nullopt;
+    }
+    const std::pair<int, int> size{static_cast<int>(FreeImage_GetWidth(header)),
+                                   static_cast<int>(FreeImage_GetHeight(header))};
+    FreeImage_Unload(header);
+    return size;
+}
+
+// One line on why a picture did not become a scene.
+std::string whyNotAdded(const std::string& picture, const ErrorInfo& errors) {
+    constexpr int kMinSide = 100;
+    if (const auto size = pictureSize(picture);
+        size && (size->first < kMinSide || size->second < kMinSide)) {
+        return "it is too small (" + std::to_string(size->first) + " x " +
+               std::to_string(size->second) + "); a picture needs at least " +
+               std::to_string(kMinSide) + " x " + std::to_string(kMinSide) + " pixels";
+    }
+    std::string text = errors.text();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
 }  // namespace
 
 int runNew(const std::vector<std::string>& words) {
     Arguments args({"-o", "--output", "--length", "--overlap", "--motion", "--audio", "--size"},
-                   {"--help"});
+                   {"--help", "--recursive"});
     if (!args.parse(words)) {
         return usage(args.error(), kUsageLine);
     }
     if (args.flag("--help")) {
-        std::printf(
-            "usage: %s\nMakes a project with one scene per picture (folders give their "
-            "files in name order; files that are not pictures are skipped).\n",
-            kUsageLine);
+        std::printf("usage: %s\n%s", kUsageLine, kHelpText);
         return kSuccess;
     }
     const auto out = args.value("-o") ? args.value("-o") : args.value("--output");
@@ -93,7 +151,22 @@ int runNew(const std::vector<std::string>& words) {
     }
 
     std::vector<std::string> problems;
-    const std::vector<std::string> pictures = expandPictures(args.positional(), problems);
+    const std::vector<std::string> pictures =
+        expandPictures(args.positional(), args.flag("--recursive"), problems);
+    std::vector<std::string> inputs = pictures;
+    if (const auto audio = args.value("--audio")) {
+        inputs.push_back(*audio);
+    }
+    if (const int refused = refuseInputAsOutput(*out, inputs); refused != kSuccess) {
+        return refused;
+    }
+    if (overlap > length / 2) {
+        char text[128];
+        std::snprintf(text, sizeof text, "--overlap %g s is cut to %g s, half the scene length",
+                      overlap, length / 2);
+        note(text);
+        overlap = length / 2;
+    }
     for (const std::string& p : problems) {
         std::fprintf(stderr, "pictomove: warning: %s\n", p.c_str());
     }
@@ -111,8 +184,7 @@ int runNew(const std::vector<std::string>& words) {
         const int id =
             project.insertSceneAt(project.projectLength(), picture, secondsToTicks(length));
         if (id < 0) {
-            std::fprintf(stderr, "pictomove: warning: skipped %s: %s\n", picture.c_str(),
-                         session.context().errors().text().c_str());
+            warn("skipped " + picture + ": " + whyNotAdded(picture, session.context().errors()));
             continue;
         }
         project.sceneById(id)->applyDefaultKeyframes(kind);

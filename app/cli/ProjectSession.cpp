@@ -1,5 +1,7 @@
 #include "app/cli/ProjectSession.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/AppIdentity.h"
@@ -8,6 +10,7 @@
 #include "app/SystemFolders.h"
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
+#include "core/ScenePicture.h"
 #include "render/ScenePictureFactory.h"
 #include "store/FileStorage.h"
 #include "store/NullKey.h"
@@ -93,6 +96,37 @@ bool ProjectSession::setSound(const std::string& path) {
     return true;
 }
 
+std::vector<std::string> ProjectSession::inputFiles() {
+    std::vector<std::string> files;
+    if (!m_path.empty()) {
+        files.push_back(m_path);
+    }
+    const Project& project = context().project();
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        const ScenePicture& picture = project.sceneAt(i)->picture();
+        if (!picture.isDefault()) {
+            files.push_back(picture.path());
+        }
+    }
+    if (SoundTrack* track = sound(); track && !track->isEmbedded()) {
+        files.push_back(track->fileName());
+    }
+    return files;
+}
+
+bool ProjectSession::reportPictureProblems() const {
+    const auto& problems = m_document->file().pictureProblems();
+    for (const ProjectFile::PictureProblem& problem : problems) {
+        std::string reason = problem.reason;
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        std::fprintf(stderr,
+                     "pictomove: warning: scene %d: %s cannot be read (%s); the scene shows the "
+                     "built-in picture\n",
+                     problem.scene, problem.picture.c_str(), reason.c_str());
+    }
+    return problems.empty();
+}
+
 std::string ProjectSession::title() const {
     return std::filesystem::path(m_path).stem().string();
 }
@@ -117,6 +151,26 @@ bool ProjectSession::loadPreset(const std::string& presetFile, const std::string
         }
     }
     return false;
+}
+
+}  // namespace pm::cli
+
+namespace pm::cli {
+
+std::vector<std::string> ProjectSession::presetNames(const std::string& presetFile) const {
+    FileStorage presets;
+    std::vector<std::string> names;
+    if (!presets.open(configFolder() / "Settings" / (presetFile + ".EPF"), 0)) {
+        return names;
+    }
+    StoreKeyPtr root = presets.root();
+    char child[300];
+    for (int i = 0; root && root->childName(i, child, sizeof child); ++i) {
+        if (StoreKeyPtr preset = root->openChild(child)) {
+            names.push_back(preset->readString("Name"));
+        }
+    }
+    return names;
 }
 
 }  // namespace pm::cli

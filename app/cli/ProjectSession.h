@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pm {
 class ProjectContext;
@@ -33,9 +34,17 @@ public:
     // What went wrong last, naming the file.
     std::string errorText() const;
 
+    // The files the project reads: the project file, its scenes' picture files, its sound.
+    std::vector<std::string> inputFiles();
+    // Tells about every scene whose picture could not be read at open (it shows the built-in
+    // picture) on standard error; false when there was one.
+    bool reportPictureProblems() const;
+
     // Copies the "Data" of the preset called `name` from the exporter's preset file
     // ({CFG}/Settings/<presetFile>.EPF) into `into`.
     bool loadPreset(const std::string& presetFile, const std::string& name, StoreKey& into);
+    // The names of the presets saved in that file, in its order.
+    std::vector<std::string> presetNames(const std::string& presetFile) const;
 
 private:
     std::unique_ptr<ProjectDocument> m_document;

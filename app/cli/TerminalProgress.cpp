@@ -51,9 +51,14 @@ void TerminalProgress::refresh() {
     const long frames = m_frames ? m_frames() : 0;
     const double fps = elapsed > 0.0 ? static_cast<double>(frames) / elapsed : 0.0;
     const int percent = static_cast<int>(position * 100.0);
+    // Nothing before the first frame, and no 100 % ahead of the result: a run that fails at
+    // once or at the end must not look as if it had got somewhere. The command closes the line.
+    if (percent <= 0 || position >= 1.0) {
+        return;
+    }
     if (m_terminal) {
         // At most ten updates a second: drawing is not free.
-        if (now - m_lastDraw < std::chrono::milliseconds(100) && position < 1.0) {
+        if (now - m_lastDraw < std::chrono::milliseconds(100)) {
             return;
         }
         m_lastDraw = now;
@@ -69,8 +74,10 @@ void TerminalProgress::refresh() {
 }
 
 void TerminalProgress::end() {
-    if (m_terminal && active()) {
-        std::fprintf(m_out, "\n");
+    if (m_terminal && active() && m_lastDraw != std::chrono::steady_clock::time_point{}) {
+        // Clears the line rewritten in place, so that what follows starts on a clean line.
+        std::fprintf(m_out, "\r\033[K");
+        std::fflush(m_out);
     }
     ProgressReporter::end();
 }

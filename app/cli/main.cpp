@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/cli/Commands.h"
+#include "app/cli/OutputFile.h"
 #include "render/PixelSettings.h"
 
 namespace {
@@ -14,31 +16,22 @@ const char* const kHelp =
     "usage: pictomove <command> [options]\n"
     "\n"
     "Commands (none of them opens a window):\n"
-    "  render PROJECT -o OUT [--format mp4|webm|mov|png|jpg|raw] [--preset NAME]\n"
-    "         [--size WxH] [--fps N] [--from T --to T]\n"
+    "  render PROJECT -o OUT [--format mp4|webm|mov|y4m|png|jpg|raw] [--preset NAME]\n"
+    "         [--size WxH] [--fps N] [--from T --to T] [--strict] | --list-presets\n"
     "                 render a project to a video file, pictures or raw frames\n"
-    "  frame PROJECT --time T -o OUT.png [--size WxH]\n"
-    "                 render one frame to a PNG picture\n"
+    "  frame PROJECT --time T -o OUT.png|OUT.jpg [--size WxH] [--strict]\n"
+    "                 render one frame to a PNG or JPEG picture\n"
     "  inspect FILE [--json]\n"
     "                 show the keys and values of a project, template, preset or registry file\n"
     "  new -o PROJECT.mzp [--length S] [--overlap S] [--motion none|default|slight]\n"
-    "      [--audio FILE] [--size WxH] PICTURES...\n"
+    "      [--audio FILE] [--size WxH] [--recursive] PICTURES...\n"
     "                 make a project from pictures (files or folders)\n"
     "\n"
-    "Times are seconds (12.5) or time codes (00:00:12:50). Each command takes --help.\n";
+    "Times are seconds (12.5) or time codes HH:MM:SS:FF whose last field is hundredths of a\n"
+    "second (00:00:12:50). Each command takes --help.\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(const std::string& command, const std::vector<std::string>& rest) {
     using namespace pm::cli;
-    std::vector<std::string> words(argv + 1, argv + argc);
-    if (words.empty() || words[0] == "--help" || words[0] == "-h") {
-        std::fputs(kHelp, words.empty() ? stderr : stdout);
-        return words.empty() ? kUsage : kSuccess;
-    }
-    pm::initialisePixelRoutines();
-    const std::string command = words[0];
-    const std::vector<std::string> rest(words.begin() + 1, words.end());
     if (command == "render") {
         return runRender(rest);
     }
@@ -51,10 +44,33 @@ int main(int argc, char** argv) {
     if (command == "new") {
         return runNew(rest);
     }
-    if (!command.empty() && command[0] != '-') {
+    std::error_code ec;
+    if (!command.empty() && command[0] != '-' && std::filesystem::is_regular_file(command, ec)) {
         return fail("the editor's windows are not part of this build yet; use a command:\n" +
                     std::string(kHelp));
     }
-    std::fprintf(stderr, "pictomove: unknown option %s\n%s", command.c_str(), kHelp);
+    std::fprintf(stderr, "pictomove: unknown %s %s\n%s",
+                 !command.empty() && command[0] == '-' ? "option" : "command", command.c_str(),
+                 kHelp);
     return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace pm::cli;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty() || words[0] == "--help" || words[0] == "-h") {
+        std::fputs(kHelp, words.empty() ? stderr : stdout);
+        return words.empty() ? kUsage : kSuccess;
+    }
+    pm::initialisePixelRoutines();
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    const int code = runCommand(words[0], rest);
+    // What went to standard output must have arrived: a full disk or a closed pipe is a failure.
+    if (std::string reason; !flushStandardOutput(reason) && code == kSuccess) {
+        std::fprintf(stderr, "pictomove: cannot write the output: %s\n", reason.c_str());
+        return kFailure;
+    }
+    return code;
 }

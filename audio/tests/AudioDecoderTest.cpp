@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -186,14 +187,27 @@ TEST_F(AudioDecoderTest, UnreadableFilesFailWithTheirPath) {
         const AudioStatus status = decoder.open(path);
         EXPECT_FALSE(status.ok());
         EXPECT_EQ(status.messageId, 6218);
-        EXPECT_EQ(status.text, "Could not load sound file. \n(" + path + ")");
+        EXPECT_EQ(status.text.rfind("Could not load sound file. \n(" + path + ")\n", 0), 0u)
+            << status.text;
         EXPECT_FALSE(decoder.isOpen());
     }
-    for (const char* name : {"silent.mp4", "picture.png", "missing.wav"}) {
+    // The message's last line says what is wrong, in the user's words.
+    std::filesystem::create_directories(file("folder.wav"));
+    const std::string longName = file(std::string(200, 'a') + "/" + std::string(100, 'b') + ".wav");
+    const std::pair<std::string, const char*> reasons[] = {
+        {file("missing.wav"), "no such file"},
+        {file("folder.wav"), "it is a folder"},
+        {longName, "the file name is longer than 299 characters"},
+        {file("picture.png"), "it holds no sound that can be played"},
+        {file("words.mp3"), "it is not a sound or video file that can be decoded"},
+        {file("silent.mp4"), "it holds no sound that can be played"},
+    };
+    for (const auto& [path, reason] : reasons) {
         AudioDecoder decoder;
-        const AudioStatus status = decoder.open(file(name));
-        EXPECT_EQ(status.messageId, 6218) << name;
-        EXPECT_FALSE(decoder.isOpen()) << name;
+        const AudioStatus status = decoder.open(path);
+        EXPECT_EQ(status.messageId, 6218) << path;
+        EXPECT_EQ(status.text.substr(status.text.rfind('\n') + 1), reason) << path;
+        EXPECT_FALSE(decoder.isOpen()) << path;
     }
 }
 

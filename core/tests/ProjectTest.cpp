@@ -155,6 +155,13 @@ TEST_F(ProjectTest, MovingAndSettingStarts) {
     // A start inside the first half of the previous scene moves the scene before it.
     ASSERT_TRUE(project.setSceneStart(2, secondsToTicks(4.0), true));
     EXPECT_EQ(ids(), (std::vector<int>{2, 1, 3}));
+    // Forward into the first half of the next scene: after that scene.
+    const double next = project.startAt(1) / static_cast<double>(kSecond);
+    ASSERT_TRUE(project.setSceneStart(0, secondsToTicks(next + 1.0), true));
+    EXPECT_EQ(ids(), (std::vector<int>{1, 2, 3}));
+    // Forward into the first half of a later scene: after it too.
+    ASSERT_TRUE(project.setSceneStart(0, project.startAt(2) + kSecond, true));
+    EXPECT_EQ(ids(), (std::vector<int>{2, 3, 1}));
 }
 
 TEST_F(ProjectTest, LookupReportsTransitions) {
@@ -170,7 +177,10 @@ TEST_F(ProjectTest, LookupReportsTransitions) {
     EXPECT_NEAR(mid.nextSceneTime, 0.1f, 1e-6);
     EXPECT_EQ(at(4.995).id, 2);  // within 0.01 s of the earlier scene's end
     EXPECT_EQ(at(4.5).id, 1);    // and back again through the cache
-    EXPECT_EQ(at(8.995).index, -1);
+    // The scene that ends the project shows until its very end.
+    EXPECT_EQ(at(8.995).id, 2);
+    EXPECT_EQ(at(9.0).id, 2);
+    EXPECT_FLOAT_EQ(at(9.0).sceneTime, 1.0f);
     ASSERT_TRUE(project.setSceneLength(0, 6 * kSecond, false));
     EXPECT_EQ(at(5.5).id, 1);  // a change clears the cached answer
 }

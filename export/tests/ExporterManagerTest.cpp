@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "export/ExporterManager.h"
+#include "export/tests/RawMediaCalls.h"
 
 // Counted by the test modules: init calls, module releases, exporter releases, runs.
 extern "C" {
@@ -174,6 +175,32 @@ TEST(MediaObjects, CountedAndTimed) {
     ASSERT_NE(huge, nullptr);
     EXPECT_FALSE(huge->valid);
     huge->release();
+}
+
+// A module written in another language reaches the media objects through the documented slots
+// and field order alone.
+TEST(MediaObjects, TheirSlotsAndFieldsAreWhereTheInterfaceSaysSoAnyModuleCanUseThem) {
+    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 40, 20, 3, 1.0f);
+    ASSERT_TRUE(frame->valid);
+    EXPECT_EQ(rawFrameWidth(frame), 40);
+    EXPECT_EQ(rawFrameSetAndGetTime(frame, 123'456'789), 123'456'789);
+    EXPECT_EQ(frame->time, 123'456'789);
+    frame->time = 42;
+    EXPECT_EQ(rawFrameTimeField(frame), 42);
+    frame->addRef();
+    EXPECT_EQ(rawReferenceCount(frame), 2);
+    EXPECT_EQ(rawRelease(frame), 0);
+    EXPECT_EQ(rawRelease(frame), 1);
+
+    plugin::AudioFormatDesc format{24, 1, 2, 48000, 4, 16};
+    plugin::AudioBuffer* audio = plugin::AudioBuffer::create(256, format, 7);
+    ASSERT_TRUE(audio->valid);
+    EXPECT_EQ(rawBufferRate(audio), 48000u);
+    EXPECT_EQ(rawBufferPositionAfter(audio, 96'000), 96'000);
+    std::int64_t position = 0;
+    EXPECT_EQ(rawBufferTimeAfter(audio, kTicksPerSecond / 4, &position), kTicksPerSecond / 4);
+    EXPECT_EQ(position, 12'000);
+    EXPECT_EQ(rawRelease(audio), 1);
 }
 
 }  // namespace

@@ -36,11 +36,6 @@ std::string keyNodeName(int index) {
     return name;
 }
 
-bool validMode(std::int32_t mode) {
-    return mode >= static_cast<int>(InterpolationMode::Constant) &&
-           mode <= static_cast<int>(InterpolationMode::Spline);
-}
-
 }  // namespace
 
 bool saveTrack(StoreKey& node, const SceneMotion& scene, int parameter) {
@@ -64,12 +59,20 @@ bool saveTrack(StoreKey& node, const SceneMotion& scene, int parameter) {
     return ok;
 }
 
-bool loadTrack(StoreKey& node, SceneMotion& scene, int parameter) {
+bool loadTrack(StoreKey& node, SceneMotion& scene, int parameter, std::string* why) {
+    const auto refuse = [&](const std::string& key, const std::string& problem) {
+        if (why != nullptr) {
+            *why = "key " + key + ": " + problem;
+        }
+        return false;
+    };
     const std::int32_t count = node.getInt(kKeyCount, 0);
     for (std::int32_t i = 0; i < count; ++i) {
-        StoreKeyPtr child = node.openChild(keyNodeName(i));
+        const std::string name = keyNodeName(i);
+        StoreKeyPtr child = node.openChild(name);
         if (!child) {
-            return false;
+            return refuse(
+                name, "missing (" + std::string(kKeyCount) + " is " + std::to_string(count) + ")");
         }
         KeyframeDesc key;
         key.value = static_cast<float>(child->getDouble(kValue, 0.0));
@@ -78,15 +81,21 @@ bool loadTrack(StoreKey& node, SceneMotion& scene, int parameter) {
         key.inLength = static_cast<float>(child->getDouble(kInLength, 0.0));
         key.outLength = static_cast<float>(child->getDouble(kOutLength, 0.0));
         key.userDefined = child->getInt(kUserDefine, 0);
-        const std::int32_t mode = child->getInt(kMode, 0);
+        // A mode we do not know (or none) is kept as it is and evaluated as Linear, so that a
+        // file from a newer program still loads and saves its keys unchanged.
+        key.mode = static_cast<InterpolationMode>(child->getInt(kMode, 0));
         // A tangent that is not a number would poison every value of its segments.
-        if (!validMode(mode) || !std::isfinite(key.slope) || !std::isfinite(key.inLength) ||
+        if (!std::isfinite(key.slope) || !std::isfinite(key.inLength) ||
             !std::isfinite(key.outLength)) {
-            return false;
+            return refuse(name, "a tangent is not a number");
         }
-        key.mode = static_cast<InterpolationMode>(mode);
+        if (!(key.time >= 0.0f && key.time <= 1.0f)) {
+            return refuse(name, "its time is outside 0 to 1");
+        }
         if (!scene.addStoredKey(parameter, key)) {
-            return false;
+            return refuse(name,
+                          "its value is outside the parameter's range, or its time is "
+                          "that of an earlier key");
         }
     }
     return true;
@@ -107,9 +116,12 @@ bool saveMotion(StoreKey& sceneNode, const SceneMotion& scene) {
     return true;
 }
 
-bool loadMotion(StoreKey& sceneNode, SceneMotion& scene) {
+bool loadMotion(StoreKey& sceneNode, SceneMotion& scene, std::string* why) {
     StoreKeyPtr motion = sceneNode.openChild(kMotionNode);
     if (!motion) {
+        if (why != nullptr) {
+            *why = std::string(kMotionNode) + " is missing";
+        }
         return false;
     }
     scene.deleteAllKeys();
@@ -118,7 +130,12 @@ bool loadMotion(StoreKey& sceneNode, SceneMotion& scene) {
     for (int p = 0; p < kParameterCount; ++p) {
         // A read-only store yields no node for a missing track, which loads as an empty track.
         StoreKeyPtr track = motion->createChild(tables.parameter(p).storeKey);
-        if (track && !loadTrack(*track, scene, p)) {
+        std::string problem;
+        if (track && !loadTrack(*track, scene, p, &problem)) {
+            if (ok && why != nullptr) {
+                *why =
+                    std::string(kMotionNode) + "/" + tables.parameter(p).storeKey + ", " + problem;
+            }
             ok = false;
         }
     }

@@ -65,7 +65,7 @@ void ProjectFile::close() {
 }
 
 detail::ProjectFileParts ProjectFile::parts() {
-    return {m_context, m_sound, m_options, m_source, *m_metaData, *m_nested};
+    return {m_context, m_sound, m_options, m_source, *m_metaData, *m_nested, m_pictureProblems};
 }
 
 StoreKeyPtr ProjectFile::metaData() const {

@@ -41,6 +41,13 @@ public:
         std::function<std::optional<std::int64_t>(const std::filesystem::path&)> freeMegabytes;
     };
 
+    // A scene whose picture could not be read at the last load: it shows the built-in picture.
+    struct PictureProblem {
+        int scene = 0;  // counted from 1, in the storyboard's order
+        std::string picture;
+        std::string reason;
+    };
+
     ProjectFile(ProjectContext& context, SoundTrack& sound);
     ~ProjectFile();
     ProjectFile(const ProjectFile&) = delete;
@@ -56,6 +63,8 @@ public:
     bool save(const std::filesystem::path& path, ProgressReporter* progress = nullptr);
     // Lets go of the file kept open and of its meta data (a new project).
     void close();
+
+    const std::vector<PictureProblem>& pictureProblems() const { return m_pictureProblems; }
 
     // The file kept open; empty when none.
     const std::filesystem::path& path() const { return m_path; }
@@ -90,6 +99,7 @@ private:
     std::shared_ptr<detail::EmbeddedSource> m_source;
     std::unique_ptr<MemoryStorage> m_metaData;
     std::unique_ptr<detail::NestedProjects> m_nested;
+    std::vector<PictureProblem> m_pictureProblems;
 };
 
 }  // namespace pm

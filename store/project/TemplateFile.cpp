@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "audio/SoundTrack.h"
 #include "core/ChangeHub.h"
 #include "core/ErrorInfo.h"
 #include "core/KeyframeRandom.h"
@@ -17,6 +18,7 @@
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
 #include "store/project/MotionFormat.h"
+#include "store/project/ProjectFile.h"
 #include "store/project/UndoHistory.h"
 #include "store/project/detail/ProjectFileParts.h"
 
@@ -97,25 +99,12 @@ std::vector<std::uint8_t> motionIcon(const Scene& scene) {
     return bytes;
 }
 
+// The scene as a project file's scene node, with its picture named by its path and no
+// thumbnail: a template carries motion, never pictures.
 bool writeSceneNode(StoreKey& root, Scene& scene) {
-    if (!root.setString(key::kFileType, key::kFileTypeValue)) {
-        return false;
-    }
-    if (const auto* image = dynamic_cast<const SceneImage*>(&scene.picture())) {
-        const ImagePrepSettings& prep = image->prepSettings();
-        StoreKeyPtr node = root.createChild(key::kImagePrep);
-        if (!node || !node->setDouble(key::kGamma, prep.gamma()) ||
-            !node->setDouble(key::kContrast, prep.contrast()) ||
-            !node->setDouble(key::kBrightness, prep.brightness()) ||
-            !node->setInt(key::kAutoLevels, prep.autoLevels() ? 1 : 0)) {
-            return false;
-        }
-    }
-    StoreKeyPtr settings = root.createChild(key::kRenderSettings);
-    const auto* image = dynamic_cast<const SceneImage*>(&scene.picture());
-    return settings && saveMotion(root, scene) &&
-           settings->setInt(key::kHasAlpha, image && image->hasAlpha() ? 1 : 0) &&
-           settings->setInt64(key::kLength, scene.length()) && root.setInt(key::kHistChanges, 0);
+    SoundTrack noSound;
+    ProjectFile file(scene.project(), noSound);
+    return file.writeSceneSnapshot(root, scene);
 }
 
 bool readFinite(StoreKey& node, const char* name, double fallback, double& out) {
@@ -191,6 +180,9 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
             errors.report(kCouldNotLoad, {}, path.string());
         }
         if (auto* image = dynamic_cast<SceneImage*>(&scene->picture())) {
+            if (StoreKeyPtr settings = root->openChild(key::kRenderSettings)) {
+                image->setHasAlpha(settings->getInt(key::kHasAlpha, 0) != 0);
+            }
             if (StoreKeyPtr prep = root->openChild(key::kImagePrep)) {
                 ImagePrepSettings& settings = image->prepSettings();
                 double gamma = 1.0, contrast = 0.0, brightness = 0.0;
@@ -207,7 +199,7 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
         scene->setModified(true);
     }
     root.reset();
-    return storage.close() || true;
+    return storage.close();
 }
 
 bool applyTemplateList(ProjectContext& context, const std::vector<int>& selectedIds,

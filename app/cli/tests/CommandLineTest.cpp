@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/cli/tests/CliRun.h"
 #include "core/ProjectContext.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
@@ -19,25 +20,8 @@
 namespace pm {
 namespace {
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-};
-
-// Runs the program with a shell command line; standard error goes to standard output.
-Outcome run(const std::string& arguments) {
-    const std::string command = std::string(PICTOMOVE) + " " + arguments + " 2>&1";
-    Outcome r;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        r.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using test::Outcome;
+using test::run;
 
 double probeSeconds(const std::string& path) {
     const std::string command =

@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,7 @@ extern "C" {
 #include "export/PluginApi.h"
 #include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
+#include "export/plugins/PartialFile.h"
 #include "export/plugins/ffmpeg/EncoderThread.h"
 #include "export/plugins/ffmpeg/I420Converter.h"
 
@@ -34,6 +36,11 @@ using pm::exporters::I420Converter;
 using pm::exporters::YuvMatrix;
 
 namespace {
+
+// The program's services, for telling the user why a run failed.
+HostServices* g_host = nullptr;
+// Message box flags: shown every time, never remembered away.
+constexpr std::uint32_t kAlwaysShow = 0x1;
 
 struct Container {
     const char* identifier;
@@ -107,9 +114,11 @@ public:
         if (!openVideo() || (sound && !openAudio(*sound))) {
             return false;
         }
-        if (!(m_format->oformat->flags & AVFMT_NOFILE) &&
-            avio_open(&m_format->pb, path, AVIO_FLAG_WRITE) < 0) {
-            return false;
+        if (!(m_format->oformat->flags & AVFMT_NOFILE)) {
+            if (const int opened = avio_open(&m_format->pb, path, AVIO_FLAG_WRITE); opened < 0) {
+                m_writeError = opened;
+                return false;
+            }
         }
         m_fileOpened = true;
         // Moving the index to the front lets players start before the whole file is read.
@@ -121,6 +130,7 @@ public:
         const int header = avformat_write_header(m_format, &options);
         av_dict_free(&options);
         if (header < 0) {
+            m_writeError = header;
             return false;
         }
         m_encoder = std::make_unique<EncoderThread>(
@@ -189,25 +199,39 @@ public:
         if (m_audio) {
             ok = encode(m_audio.get(), m_audioStream, nullptr) && ok;
         }
-        ok = av_write_trailer(m_format) >= 0 && ok;
-        close(ok);
-        return ok;
+        if (const int trailer = av_write_trailer(m_format); trailer < 0) {
+            m_writeError = trailer;
+            ok = false;
+        }
+        return close(ok) && ok;
     }
 
+    // The reason of the last write that failed (an AVERROR code), 0 when none did.
+    int writeError() const { return m_writeError; }
+
     // Closes the file; an unfinished or failed one is removed rather than left half written.
-    void close(bool keep) {
+    // False when the last bytes could not be written.
+    bool close(bool keep) {
         if (!m_format) {
-            return;
+            return true;
         }
         m_encoder.reset();  // before the file it writes to closes
-        if (m_fileOpened) {
-            avio_closep(&m_format->pb);
+        bool closed = true;
+        if (m_fileOpened && m_format->pb) {
+            // The buffered tail reaches the disk only here.
+            avio_flush(m_format->pb);
+            const int error = m_format->pb->error;
+            if (avio_closep(&m_format->pb) < 0 || error < 0) {
+                m_writeError = error < 0 ? error : AVERROR(EIO);
+                closed = false;
+            }
         }
         avformat_free_context(m_format);
         m_format = nullptr;
-        if (m_fileOpened && !keep) {
-            std::remove(m_path.c_str());
+        if (m_fileOpened && !(keep && closed)) {
+            exporters::removePartialFile(m_path.c_str());
         }
+        return closed;
     }
 
 private:
@@ -371,7 +395,9 @@ private:
             }
             av_packet_rescale_ts(m_packet.get(), codec->time_base, stream->time_base);
             m_packet->stream_index = stream->index;
-            if (av_interleaved_write_frame(m_format, m_packet.get()) < 0) {
+            if (const int written = av_interleaved_write_frame(m_format, m_packet.get());
+                written < 0) {
+                m_writeError = written;
                 return false;
             }
         }
@@ -385,6 +411,8 @@ private:
     const Container& m_container;
     exporters::VideoSettings m_settings;
     std::string m_path;
+    // Written by the encoder thread, read after it has stopped.
+    std::atomic<int> m_writeError{0};
     AVFormatContext* m_format = nullptr;
     bool m_fileOpened = false;
     AVStream* m_videoStream = nullptr;
@@ -445,6 +473,7 @@ public:
 
         Writer writer(m_container, m_settings);
         if (!writer.open(outputPath, withSound ? &sound : nullptr)) {
+            reportWriteError(writer, outputPath);
             return 0;
         }
         Held<VideoFrame> frame(
@@ -461,18 +490,32 @@ public:
         for (std::int64_t i = 0; i < frames; ++i) {
             frame->setTime(i * step);
             // A refused frame means the user cancelled or rendering failed: the file goes.
-            if (!source->videoFrame(frame.object) || !writer.writeVideo(frame->image, i)) {
-                return 0;
-            }
-            if (withSound &&
-                !writeSoundUntil(*source, writer, *samples.object, (i + 1) * step, duration)) {
+            if (!source->videoFrame(frame.object) || !writer.writeVideo(frame->image, i) ||
+                (withSound &&
+                 !writeSoundUntil(*source, writer, *samples.object, (i + 1) * step, duration))) {
+                reportWriteError(writer, outputPath);
                 return 0;
             }
         }
-        return writer.finish() ? 1 : 0;
+        if (!writer.finish()) {
+            reportWriteError(writer, outputPath);
+            return 0;
+        }
+        return 1;
     }
 
 private:
+    // Tells the user why the file could not be written (a full disk, a lost connection).
+    static void reportWriteError(const Writer& writer, const char* path) {
+        if (writer.writeError() == 0 || g_host == nullptr) {
+            return;
+        }
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(writer.writeError(), reason, sizeof reason);
+        const std::string text = std::string("cannot write ") + path + ": " + reason;
+        g_host->messageBox(kAlwaysShow, text.c_str());
+    }
+
     bool carriesSound() const { return m_settings.audio && m_container.audioEncoder != nullptr; }
 
     AudioFormatDesc soundFormat() const {
@@ -519,7 +562,8 @@ extern "C" {
 __attribute__((visibility("default"))) PLGFileInfo PLGFileInfo = {
     "62365CE1-B3A5-4c37-9F63-966833BFA4F9", {0, 0, 0, 0, 0}, 1, 0x46464D50 /* 'PMFF' */};
 
-__attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices*) {
+__attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices* host) {
+    g_host = host;
     av_log_set_level(AV_LOG_ERROR);
     return new (std::nothrow) exporters::EntryModule<Container, Exporter>(kContainers);
 }

@@ -17,6 +17,7 @@ extern "C" {
 #include "export/PluginApi.h"
 #include "export/plugins/EntryModule.h"
 #include "export/plugins/ExporterSettings.h"
+#include "export/plugins/PartialFile.h"
 
 using namespace pm;
 using namespace pm::plugin;
@@ -343,7 +344,7 @@ private:
         } else {
             ok = std::fclose(out) == 0 && ok;
             if (!ok) {
-                std::remove(outputPath);
+                exporters::removePartialFile(outputPath);
             }
         }
         return ok ? 1 : 0;

@@ -18,13 +18,19 @@ EmbeddedSource::~EmbeddedSource() {
     detach();
 }
 
-bool EmbeddedSource::attach(const std::filesystem::path& path) {
+bool EmbeddedSource::attach(const std::filesystem::path& path, std::string* why) {
     auto storage = std::make_unique<FileStorage>();
     if (!storage->open(path, FileStorage::kReadOnly)) {
+        if (why != nullptr) {
+            *why = storage->error();
+        }
         return false;
     }
     StoreKeyPtr root = storage->root();
     if (!root) {
+        if (why != nullptr) {
+            *why = "the file holds no root node";
+        }
         return false;
     }
     std::error_code ec;

@@ -25,7 +25,8 @@ public:
     EmbeddedSource(const EmbeddedSource&) = delete;
     EmbeddedSource& operator=(const EmbeddedSource&) = delete;
 
-    bool attach(const std::filesystem::path& path);
+    // False with the reason in `why` (when given) when the file is not a store that opens.
+    bool attach(const std::filesystem::path& path, std::string* why = nullptr);
     void detach();
     bool attached() const;
     // A store is read by one thread at a time: whoever reads through root() holds this.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/MemoryStorage.h"
 #include "store/project/ProjectFile.h"
@@ -104,6 +105,7 @@ struct ProjectFileParts {
     std::shared_ptr<EmbeddedSource>& source;
     MemoryStorage& metaData;
     NestedProjects& nested;
+    std::vector<ProjectFile::PictureProblem>& pictureProblems;
 };
 
 // The scene's table index as a node name: "ProjectKey" and the index in decimal.

@@ -120,12 +120,13 @@ ProjectLoader::ProjectLoader(ProjectFileParts& parts, std::filesystem::path path
     }
 }
 
-bool ProjectLoader::fail() {
+bool ProjectLoader::fail(const std::string& why) {
     if (m_mode == Mode::Snapshot) {
         return false;
     }
-    // The message names the file, so the user knows which one was refused.
-    return m_parts.context.errors().report(kCouldNotLoad, {}, m_path.string()) != 0;
+    // The message names the file, so the user knows which one was refused, and says why.
+    const std::string extra = why.empty() ? m_path.string() : m_path.string() + "\n" + why;
+    return m_parts.context.errors().report(kCouldNotLoad, {}, extra) != 0;
 }
 
 bool ProjectLoader::readScene(StoreKey& node, Scene& scene,
@@ -221,15 +222,17 @@ bool ProjectLoader::run() {
         return true;
     }
 
+    m_parts.pictureProblems.clear();
     m_source = std::make_shared<EmbeddedSource>();
-    if (!m_source->attach(m_path)) {
-        return fail();
+    if (std::string why; !m_source->attach(m_path, &why)) {
+        return fail(why);
     }
     auto held = m_source->hold();
     m_fileSize = m_source->fileSize();
     StoreKeyPtr root = m_source->root();
     if (readText(*root, key::kFileType, {}) != key::kFileTypeValue) {
-        return fail();
+        return fail(std::string(key::kFileType) + " is not \"" + key::kFileTypeValue +
+                    "\": the file holds no project");
     }
     if (isMultiScene(*root)) {
         project.selectScene(-1);
@@ -294,6 +297,7 @@ bool ProjectLoader::loadProject(StoreKey& root) {
         return false;
     }
     Scene* scene = project.sceneAt(0);
+    m_where = "the scene";
     if (!loadScene(root, *scene, {})) {
         return false;
     }
@@ -305,9 +309,12 @@ bool ProjectLoader::loadScenes(StoreKey& root) {
     Project& project = m_parts.context.project();
     const std::int32_t count = root.getInt(key::kSceneCount, 0);
     m_vAspRatio = root.getDouble(key::kVAspRatio, 1.3333);
-    if (count < 0 || count > Project::kMaxScenes || !std::isfinite(m_vAspRatio) ||
-        !(m_vAspRatio > 0.0) || m_vAspRatio > kMaxAspectRatio) {
-        return fail();
+    if (count < 0 || count > Project::kMaxScenes) {
+        return fail(std::string(key::kSceneCount) + " is " + std::to_string(count) +
+                    ", not a number of scenes from 0 to " + std::to_string(Project::kMaxScenes));
+    }
+    if (!std::isfinite(m_vAspRatio) || !(m_vAspRatio > 0.0) || m_vAspRatio > kMaxAspectRatio) {
+        return fail(std::string(key::kVAspRatio) + " is not a usable display aspect");
     }
     while (project.sceneCount() > 0) {
         project.deleteScene(0, false);
@@ -316,8 +323,10 @@ bool ProjectLoader::loadScenes(StoreKey& root) {
     for (int i = 0; i < count; ++i) {
         const std::string name = sceneNodeName(i);
         StoreKeyPtr node = root.openChild(name);
+        m_where = "scene " + std::to_string(i + 1) + " (" + name + ")";
         if (!node) {
-            return fail();
+            return fail(m_where + " is missing; " + key::kSceneCount + " is " +
+                        std::to_string(count));
         }
         int id = -1;
         if (isMultiScene(*node)) {
@@ -412,15 +421,15 @@ void ProjectLoader::loadPreparation(StoreKey& node, Scene& scene) {
 
 bool ProjectLoader::loadScene(StoreKey& node, Scene& scene, const std::string& nodeName) {
     if (readText(node, key::kFileType, {}) != key::kFileTypeValue) {
-        return fail();
+        return fail(m_where + ": " + key::kFileType + " is not \"" + key::kFileTypeValue + "\"");
     }
     loadPreparation(node, scene);
     StoreKeyPtr settings = node.openChild(key::kRenderSettings);
     if (!settings) {
-        return fail();
+        return fail(m_where + ": " + key::kRenderSettings + " is missing");
     }
-    if (!loadMotion(node, scene)) {
-        return fail();
+    if (std::string why; !loadMotion(node, scene, &why)) {
+        return fail(m_where + ", " + why);
     }
     const bool hasAlpha = settings->getInt(key::kHasAlpha, 0) != 0;
     const std::string keyname =
@@ -436,11 +445,34 @@ bool ProjectLoader::loadScene(StoreKey& node, Scene& scene, const std::string& n
         const double seconds = static_cast<double>(frames) * denominator / numerator;
         length = std::abs(seconds) < 1e9 ? secondsToTicks(seconds) : 0;
     }
-    if (length <= 0 || !(m_vAspRatio != 0.0)) {
-        return fail();
+    if (length <= 0) {
+        return fail(m_where + ": " + key::kRenderSettings + "/" + key::kLength +
+                    " is not a positive time");
+    }
+    if (!(m_vAspRatio != 0.0)) {
+        return fail(std::string(key::kVAspRatio) + " is not a usable display aspect");
     }
 
+    m_pictureError.clear();
     if (!loadImage(*settings, scene, nodeName, keyname, hasAlpha)) {
+        // Kept for the command that opened the project, which tells the user.
+        std::string name = readText(*settings, key::kImageName, key::kImageNameDefault);
+        const std::string display = readText(*settings, key::kDisplayName, {});
+        if (name.empty() && !display.empty()) {
+            name = "[" + display + "]";  // held in the project file
+        }
+        // An empty name is the built-in picture, chosen on purpose.
+        if (m_mode == Mode::File && !name.empty()) {
+            std::string reason = m_pictureError;
+            if (reason.empty()) {
+                reason = m_parts.context.errors().text();
+            }
+            if (reason.empty()) {
+                reason = "it could not be read";
+            }
+            const int index = m_parts.context.project().indexOf(scene.id());
+            m_parts.pictureProblems.push_back({index + 1, name, reason});
+        }
         // The scene shows the built-in picture; its motion loaded, so the load goes on quietly.
         RendererGate::EditGuard edit(scene.rendererGate());
         scene.picture().load({}, nullptr, m_parts.context.errors());
@@ -553,7 +585,13 @@ bool ProjectLoader::locate(Scene& scene, std::string path) {
         hooks.askForMissingImage(path, answer);
         path = std::move(answer);
     }
-    // The failed attempts leave no message behind.
+    // The failed attempts leave no message behind, but the reason of the last is kept.
+    if (!found) {
+        m_pictureError = errors.text();
+        if (m_pictureError.empty()) {
+            m_pictureError = "no such file";
+        }
+    }
     errors.clear();
     return found;
 }

@@ -45,7 +45,8 @@ public:
     void readSound(StoreKey& root, std::shared_ptr<const std::vector<std::uint8_t>> bytes);
 
 private:
-    bool fail();
+    // Reports 6205 naming the file and, on a line of its own, what is wrong with it.
+    bool fail(const std::string& why = {});
     void loadMarkers(StoreKey& root);
     bool loadProject(StoreKey& root);
     bool loadScenes(StoreKey& root);
@@ -73,6 +74,10 @@ private:
     std::uint64_t m_fileSize = 0;
     bool m_replaced = false;
     double m_vAspRatio = 0.0;
+    // The scene being read, as a message names it ("scene 3 (ProjectKey2)").
+    std::string m_where;
+    // Why the last picture could not be read.
+    std::string m_pictureError;
 };
 
 }  // namespace detail

@@ -81,9 +81,10 @@ ProjectSaver::ProjectSaver(ProjectFileParts& parts, std::filesystem::path path,
       m_mode(mode),
       m_embed(mode == Mode::File) {}
 
-bool ProjectSaver::failSave() {
+bool ProjectSaver::failSave(int code) {
     // A snapshot that cannot be written is simply missing from its step.
-    return m_mode == Mode::Snapshot || m_parts.context.errors().report(kCouldNotSave) != 0;
+    return m_mode == Mode::Snapshot ||
+           m_parts.context.errors().report(static_cast<std::uint32_t>(code)) != 0;
 }
 
 bool ProjectSaver::checkFreeSpace() {
@@ -300,7 +301,10 @@ bool ProjectSaver::writeSceneNode(StoreKey& nodeKey, Scene& scene) {
         }
     }
     StoreKeyPtr settings = node->createChild(key::kRenderSettings);
-    if (!settings || !saveMotion(*node, scene)) {
+    if (!settings) {
+        return failSave(kCouldNotLoad);
+    }
+    if (!saveMotion(*node, scene)) {
         return failSave();
     }
     std::int32_t changes = 0;

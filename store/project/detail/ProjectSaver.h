@@ -35,7 +35,8 @@ public:
     bool writeSound(StoreKey& root);
 
 private:
-    bool failSave();
+    // Reports `code` (6206 unless the file format names another) and returns false.
+    bool failSave(int code = kCouldNotSave);
     bool checkFreeSpace();
     bool write(StoreKey& root);
     bool writeScene(StoreKey& root, int index);

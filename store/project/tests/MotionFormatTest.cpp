@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 
@@ -98,7 +99,6 @@ TEST_F(MotionFormatTest, TrackLoadStopsAtTheFirstBadKeyKeepingThoseBefore) {
         [](StoreKey& k) { k.openChild("0001")->setDouble("PzKFrTime", 1.5); },
         [](StoreKey& k) { k.openChild("0001")->setDouble("PzKFrTime", 0.0); },
         [](StoreKey& k) { k.openChild("0001")->setDouble("PzKFrValue", 99.0); },
-        [](StoreKey& k) { k.openChild("0001")->setInt("PzKFInterpolationMode", 7); },
         [](StoreKey& k) {
             k.openChild("0001")->setDouble("PzKFrSlope", std::numeric_limits<double>::quiet_NaN());
         },
@@ -116,6 +116,36 @@ TEST_F(MotionFormatTest, TrackLoadStopsAtTheFirstBadKeyKeepingThoseBefore) {
         SceneMotion loaded(context);
         EXPECT_FALSE(loadTrack(*track, loaded, PosX)) << i;
         EXPECT_EQ(loaded.keyCount(PosX), 1) << i;
+    }
+}
+
+TEST_F(MotionFormatTest, UnknownOrMissingModesAreKeptAndEvaluatedAsLinear) {
+    const std::function<void(StoreKey&)> spoil[] = {
+        [](StoreKey& k) { k.setInt("PzKFInterpolationMode", 7); },
+        [](StoreKey& k) { k.setInt("PzKFInterpolationMode", -1); },
+        [](StoreKey& k) { k.deleteValue("PzKFInterpolationMode"); },
+    };
+    addKeys();
+    // Key 1 starts the spline segment 0.4 .. 1.0 of PosX; as Linear it runs straight.
+    for (std::size_t i = 0; i < std::size(spoil); ++i) {
+        MemoryStorage fresh;
+        fresh.open();
+        StoreKeyPtr track = fresh.root();
+        ASSERT_TRUE(saveTrack(*track, scene, PosX));
+        spoil[i](*track->openChild("0001"));
+        const std::int32_t stored = track->openChild("0001")->getInt("PzKFInterpolationMode", 0);
+        SceneMotion loaded(context);
+        ASSERT_TRUE(loadTrack(*track, loaded, PosX)) << i;
+        ASSERT_EQ(loaded.keyCount(PosX), 3) << i;
+        KeyframeDesc key;
+        ASSERT_TRUE(loaded.getKey(PosX, 1, key));
+        EXPECT_EQ(static_cast<std::int32_t>(key.mode), stored) << i;
+        EXPECT_NEAR(loaded.evaluate(PosX, 0.7f), (1.5f + -1.0f) / 2.0f, 1e-5) << i;
+        // Saved again, the key keeps the value it came with.
+        MemoryStorage again;
+        again.open();
+        ASSERT_TRUE(saveTrack(*again.root(), loaded, PosX));
+        EXPECT_EQ(again.root()->openChild("0001")->getInt("PzKFInterpolationMode", 99), stored);
     }
 }
 

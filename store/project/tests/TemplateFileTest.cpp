@@ -6,7 +6,9 @@
 
 #include "core/ProjectContext.h"
 #include "render/PerfKit.h"
+#include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
+#include "render/tests/PictureFiles.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
 #include "store/project/TemplateFile.h"
@@ -77,6 +79,63 @@ TEST_F(TemplateFileTest, AMotionStretchesToTheSceneItIsLaidOn) {
     }
     EXPECT_GT(drawn, 500);  // the frames' path shows
     PerfKit::free(&icon);
+}
+
+TEST_F(TemplateFileTest, ATemplateHoldsTheWholeSceneNodeAndGoesOntoAnyScene) {
+    // A picture with a transparent corner, so the template says that it has alpha.
+    const std::string with = (folder / "logo.png").string();
+    test::writeFile(with, test::encodePicture(320, 200, 32, FIF_PNG, [](int x, int y) {
+                        return test::bgra(x % 256, y % 256, 90, x < 10 && y < 10 ? 0 : 255);
+                    }));
+    const std::string opaque = (folder / "photo.png").string();
+    test::writeFile(opaque, test::encodePicture(200, 300, 24, FIF_PNG, test::gradient));
+    Scene& from =
+        *context.project().sceneById(context.project().insertSceneAt(0, with, 6 * kSecond));
+    key(from, PosX, 0.5f, 0.4f);
+    const auto path = folder / "logo.mzt";
+    ASSERT_TRUE(templates::saveMotionTemplate(from, path));
+
+    FileStorage storage;
+    ASSERT_TRUE(storage.open(path, FileStorage::kReadOnly));
+    StoreKeyPtr root = storage.root();
+    StoreKeyPtr settings = root->openChild("PzRenderSettings");
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->readString("ImageName"), with);
+    EXPECT_EQ(settings->readString("DispImageName"), "logo.png");
+    EXPECT_EQ(settings->getInt("BmpWidth", 0), 320);
+    EXPECT_EQ(settings->getInt("BmpHeight", 0), 200);
+    EXPECT_TRUE(settings->hasValue("Keyname"));
+    EXPECT_EQ(settings->getInt("ProjectID", -1), from.id());
+    EXPECT_EQ(settings->getInt("BmpHasAlpha", 0), 1);
+    EXPECT_EQ(settings->getInt64("Length", 0), 6 * kSecond);
+    // A new scene's keys and picture count as changes, as the project file records them.
+    EXPECT_NE(root->getInt("HistChanges", 0), 0);
+    // Templates carry motion, never pictures.
+    EXPECT_FALSE(settings->hasValue("OrigBmpData"));
+    EXPECT_FALSE(settings->hasValue("BmpData"));
+    EXPECT_FALSE(settings->hasValue("ThumbnailData"));
+    root.reset();
+    storage.close();
+
+    // Onto a scene of another shape, length and picture: the motion comes, the picture stays,
+    // and the template's alpha flag takes effect.
+    Scene& to = *context.project().sceneById(
+        context.project().insertSceneAt(context.project().projectLength(), opaque, 3 * kSecond));
+    auto* image = dynamic_cast<SceneImage*>(&to.picture());
+    ASSERT_NE(image, nullptr);
+    EXPECT_FALSE(image->hasAlpha());
+    ASSERT_TRUE(templates::applyMotionTemplate(context, to.id(), path));
+    EXPECT_FALSE(context.errors().hasFailure()) << context.errors().text();
+    EXPECT_EQ(to.picture().path(), opaque);
+    EXPECT_EQ(to.picture().width(), 200);
+    EXPECT_EQ(to.length(), 3 * kSecond);
+    EXPECT_NEAR(to.evaluate(PosX, 0.5f), 0.4f, 1e-5);
+    EXPECT_TRUE(image->hasAlpha());
+    // Another picture brings its own flag again.
+    const std::string other = (folder / "other.png").string();
+    std::filesystem::copy_file(opaque, other);
+    ASSERT_TRUE(to.picture().load(other, nullptr, context.errors()));
+    EXPECT_FALSE(image->hasAlpha());
 }
 
 TEST_F(TemplateFileTest, ListsGoOntoTheSelectionFromTheLastSceneBack) {
