@@ -11,7 +11,10 @@
 #include "core/ProjectContext.h"
 #include "render/SceneImage.h"
 #include "store/FileStorage.h"
+#include "store/MemoryStorage.h"
 #include "store/StoreKey.h"
+#include "store/project/detail/ProjectFileParts.h"
+#include "store/project/detail/ProjectSaver.h"
 
 namespace pm {
 namespace {
@@ -26,6 +29,52 @@ KeyframeDesc valueKey(float value, float time, InterpolationMode mode) {
     d.mask = KF_VALUE | KF_TIME | KF_MODE;
     return d;
 }
+
+// A key that passes everything to a real one, except that it refuses to make one child.
+class RefusingKey final : public StoreKey {
+public:
+    static StoreKeyPtr wrap(StoreKeyPtr inner, std::string refused) {
+        return StoreKeyPtr::adopt(new RefusingKey(std::move(inner), std::move(refused)));
+    }
+    void destroy() override { delete this; }
+    std::uint32_t typeCode() const override { return m_inner->typeCode(); }
+    StoreKeyPtr openChild(std::string_view name) override { return m_inner->openChild(name); }
+    StoreKeyPtr createChild(std::string_view name) override {
+        return name == m_refused ? nullptr : m_inner->createChild(name);
+    }
+    int deleteChild(std::string_view name) override { return m_inner->deleteChild(name); }
+    int childName(int index, char* buffer, std::size_t size) override {
+        return m_inner->childName(index, buffer, size);
+    }
+    int renameChild(std::string_view name, std::string_view newName) override {
+        return m_inner->renameChild(name, newName);
+    }
+    std::int64_t getRaw(ValueType type, std::string_view name, void* buffer, std::size_t size,
+                        const void* defaultData) override {
+        return m_inner->getRaw(type, name, buffer, size, defaultData);
+    }
+    int setRaw(ValueType type, std::string_view name, const void* data,
+               std::size_t size) override {
+        return m_inner->setRaw(type, name, data, size);
+    }
+    int deleteValue(std::string_view name) override { return m_inner->deleteValue(name); }
+    int hasValue(std::string_view name) override { return m_inner->hasValue(name); }
+    int valueName(int index, char* buffer, std::size_t size) override {
+        return m_inner->valueName(index, buffer, size);
+    }
+    int renameValue(std::string_view name, std::string_view newName) override {
+        return m_inner->renameValue(name, newName);
+    }
+    std::int64_t valueSize(std::string_view name) override { return m_inner->valueSize(name); }
+    ValueType valueType(std::string_view name) override { return m_inner->valueType(name); }
+
+private:
+    RefusingKey(StoreKeyPtr inner, std::string refused)
+        : StoreKey(false), m_inner(std::move(inner)), m_refused(std::move(refused)) {}
+    ~RefusingKey() = default;
+    StoreKeyPtr m_inner;
+    std::string m_refused;
+};
 
 class ProjectFileTest : public ::testing::Test {
 protected:
@@ -183,6 +232,31 @@ TEST_F(ProjectFileTest, AFailedSaveLeavesTheOldFileUntouched) {
     EXPECT_EQ(errors.code(), 6206u);
     EXPECT_EQ(test::readFile(path), before);
     EXPECT_FALSE(std::filesystem::exists(path + "tmp"));
+}
+
+TEST_F(ProjectFileTest, ASceneNodeWithoutItsRenderSettingsReports6205) {
+    makeScenes(1);
+    MemoryStorage store;
+    store.open();
+    StoreKeyPtr node = RefusingKey::wrap(store.root(), "PzRenderSettings");
+    SoundTrack sound;
+    ProjectFile::Options options;
+    std::shared_ptr<detail::EmbeddedSource> source;
+    MemoryStorage metaData;
+    metaData.open();
+    detail::NestedProjects nested;
+    std::vector<ProjectFile::PictureProblem> problems;
+    detail::ProjectFileParts parts{doc.context(), sound,  options, source,
+                                   metaData,      nested, problems};
+    detail::ProjectSaver saver(parts, file("x.mzp"), nullptr);
+    errors.clear();
+    EXPECT_FALSE(saver.writeSceneNode(*node, *project.sceneAt(0)));
+    EXPECT_EQ(errors.code(), 6205u);
+    // Any other child that cannot be made is 6206, "Could not save project file".
+    errors.clear();
+    StoreKeyPtr other = RefusingKey::wrap(store.root(), "PzKeyframes");
+    EXPECT_FALSE(saver.writeSceneNode(*other, *project.sceneAt(0)));
+    EXPECT_EQ(errors.code(), 6206u);
 }
 
 TEST_F(ProjectFileTest, NotEnoughFreeSpaceRefusesTheSaveAndTheLoad) {
