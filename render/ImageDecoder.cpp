@@ -1,6 +1,7 @@
 #include "render/ImageDecoder.h"
 
 #include <FreeImage.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <array>
@@ -120,7 +121,14 @@ using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
 void initialiseOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { FreeImage_Initialise(FALSE); });
+    std::call_once(once, [] {
+        FreeImage_Initialise(FALSE);
+        // The TIFF library prints a line for every tag it does not know, dozens for one
+        // photograph, straight to standard error. A file it cannot read still fails, and that
+        // failure is reported as ours, naming the file.
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
+    });
 }
 
 std::string lowerExtension(std::string_view name) {

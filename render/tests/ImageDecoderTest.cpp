@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <vector>
 
 // After <cstdio>, which it needs.
 // clang-format off
@@ -58,6 +59,37 @@ TEST(ImageDecoderTest, TwentyFourAndThirtyTwoBitPicturesArriveTopRowFirst) {
         EXPECT_EQ(pixelAt(image, 5, 99), bgra(255, 0, 0));
         EXPECT_FALSE(r.hasAlpha);
     }
+}
+
+TEST(ImageDecoderTest, TiffWithTagsTheLibraryDoesNotKnowDecodesQuietly) {
+    test::TempFolder folder;
+    std::vector<std::uint8_t> tiff = test::encodePicture(
+        120, 100, 24, FIF_TIFF, [](int x, int y) { return redOverBlue(x, y, 100); });
+    // The last entry of the first directory gets a private tag number, as cameras and scanners
+    // write them; the entries stay in ascending order.
+    ASSERT_GT(tiff.size(), 8u);
+    ASSERT_EQ(tiff[0], 'I');
+    const auto u32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(tiff[at] | tiff[at + 1] << 8 | tiff[at + 2] << 16 |
+                                          static_cast<std::uint32_t>(tiff[at + 3]) << 24);
+    };
+    const std::size_t directory = u32(4);
+    ASSERT_LT(directory + 2, tiff.size());
+    const std::size_t entries = tiff[directory] | tiff[directory + 1] << 8;
+    const std::size_t last = directory + 2 + 12 * (entries - 1);
+    ASSERT_LT(last + 12, tiff.size());
+    tiff[last] = 0xE8;  // 65000
+    tiff[last + 1] = 0xFD;
+    const std::string path = folder.file("scan.tif");
+    test::writeFile(path, tiff);
+
+    testing::internal::CaptureStderr();
+    ImageBuffer image;
+    const ImageDecoder::Result r = ImageDecoder::decodeFile(path, &image);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.status, Status::Ok);
+    EXPECT_EQ(r.width, 120u);
+    EXPECT_EQ(printed, "");
 }
 
 TEST(ImageDecoderTest, PaletteAndGreyPicturesBecomeThirtyTwoBit) {
