@@ -10,6 +10,7 @@
 #include "core/RendererGate.h"
 #include "core/Scene.h"
 #include "core/ScenePicture.h"
+#include "render/FrameFit.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/RenderEntry.h"
@@ -162,17 +163,6 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
         return 0;
     }
     const ImageBuffer target = imageOf(frame->image);
-    Request request;
-    request.time = frame->time;
-    request.width = target.width;
-    request.height = target.height;
-    request.fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
-    request.yScale = frame->yScale;
-    if (!(request.yScale > 0.0f)) {
-        const double aspect = m_context.project().vAspRatio();
-        request.yScale = static_cast<float>(target.height * aspect / target.width);
-    }
-
     ImageBuffer bgra = target;
     ImageBuffer temporary;
     if (target.format != PixelFormat::Bgra32) {
@@ -181,6 +171,21 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
             return 0;
         }
         bgra = temporary;
+    }
+    // The part of the frame the project's frame is drawn into: all of it, or the fitted middle.
+    const ImageBuffer area = frame->yScale > 0.0f ? bgra : fittedArea(bgra);
+    if (area.pixels != bgra.pixels || area.width != bgra.width || area.height != bgra.height) {
+        m_renderer->fillBackground(bgra, 0);
+    }
+    Request request;
+    request.time = frame->time;
+    request.width = area.width;
+    request.height = area.height;
+    request.fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
+    request.yScale = frame->yScale;
+    if (!(request.yScale > 0.0f)) {
+        const double aspect = m_context.project().vAspRatio();
+        request.yScale = static_cast<float>(area.height * aspect / area.width);
     }
     using Clock = std::chrono::steady_clock;
     const Clock::time_point called = Clock::now();
@@ -192,11 +197,11 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     int quality = 0;
     if (m_aheadReady && m_aheadRequest == request) {
         quality = m_aheadQuality;
-        if (quality != 0 && PerfKit::copy(bgra, m_aheadBuffer) != PixelStatus::Ok) {
+        if (quality != 0 && PerfKit::copy(area, m_aheadBuffer) != PixelStatus::Ok) {
             quality = 0;
         }
     } else {
-        quality = render(bgra, request);
+        quality = render(area, request);
         m_renderSeconds = std::chrono::duration<double>(Clock::now() - called).count();
     }
     m_aheadReady = false;
@@ -230,6 +235,10 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     m_returned = Clock::now();
     return quality != 0 ? 1 : 0;
+}
+
+ImageBuffer ProjectExportSource::fittedArea(const ImageBuffer& frame) const {
+    return m_fitInside ? pm::fittedArea(frame, m_context.project().vAspRatio()) : frame;
 }
 
 bool ProjectExportSource::aheadUseful() {

@@ -40,6 +40,9 @@ public:
     int framesRendered() const { return m_frames; }
     // Exports only [start, end) of the project: the exporter sees a project of that length.
     void setRange(TickTime start, TickTime end);
+    // A frame of another shape than the project's display aspect shows the whole project frame
+    // fitted inside it, with bars of the background colour, instead of stretched over it.
+    void setFitInside(bool fit) { m_fitInside = fit; }
     // While the exporter works on a frame, the next one (at the same step) can be rendered on
     // another thread; by default only when the exporter's own work per frame is worth overlapping
     // and leaves a processor idle (judged once, over the first frames of a run). The frames are
@@ -60,6 +63,7 @@ private:
     std::uint32_t m_plannedWidth = 0;
     // One renderer for the run, so frames reuse its buffers.
     std::unique_ptr<ProjectRenderer> m_renderer;
+    bool m_fitInside = false;
 
     struct Request {
         TickTime time = -1;
@@ -78,6 +82,7 @@ private:
     // Whether rendering ahead pays, from the processors' use over the first frames rendered in
     // turn.
     bool aheadUseful();
+    ImageBuffer fittedArea(const ImageBuffer& frame) const;
     RenderAhead m_renderAhead = RenderAhead::WhenUseful;
     std::thread m_ahead;
     Request m_aheadRequest;

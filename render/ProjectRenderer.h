@@ -26,10 +26,12 @@ public:
     // Bands each scene's cells are drawn in (0: one per processor).
     void setBands(int bands) { m_bands = bands; }
 
+    // Fills the rows of `fieldMode` (0 all) with the project's background colour.
+    void fillBackground(const ImageBuffer& target, int fieldMode) const;
+
 private:
     int renderScene(int index, double sceneTime, const ImageBuffer& target, int fieldMode,
                     float yScale, int kind);
-    void fillBackground(const ImageBuffer& target, int fieldMode) const;
 
     ProjectContext& m_context;
     int m_bands = 0;

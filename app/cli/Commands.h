@@ -45,5 +45,7 @@ std::string extensionOf(const std::string& path);
 void note(const std::string& text);
 // Prints "pictomove: warning: <text>" to standard error.
 void warn(const std::string& text);
+// The note that a picture of another shape holds the project's frame fitted inside, with bars.
+void noteFitted(double aspect, int width, int height);
 
 }  // namespace pm::cli

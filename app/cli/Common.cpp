@@ -106,6 +106,15 @@ void note(const std::string& text) {
     std::fprintf(stderr, "pictomove: note: %s\n", text.c_str());
 }
 
+void noteFitted(double aspect, int width, int height) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the project's %.2f:1 picture is fitted inside %dx%d, with bars of its "
+                  "background colour",
+                  aspect, width, height);
+    note(text);
+}
+
 void warn(const std::string& text) {
     std::fprintf(stderr, "pictomove: warning: %s\n", text.c_str());
 }

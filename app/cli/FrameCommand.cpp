@@ -12,6 +12,7 @@
 #include "app/cli/OutputFile.h"
 #include "app/cli/ProjectSession.h"
 #include "core/ProjectContext.h"
+#include "render/FrameFit.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/Renderer.h"
@@ -171,10 +172,15 @@ int runFrame(const std::vector<std::string>& words) {
                     std::to_string(height) + " frame");
     }
     ProjectRenderer renderer(session.context());
-    // The project's frame fitted to the picture's rows, whatever their aspect.
-    const auto yScale = static_cast<float>(height * aspect / width);
+    // A picture of another shape shows the whole project frame, with bars.
+    const ImageBuffer area = fittedArea(frame, aspect);
+    if (area.width != frame.width || area.height != frame.height) {
+        noteFitted(aspect, width, height);
+        renderer.fillBackground(frame, 0);
+    }
+    const auto yScale = static_cast<float>(area.height * aspect / area.width);
     const double t = length > 0.0 ? std::min(*seconds / length, 1.0) : 0.0;
-    const int quality = renderer.renderFrame(t, frame, 0, yScale, kAccessExport);
+    const int quality = renderer.renderFrame(t, area, 0, yScale, kAccessExport);
     const std::vector<std::uint8_t> bytes =
         quality != 0 ? encodeFrame(frame, format == "jpg") : std::vector<std::uint8_t>{};
     PerfKit::free(&frame);

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -9,6 +11,7 @@
 #include "app/cli/ProjectSession.h"
 #include "app/cli/TerminalProgress.h"
 #include "core/ProjectContext.h"
+#include "core/VideoFormat.h"
 #include "export/ExporterManager.h"
 #include "export/ProjectExportSource.h"
 #include "store/FileStorage.h"
@@ -152,6 +155,38 @@ double bytesWritten(const std::string& out) {
     return total;
 }
 
+// A frame whose shape differs from the project's display aspect keeps that aspect. A standard
+// frame size with pixels that are not square (720 x 576 holding a 16:9 picture) says so in the
+// file, for the video formats, and true is returned; any other frame is drawn with the picture
+// fitted inside, with bars. Says which, once.
+bool pixelAspectKeepsShape(double aspect, int width, int height, bool video, StoreKey& data) {
+    if (!(aspect > 0.0) || width <= 0 || height <= 0) {
+        return false;
+    }
+    const double pixelAspect = aspect * height / width;
+    if (std::abs(pixelAspect - 1.0) < 0.01) {
+        return false;
+    }
+    const bool standard = matchFrameSize(width, height) <
+                              static_cast<int>(frameSizePresets().size()) &&
+                          std::any_of(pixelAspectPresets().begin(), pixelAspectPresets().end(),
+                                      [&](const PixelAspectPreset& p) {
+                                          return std::abs(p.pixelAspect / pixelAspect - 1.0) < 0.01;
+                                      });
+    if (video && standard) {
+        data.setDouble("PixelAspect", pixelAspect);
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "%dx%d holds the project's %.2f:1 picture in pixels %.3f times as wide as "
+                      "high; the file says so, and players show it undistorted",
+                      width, height, aspect, pixelAspect);
+        note(text);
+        return true;
+    }
+    noteFitted(aspect, width, height);
+    return false;
+}
+
 }  // namespace
 
 int runRender(const std::vector<std::string>& words) {
@@ -266,6 +301,10 @@ int runRender(const std::vector<std::string>& words) {
     if (fps) {
         data->setInt64("FrameDuration", static_cast<std::int64_t>(2.7e7 / *fps + 0.5));
     }
+    // Frames whose pixels do not carry the difference show the project's frame fitted inside.
+    const bool fitInside = !pixelAspectKeepsShape(
+        project.vAspRatio(), data->getInt("Width", 0), data->getInt("Height", 0),
+        known != kFormats.end() && known->second.evenSize, *data);
     exporter->loadSettings(data.get());
 
     const TickTime length = project.projectLength();
@@ -300,6 +339,7 @@ int runRender(const std::vector<std::string>& words) {
         if (from || to) {
             source.setRange(start, end);
         }
+        source.setFitInside(fitInside);
         if (format == "raw") {
             std::fprintf(stderr, "raw frames: %s\n", exporter->configurationSummary().c_str());
         }

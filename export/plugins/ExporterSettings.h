@@ -22,6 +22,9 @@ struct VideoSettings {
     int sampleRate = 48'000;
     int channels = 2;
     bool audio = true;  // write the project's sound when it has one
+    // Width of a pixel over its height, written into the file for players: frames of a standard
+    // size whose pixels are not square (720 x 576 holding a 16:9 picture) show undistorted.
+    double pixelAspect = 1.0;
 
     static constexpr int kMinSide = 16;
     static constexpr int kMaxSide = 8192;
@@ -36,6 +39,7 @@ struct VideoSettings {
         audioBitrate = std::clamp(audioBitrate, 32, 512);
         sampleRate = std::clamp(sampleRate, 8'000, 96'000);
         channels = std::clamp(channels, 1, 2);
+        pixelAspect = pixelAspect >= 0.25 && pixelAspect <= 4.0 ? pixelAspect : 1.0;
     }
 
     bool load(StoreKey& key) {
@@ -54,6 +58,7 @@ struct VideoSettings {
         sampleRate = key.getInt("SampleRate", sampleRate);
         channels = key.getInt("Channels", channels);
         audio = key.getInt("Audio", audio ? 1 : 0) != 0;
+        pixelAspect = key.getDouble("PixelAspect", pixelAspect);
         normalize();
         return true;
     }
@@ -63,7 +68,7 @@ struct VideoSettings {
                key.setInt64("FrameDuration", frameDuration) && key.setInt("Quality", quality) &&
                key.setString("Speed", speed) && key.setInt("AudioBitrate", audioBitrate) &&
                key.setInt("SampleRate", sampleRate) && key.setInt("Channels", channels) &&
-               key.setInt("Audio", audio ? 1 : 0);
+               key.setInt("Audio", audio ? 1 : 0) && key.setDouble("PixelAspect", pixelAspect);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -292,6 +293,56 @@ TEST_F(CommandLineFaultsTest, ABrokenProjectSaysWhichNodeAndWhy) {
             << r.out;
         EXPECT_TRUE(contains(r.out, c.says)) << r.out;
     }
+}
+
+TEST_F(CommandLineFaultsTest, AnotherOutputShapeKeepsTheDisplayAspect) {
+    // A square frame of the 4:3 show: the 64 x 48 picture in the middle, black bars of 8 rows.
+    const std::string raw = folder.file("square.raw");
+    const Outcome fitted = run("render " + inQuotes(project) + " -o " + inQuotes(raw) +
+                               " --size 64x64 --fps 1 --to 1");
+    ASSERT_EQ(fitted.code, 0) << fitted.out;
+    EXPECT_TRUE(contains(fitted.out, "fitted inside 64x64")) << fitted.out;
+    const std::vector<char> bytes = bytesOf(raw);
+    ASSERT_EQ(bytes.size(), 64u * 64 * 4);
+    const auto rowSum = [&](int y) {
+        long sum = 0;
+        for (int x = 0; x < 64; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                sum += static_cast<unsigned char>(bytes[(y * 64 + x) * 4 + c]);
+            }
+        }
+        return sum;
+    };
+    for (const int bar : {0, 7, 56, 63}) {
+        EXPECT_EQ(rowSum(bar), 0) << bar;
+    }
+    // The middle is the frame the project's own shape gives, to the byte.
+    const std::string own = folder.file("own.raw");
+    ASSERT_EQ(run("render " + inQuotes(project) + " -o " + inQuotes(own) +
+                  " --size 64x48 --fps 1 --to 1")
+                  .code,
+              0);
+    const std::vector<char> middle(bytes.begin() + 8 * 64 * 4, bytes.begin() + 56 * 64 * 4);
+    EXPECT_TRUE(middle == bytesOf(own));
+    EXPECT_GT(rowSum(32), 64 * 3 * 10);
+
+    // A 16:9 show in a PAL-sized file: the pixels carry the difference, and the file says so.
+    const std::string wide = folder.file("wide.mzp");
+    ASSERT_EQ(run("new -o " + inQuotes(wide) + " --size 1280x720 " + inQuotes(pictureA)).code, 0);
+    const std::string pal = folder.file("pal.mp4");
+    const Outcome stored = run("render " + inQuotes(wide) + " -o " + inQuotes(pal) +
+                               " --size 720x576 --fps 5 --to 1");
+    ASSERT_EQ(stored.code, 0) << stored.out;
+    EXPECT_TRUE(contains(stored.out, "players show it undistorted")) << stored.out;
+    FILE* probe = popen(("ffprobe -v error -select_streams v:0 -show_entries "
+                         "stream=sample_aspect_ratio -of csv=p=0 " +
+                         inQuotes(pal))
+                            .c_str(),
+                        "r");
+    char aspect[64] = {};
+    ASSERT_NE(std::fgets(aspect, sizeof aspect, probe), nullptr);
+    pclose(probe);
+    EXPECT_EQ(std::string(aspect).substr(0, 5), "64:45");
 }
 
 TEST_F(CommandLineFaultsTest, HelpGivesTheDefaults) {

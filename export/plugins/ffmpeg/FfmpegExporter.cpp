@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
 
@@ -257,6 +258,10 @@ private:
             AVRational{static_cast<int>(ticks / g), static_cast<int>(kTicksPerSecond / g)};
         c->framerate = AVRational{c->time_base.den, c->time_base.num};
         c->pix_fmt = m_container.pixelFormat;
+        if (m_settings.pixelAspect != 1.0) {
+            c->sample_aspect_ratio = av_d2q(m_settings.pixelAspect, 10'000);
+            m_videoStream->sample_aspect_ratio = c->sample_aspect_ratio;
+        }
         c->gop_size = 250;
         c->thread_count = 0;
         // Pictures are computer-made: tag them as the HD standard so players show true colours.
