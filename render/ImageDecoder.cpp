@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -103,6 +104,37 @@ int DLL_CALLCONV seekProc(fi_handle handle, long offset, int origin) {
 
 long DLL_CALLCONV tellProc(fi_handle handle) {
     return static_cast<long>(streamOf(handle).position);
+}
+
+// The picture library's TGA reader hands back a bitmap that is not one (and the program dies on
+// it) for some headers it should refuse, such as a colour map of 0-bit entries: a header must
+// describe a picture that fits in the file before the reader sees it.
+bool plausibleTarga(Stream& stream) {
+    std::uint8_t h[18] = {};
+    seekProc(&stream, 0, SEEK_SET);
+    if (readProc(h, 1, sizeof h, &stream) != sizeof h) {
+        return false;
+    }
+    const int idLength = h[0];
+    const int mapType = h[1];
+    const int imageType = h[2];
+    const int mapLength = h[5] | h[6] << 8;
+    const int mapEntryBits = h[7];
+    const int width = h[12] | h[13] << 8;
+    const int height = h[14] | h[15] << 8;
+    const int depth = h[16];
+    const auto oneOf = [](int v, std::initializer_list<int> values) {
+        return std::find(values.begin(), values.end(), v) != values.end();
+    };
+    const bool mapped = imageType == 1 || imageType == 9;
+    const bool grey = imageType == 3 || imageType == 11;
+    const bool mapOk = mapType == 0 || (mapType == 1 && oneOf(mapEntryBits, {15, 16, 24, 32}));
+    const std::size_t mapBytes =
+        mapType == 1 ? static_cast<std::size_t>(mapLength) * ((mapEntryBits + 7) / 8) : 0;
+    return oneOf(imageType, {1, 2, 3, 9, 10, 11}) && mapOk &&
+           (!mapped || (mapType == 1 && mapLength > 0 && depth == 8)) && (!grey || depth == 8) &&
+           oneOf(depth, {8, 15, 16, 24, 32}) && width > 0 && height > 0 &&
+           sizeof h + static_cast<std::size_t>(idLength) + mapBytes < stream.size;
 }
 
 FreeImageIO streamIo() {
@@ -317,6 +349,10 @@ ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBu
         }
     }
 
+    if (format == FIF_TARGA && !plausibleTarga(stream)) {
+        result.status = Status::Undecodable;
+        return result;
+    }
     // Read the header alone first: a small file may claim a size whose pixels would not fit.
     if (FreeImage_FIFSupportsNoPixels(format)) {
         seekProc(&stream, 0, SEEK_SET);

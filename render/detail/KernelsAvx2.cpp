@@ -13,7 +13,9 @@
 #endif
 
 // Only the routines below may use AVX2; they run only after the processor reported it.
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#elif defined(__x86_64__) || defined(__i386__)
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #endif
@@ -21,7 +23,9 @@
 #define PM_KERNEL_VECTOR 1
 #define PM_KERNEL_AVX2 1
 #include "render/detail/PixelKernels.inc"
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#pragma clang attribute pop
+#elif defined(__x86_64__) || defined(__i386__)
 #pragma GCC pop_options
 #endif
 

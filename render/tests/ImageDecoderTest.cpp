@@ -154,6 +154,13 @@ TEST(ImageDecoderTest, BadInputFailsCleanly) {
          Status::Undecodable},
         {"words.jpg", std::vector<std::uint8_t>(text.begin(), text.end()), Status::Undecodable},
         {"words.xyz", std::vector<std::uint8_t>(text.begin(), text.end()), Status::UnknownFormat},
+        // Found by fuzzing: an RLE TGA with a colour map of 0-bit entries and an image id longer
+        // than the file made the picture library hand back a bitmap that was not one, and the
+        // program died on it.
+        {"depth0.tga",
+         {0xd8, 0x01, 0x0a, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x1c, 0x35,
+          0x00, 0x28, 0x00, 0x18, 0x85, 0xff, 0x00, 0x00, 0x85, 0x41, 0x00, 0x05, 0xff},
+         Status::Undecodable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
