@@ -194,65 +194,109 @@ void Project::selectScene(int id) {
 
 int Project::addScene(const std::string& imagePath, TickTime start, TickTime length, int givenId,
                       ProgressReporter* progress) {
+    if (!canAddScene(givenId)) {
+        return -1;
+    }
+    ErrorInfo& errors = m_context.errors();
+    ChangeBatch batch(m_context);
+    std::unique_ptr<ScenePicture> picture = m_context.makePicture();
+    const bool hadFailure = errors.hasFailure();
+    bool loaded = false;
+    {
+        // Project frames read the table that grows here, whichever object is current.
+        RendererGate::EditGuard project(rendererGate());
+        RendererGate::EditGuard edit(m_current->rendererGate());
+        loaded = picture->load(imagePath, progress, errors) || imagePath.empty();
+    }
+    if (!loaded) {
+        // Say what was refused first, then why.
+        const std::string reason = hadFailure ? std::string() : errors.text();
+        if (!hadFailure) {
+            errors.clear();
+        }
+        errors.report(kSceneNotAdded, {textArg(imagePath)}, reason);
+        notifyTable();
+        return -1;
+    }
+    if (imagePath.empty()) {
+        errors.clear();
+    }
+    return placeScene(std::move(picture), start, length, givenId);
+}
+
+int Project::addLoadedScene(std::unique_ptr<ScenePicture> picture, TickTime start,
+                            TickTime length) {
+    if (!picture || !canAddScene(-1)) {
+        return -1;
+    }
+    ChangeBatch batch(m_context);
+    return placeScene(std::move(picture), start, length, -1);
+}
+
+bool Project::canAddScene(int givenId) {
     ErrorInfo& errors = m_context.errors();
     if (sceneCount() >= kMaxScenes) {
         errors.report(kMaxScenesExceeded, {textArg(kMaxScenes)});
-        return -1;
+        return false;
     }
     // Ids name scenes in files and undo steps; two scenes with one id would be confused for ever.
     if (givenId >= 0 && indexOf(givenId) >= 0) {
         errors.report(kInternalError | ErrorInfo::kSerious, {},
                       "Scene id " + std::to_string(givenId) + " is already in use.");
-        return -1;
+        return false;
     }
-    ChangeBatch batch(m_context);
-    int result = -1;
+    return true;
+}
+
+int Project::placeScene(std::unique_ptr<ScenePicture> picture, TickTime start, TickTime length,
+                        int givenId) {
+    int id = givenId;
     {
-        // Project frames read the table that grows here, whichever object is current.
         RendererGate::EditGuard project(rendererGate());
         RendererGate::EditGuard edit(m_current->rendererGate());
-        auto scene = std::make_unique<Scene>(m_context, givenId, m_context.makePicture());
-        const bool hadFailure = errors.hasFailure();
-        if (!scene->picture().load(imagePath, progress, errors) && !imagePath.empty()) {
-            // Say what was refused first, then why.
-            const std::string reason = hadFailure ? std::string() : errors.text();
-            if (!hadFailure) {
-                errors.clear();
-            }
-            errors.report(kSceneNotAdded, {textArg(imagePath)}, reason);
-        } else {
-            if (imagePath.empty()) {
-                errors.clear();
-            }
-            m_current->setCursor(0.0f);
-            int id = givenId;
-            if (id < 0) {
-                id = m_nextId++;
-            } else if (id >= m_nextId) {
-                m_nextId = id + 1;
-            }
-            scene->setId(id);
-            scene->setLength(length);
-            Scene* added = scene.get();
-            {
-                const auto lock = lockTable();
-                m_table.push_back({std::move(scene), 0, 0});
-            }
-            sortTable();
-            const int index = indexOf(id);
-            setStartRaw(index, start);
-            sortTable();
-            m_table[indexOf(id)].memoryEstimate = added->picture().memoryEstimate();
-            refresh();
-            result = id;
+        auto scene = std::make_unique<Scene>(m_context, givenId, std::move(picture));
+        m_current->setCursor(0.0f);
+        if (id < 0) {
+            id = m_nextId++;
+        } else if (id >= m_nextId) {
+            m_nextId = id + 1;
         }
+        scene->setId(id);
+        scene->setLength(length);
+        Scene* added = scene.get();
+        {
+            const auto lock = lockTable();
+            m_table.push_back({std::move(scene), 0, 0});
+        }
+        sortTable();
+        const int index = indexOf(id);
+        setStartRaw(index, start);
+        sortTable();
+        m_table[indexOf(id)].memoryEstimate = added->picture().memoryEstimate();
+        refresh();
     }
     notifyTable();
-    return result;
+    // The picture cache may keep the new picture, or let older ones go to make room for it.
+    m_context.pictureAdded(id);
+    return id;
 }
 
 int Project::insertSceneAt(TickTime time, const std::string& imagePath, TickTime length,
                            ProgressReporter* progress) {
+    return insertWith(time, length, [&](TickTime start, TickTime clamped) {
+        return addScene(imagePath, start, clamped, -1, progress);
+    });
+}
+
+int Project::insertLoadedSceneAt(TickTime time, std::unique_ptr<ScenePicture> picture,
+                                 TickTime length) {
+    return insertWith(time, length, [&](TickTime start, TickTime clamped) {
+        return addLoadedScene(std::move(picture), start, clamped);
+    });
+}
+
+int Project::insertWith(TickTime time, TickTime length,
+                        const std::function<int(TickTime start, TickTime length)>& add) {
     if (sceneCount() >= kMaxScenes) {
         m_context.errors().report(kMaxScenesExceeded, {textArg(kMaxScenes)});
         return -1;
@@ -308,7 +352,7 @@ int Project::insertSceneAt(TickTime time, const std::string& imagePath, TickTime
             start = endAt(after) - r;
         }
     }
-    const int id = addScene(imagePath, start, length, -1, progress);
+    const int id = add(start, length);
     if (id < 0) {
         for (int i = 0; i < n; ++i) {
             m_table[i].start = savedStarts[i];

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,6 +82,9 @@ public:
                       ProgressReporter* progress = nullptr);
     int addScene(const std::string& imagePath, TickTime start, TickTime length, int givenId = -1,
                  ProgressReporter* progress = nullptr);
+    // The same with a picture loaded already (on another thread, say), which the scene takes.
+    int insertLoadedSceneAt(TickTime time, std::unique_ptr<ScenePicture> picture, TickTime length);
+    int addLoadedScene(std::unique_ptr<ScenePicture> picture, TickTime start, TickTime length);
     int copyScene(int sourceId, TickTime time, ProgressReporter* progress = nullptr);
     bool replacePicture(int id, const std::string& imagePath, ProgressReporter* progress = nullptr);
 
@@ -137,6 +141,14 @@ public:
     void clearLookupCache() const;
 
 private:
+    bool canAddScene(int givenId);
+    int placeScene(std::unique_ptr<ScenePicture> picture, TickTime start, TickTime length,
+                   int givenId);
+    // Makes room at `time` as an insert does and calls `add` with the new scene's start and
+    // length; puts the other scenes back when it fails.
+    int insertWith(TickTime time, TickTime length,
+                   const std::function<int(TickTime start, TickTime length)>& add);
+
     friend class ProjectContext;
 
     void sortTable();

@@ -48,6 +48,15 @@ public:
     // Makes the pictures of new scenes; the default makes the built-in picture only.
     void setPictureFactory(PictureFactory factory);
     std::unique_ptr<ScenePicture> makePicture() const;
+    // Told of each scene added with its picture loaded (the picture cache, which decides what
+    // stays in memory); null for nobody.
+    using PictureAddedHook = std::function<void(int sceneId)>;
+    void setPictureAddedHook(PictureAddedHook hook) { m_pictureAdded = std::move(hook); }
+    void pictureAdded(int sceneId) const {
+        if (m_pictureAdded) {
+            m_pictureAdded(sceneId);
+        }
+    }
 
     // ChangeHub.
     std::int32_t notify(std::uint32_t code, ChangeArgument argument) override;
@@ -92,6 +101,7 @@ private:
     HostHooks m_defaultHooks;
     HostHooks* m_hooks = &m_defaultHooks;
     PictureFactory m_pictureFactory;
+    PictureAddedHook m_pictureAdded;
     std::vector<ChangeListener*> m_listeners;
 
     int m_batchDepth = 0;

@@ -309,6 +309,16 @@ void ImageCache::prefetch() {
     }
 }
 
+void ImageCache::adopt(int key) {
+    std::lock_guard evict(m_evictLock);
+    refreshListLocked();
+    if (!m_owner.isLoaded(key)) {
+        return;
+    }
+    placeLocked(key, 0);
+    makeRoomLocked(0);
+}
+
 bool ImageCache::ensureLoaded(int key) {
     {
         std::lock_guard evict(m_evictLock);

@@ -41,6 +41,9 @@ public:
     // Loads the scene now unless it is loaded: waits for a background load of it (with the loader
     // raised) rather than loading it twice. Then it is the most recently used.
     bool ensureLoaded(int key);
+    // A scene just added with its picture loaded: it becomes the most recently used, and older
+    // pictures are unloaded until the budget holds them.
+    void adopt(int key);
     // Loads the scene after the current one, or else the one before, in the background.
     void prefetch();
     // Loads the first scenes that fit in two thirds of the budget, then enables prefetching.

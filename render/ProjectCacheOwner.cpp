@@ -47,6 +47,11 @@ void ProjectCacheOwner::attach(ImageCache* cache) {
     m_cache = cache;
     follow();
     installScenePictures(m_context, cache);
+    if (cache != nullptr) {
+        m_context.setPictureAddedHook([cache](int id) { cache->adopt(id); });
+    } else {
+        m_context.setPictureAddedHook(nullptr);
+    }
     if (m_cache != nullptr) {
         m_context.addListener(this);
     }

@@ -9,8 +9,9 @@
 #include "app/cli/Arguments.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ProjectSession.h"
-#include "core/ErrorInfo.h"
+#include "app/cli/TerminalProgress.h"
 #include "core/ProjectContext.h"
+#include "render/PictureInsertion.h"
 
 namespace pm::cli {
 
@@ -18,7 +19,7 @@ namespace {
 
 const char* const kUsageLine =
     "pictomove new -o PROJECT.mzp [--length S] [--overlap S] [--motion none|default|slight] "
-    "[--audio FILE] [--size WxH] [--recursive] PICTURES...";
+    "[--audio FILE] [--size WxH] [--recursive] [--link] PICTURES...";
 
 const char* const kHelpText =
     "Makes a project with one scene per picture. Folders give their files in name order;\n"
@@ -33,8 +34,11 @@ const char* const kHelpText =
     "  --size WxH     the show's frame: its shape becomes the project's display aspect and its\n"
     "                 width the size renders get; default 1280 wide at 4:3\n"
     "  --recursive    take the pictures of sub-folders too\n"
-    "The project holds a copy of every picture and of the sound, so it can be moved and still\n"
-    "opens when the originals are gone; it is as large as those files together.\n";
+    "  --link         keep only the paths of the pictures and the sound: a small project that\n"
+    "                 needs those files where they are\n"
+    "By default the project holds a copy of every picture and of the sound, so it can be moved\n"
+    "and still opens when the originals are gone; it is then as large as those files together.\n"
+    "Only as many full pictures stay in memory as the memory settings allow.\n";
 
 // Files named on the command line, and the files of named folders in name order.
 std::vector<std::string> expandPictures(const std::vector<std::string>& names, bool recursive,
@@ -87,7 +91,7 @@ std::optional<std::pair<int, int>> pictureSize(const std::string& path) {
 }
 
 // One line on why a picture did not become a scene.
-std::string whyNotAdded(const std::string& picture, const ErrorInfo& errors) {
+std::string whyNotAdded(const std::string& picture, std::string problem) {
     constexpr int kMinSide = 100;
     if (const auto size = pictureSize(picture);
         size && (size->first < kMinSide || size->second < kMinSide)) {
@@ -95,16 +99,15 @@ std::string whyNotAdded(const std::string& picture, const ErrorInfo& errors) {
                std::to_string(size->second) + "); a picture needs at least " +
                std::to_string(kMinSide) + " x " + std::to_string(kMinSide) + " pixels";
     }
-    std::string text = errors.text();
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
+    std::replace(problem.begin(), problem.end(), '\n', ' ');
+    return problem.empty() ? "it cannot be read" : problem;
 }
 
 }  // namespace
 
 int runNew(const std::vector<std::string>& words) {
     Arguments args({"-o", "--output", "--length", "--overlap", "--motion", "--audio", "--size"},
-                   {"--help", "--recursive"});
+                   {"--help", "--recursive", "--link"});
     if (!args.parse(words)) {
         return usage(args.error(), kUsageLine);
     }
@@ -178,17 +181,26 @@ int runNew(const std::vector<std::string>& words) {
         project.setAssumedWidth(width);
     }
     project.setDefaultOverlap(secondsToTicks(overlap));
-    int added = 0;
-    for (const std::string& picture : pictures) {
-        session.context().errors().clear();
-        const int id =
-            project.insertSceneAt(project.projectLength(), picture, secondsToTicks(length));
-        if (id < 0) {
-            warn("skipped " + picture + ": " + whyNotAdded(picture, session.context().errors()));
-            continue;
-        }
-        project.sceneById(id)->applyDefaultKeyframes(kind);
-        ++added;
+    session.setEmbed(!args.flag("--link"));
+    session.useImageCache();
+    installInterruptHandler();
+    TerminalProgress progress;
+    progress.begin(std::filesystem::path(*out).filename().string());
+    const int added = appendPictures(
+        session.context(), pictures, secondsToTicks(length), &progress,
+        [&](const InsertedPicture& inserted) {
+            if (inserted.sceneId < 0) {
+                progress.clearLine();
+                warn("skipped " + inserted.path + ": " +
+                     whyNotAdded(inserted.path, inserted.problem));
+            } else {
+                project.sceneById(inserted.sceneId)->applyDefaultKeyframes(kind);
+            }
+        });
+    progress.end();
+    if (interrupted()) {
+        std::fprintf(stderr, "pictomove: stopped; %s was not made\n", out->c_str());
+        return kInterrupted;
     }
     session.context().errors().clear();
     if (added == 0) {

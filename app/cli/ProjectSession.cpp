@@ -11,6 +11,8 @@
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
 #include "core/ScenePicture.h"
+#include "render/ImageCache.h"
+#include "render/ProjectCacheOwner.h"
 #include "render/ScenePictureFactory.h"
 #include "store/FileStorage.h"
 #include "store/NullKey.h"
@@ -39,9 +41,32 @@ ProjectSession::ProjectSession() : m_document(std::make_unique<ProjectDocument>(
     }
     memory.load(*settings, MemorySettings::physicalMegabytes());
     applyImageMemory(context(), memory.imageMemory());
+    m_cacheBudget = memory.cacheBudget();
 }
 
-ProjectSession::~ProjectSession() = default;
+ProjectSession::~ProjectSession() {
+    if (m_cacheOwner) {
+        m_cacheOwner->attach(nullptr);
+    }
+}
+
+void ProjectSession::useImageCache() {
+    if (m_cache) {
+        return;
+    }
+    m_cacheOwner = std::make_unique<ProjectCacheOwner>(context());
+    m_cache = std::make_unique<ImageCache>(*m_cacheOwner);
+    m_cache->setBudget(m_cacheBudget);
+    // Nothing is shown: there is no scene to prepare ahead of.
+    m_cache->setPrefetchEnabled(false);
+    m_cacheOwner->attach(m_cache.get());
+}
+
+void ProjectSession::setEmbed(bool embed) {
+    ProjectFile::Options options = m_document->file().options();
+    options.embed = embed;
+    m_document->file().setOptions(options);
+}
 
 ProjectContext& ProjectSession::context() {
     return m_document->context();

@@ -5,6 +5,8 @@
 #include <vector>
 
 namespace pm {
+class ImageCache;
+class ProjectCacheOwner;
 class ProjectContext;
 class ProjectDocument;
 class SoundTrack;
@@ -23,6 +25,14 @@ public:
     bool open(const std::string& path);
     // An empty project, without the default scene.
     void newProject();
+    // Puts the project's full pictures under the picture cache, with the budget of the program's
+    // memory settings ("Config"), as the editor has them: pictures beyond it are unloaded.
+    void useImageCache();
+    // Null until useImageCache().
+    ImageCache* imageCache() { return m_cache.get(); }
+    // The "BmpInPzp" preference for this project: false keeps only the pictures' and the sound's
+    // paths in the file.
+    void setEmbed(bool embed);
     bool save(const std::string& path);
     bool setSound(const std::string& path);
 
@@ -48,6 +58,10 @@ public:
 
 private:
     std::unique_ptr<ProjectDocument> m_document;
+    // Declared after the document: they go first, the cache detached before the project goes.
+    std::unique_ptr<ProjectCacheOwner> m_cacheOwner;
+    std::unique_ptr<ImageCache> m_cache;
+    int m_cacheBudget = 0;
     std::string m_path;
     std::string m_error;
 };

@@ -14,6 +14,12 @@ void onInterrupt(int) {
     g_interrupted = 1;
 }
 
+std::string speedText(double fps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f fps", fps);
+    return text;
+}
+
 std::string clockText(int seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
@@ -62,13 +68,22 @@ void TerminalProgress::refresh() {
             return;
         }
         m_lastDraw = now;
-        std::fprintf(m_out, "\r%s %3d%%  %6.1f fps  %s left   ", title().c_str(), percent, fps,
+        const std::string speed = m_frames ? speedText(fps) + "  " : std::string();
+        std::fprintf(m_out, "\r%s %3d%%  %s%s left   ", title().c_str(), percent, speed.c_str(),
                      clockText(std::max(0, m_clock.remaining())).c_str());
         std::fflush(m_out);
     } else if (percent / 10 != m_lastDecile) {
         m_lastDecile = percent / 10;
-        std::fprintf(m_out, "%s %d%% (%.1f fps, %s left)\n", title().c_str(), percent, fps,
+        const std::string speed = m_frames ? speedText(fps) + ", " : std::string();
+        std::fprintf(m_out, "%s %d%% (%s%s left)\n", title().c_str(), percent, speed.c_str(),
                      clockText(std::max(0, m_clock.remaining())).c_str());
+        std::fflush(m_out);
+    }
+}
+
+void TerminalProgress::clearLine() {
+    if (m_terminal && m_lastDraw != std::chrono::steady_clock::time_point{}) {
+        std::fprintf(m_out, "\r\033[K");
         std::fflush(m_out);
     }
 }

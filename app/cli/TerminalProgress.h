@@ -20,7 +20,9 @@ public:
     void refresh() override;
     void end() override;
 
-    // Counts the frames done so far, for the frames-per-second figure.
+    // Clears the line rewritten in place, for a message between two updates.
+    void clearLine();
+    // Counts the frames done so far, for the frames-per-second figure (shown only with one).
     void setFrameCounter(std::function<long()> counter) { m_frames = std::move(counter); }
 
 private:

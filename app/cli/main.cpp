@@ -24,7 +24,7 @@ const char* const kHelp =
     "  inspect FILE [--json]\n"
     "                 show the keys and values of a project, template, preset or registry file\n"
     "  new -o PROJECT.mzp [--length S] [--overlap S] [--motion none|default|slight]\n"
-    "      [--audio FILE] [--size WxH] [--recursive] PICTURES...\n"
+    "      [--audio FILE] [--size WxH] [--recursive] [--link] PICTURES...\n"
     "                 make a project from pictures (files or folders)\n"
     "\n"
     "Times are seconds (12.5) or time codes HH:MM:SS:FF whose last field is hundredths of a\n"

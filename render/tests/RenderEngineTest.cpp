@@ -10,6 +10,7 @@
 #include "core/ProjectContext.h"
 #include "render/ImageCache.h"
 #include "render/PerfKit.h"
+#include "render/PictureInsertion.h"
 #include "render/ProjectCacheOwner.h"
 #include "render/ProjectRenderer.h"
 #include "render/RenderEntry.h"
@@ -87,6 +88,41 @@ protected:
         return total;
     }
 };
+
+// Forty pictures added at once under a budget of four: the cache's own count never goes past
+// its budget by more than the picture just added, and every scene keeps its proxy and size.
+TEST_F(RenderEngineTest, PicturesAddedTogetherStayWithinTheBudget) {
+    ProjectCacheOwner owner(context);
+    ImageCache cache(owner);
+    owner.attach(&cache);
+    constexpr int kBudget = 9;
+    cache.setBudget(kBudget);
+    cache.setPrefetchEnabled(false);
+    std::vector<std::string> many;
+    for (int i = 0; i < 40; ++i) {
+        many.push_back(paths[static_cast<std::size_t>(i) % paths.size()]);
+    }
+    std::int64_t most = 0;
+    std::int64_t perPicture = 0;
+    int order = 0;
+    const int added = appendPictures(context, many, secondsToTicks(2.0), nullptr,
+                                     [&](const InsertedPicture& p) {
+                                         ASSERT_GE(p.sceneId, 0) << p.problem;
+                                         EXPECT_EQ(context.project().indexOf(p.sceneId), order++);
+                                         perPicture = owner.size(p.sceneId) >> 20;
+                                         most = std::max(most, loadedMegabytes(owner));
+                                     });
+    ASSERT_EQ(added, 40);
+    EXPECT_GT(perPicture, 0);
+    EXPECT_LE(most, kBudget + perPicture);
+    EXPECT_LE(cache.countedMegabytes(), kBudget + perPicture);
+    for (int i = 0; i < 40; ++i) {
+        const ScenePicture& picture = context.project().sceneAt(i)->picture();
+        EXPECT_EQ(picture.path(), many[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(picture.width(), 640);
+    }
+    owner.attach(nullptr);
+}
 
 TEST_F(RenderEngineTest, ASmallBudgetGivesTheSameFramesWithinItsMemory) {
     addAll();

@@ -364,6 +364,37 @@ TEST_F(CommandLineFaultsTest, HelpGivesTheDefaults) {
     }
 }
 
+TEST_F(CommandLineFaultsTest, ALinkedProjectHoldsNoPicturesAndRendersTheSameFrames) {
+    // Still pictures: slight motion is drawn at random for each new project.
+    const std::string linkedShow = folder.file("linked-show.mzp");
+    const std::string embeddedShow = folder.file("embedded-show.mzp");
+    for (const auto& [show, option] : {std::pair{linkedShow, " --link"}, {embeddedShow, ""}}) {
+        const Outcome made = run("new -o " + inQuotes(show) + option +
+                                 " --motion none --length 3 --overlap 1 " + inQuotes(pictureA) +
+                                 " " + inQuotes(pictureB));
+        ASSERT_EQ(made.code, 0) << made.out;
+    }
+    const std::string listing = run("inspect " + inQuotes(linkedShow)).out;
+    EXPECT_FALSE(contains(listing, "OrigBmpData")) << listing.substr(0, 2000);
+    EXPECT_FALSE(contains(listing, "BmpData")) << listing.substr(0, 2000);
+    EXPECT_TRUE(contains(listing, pictureB)) << listing.substr(0, 2000);
+    EXPECT_LT(std::filesystem::file_size(linkedShow), std::filesystem::file_size(embeddedShow));
+    const Outcome embedded = run("inspect " + inQuotes(embeddedShow));
+    EXPECT_TRUE(contains(embedded.out, "OrigBmpData"));
+
+    std::vector<std::vector<char>> frames;
+    for (const std::string& show : {embeddedShow, linkedShow}) {
+        const std::string raw = folder.file("frames.raw");
+        ASSERT_EQ(run("render " + inQuotes(show) + " -o " + inQuotes(raw) +
+                      " --size 64x48 --fps 2 --to 5")
+                      .code,
+                  0);
+        frames.push_back(bytesOf(raw));
+    }
+    EXPECT_EQ(frames[0].size(), 10u * 64 * 48 * 4);
+    EXPECT_TRUE(frames[0] == frames[1]);
+}
+
 TEST_F(CommandLineFaultsTest, RecursiveTakesPicturesFromSubFolders) {
     const std::string top = folder.file("album");
     std::filesystem::create_directories(top + "/day2");

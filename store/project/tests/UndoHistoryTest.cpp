@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -8,6 +9,7 @@
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
 #include "core/StringTable.h"
+#include "render/PictureInsertion.h"
 #include "render/SceneImage.h"
 #include "store/project/DocumentHooks.h"
 #include "store/project/PendingUndoAction.h"
@@ -292,6 +294,33 @@ TEST_F(UndoHistoryTest, AnAddedSceneGoesAndComesBackWithItsIdKeysAndPicture) {
     test::expectSameKeys(keys, test::allKeys(*project.sceneById(id)));
     EXPECT_EQ(project.sceneById(id)->picture().path(), path);
     EXPECT_FALSE(project.sceneById(id)->picture().isDefault());
+}
+
+// Many pictures added at once enter in their order, skipping the one that is not a picture, and
+// make one step that undo takes back whole.
+TEST_F(UndoHistoryTest, PicturesAddedTogetherAreOneStepInTheirOrder) {
+    const std::vector<std::string> paths = {file("q.png"), file("nothing.png"), file("p2.png"),
+                                            file("p0.png")};
+    std::ofstream(file("nothing.png")) << "not a picture";
+    const std::string before = dump(doc);
+    std::vector<std::string> skipped;
+    edit(4024, [&] {
+        EXPECT_EQ(appendPictures(context, paths, 2 * kSecond, nullptr,
+                                 [&](const InsertedPicture& p) {
+                                     if (p.sceneId < 0) {
+                                         skipped.push_back(p.path);
+                                     }
+                                 }),
+                  3);
+    });
+    EXPECT_EQ(skipped, std::vector<std::string>{file("nothing.png")});
+    ASSERT_EQ(project.sceneCount(), 6);
+    EXPECT_EQ(scene(3).picture().path(), file("q.png"));
+    EXPECT_EQ(scene(4).picture().path(), file("p2.png"));
+    EXPECT_EQ(scene(5).picture().path(), file("p0.png"));
+    EXPECT_EQ(history.undoName(), "Scene Added");
+    ASSERT_TRUE(history.undo());
+    EXPECT_EQ(dump(doc), before);
 }
 
 // Templates laid onto two scenes make one step; undo brings back both scenes' motion.
