@@ -487,6 +487,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
                       &built.decodedHeight, pipeline ? rowsReady : RowsReady{}, minimumWidth)) {
         pipeline.reset();
+        m_loadFailed = true;
         bool hasOwnPicture = false;
         {
             std::lock_guard data(m_dataMutex);
@@ -501,6 +502,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         return false;
     }
 
+    m_loadFailed = false;
     // Drop the old full image before building the new one, so that both are not held at once;
     // readers see the proxy meanwhile.
     if (isLoaded()) {

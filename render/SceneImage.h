@@ -98,6 +98,9 @@ public:
     void unload(bool alsoProxy);
     bool isLoaded() const override;
     bool isLoading() const override;
+    // The last decode of the picture's pixels failed (a file damaged or gone since it was first
+    // read): the scene shows its proxy, or the built-in picture.
+    bool lastLoadFailed() const { return m_loadFailed; }
     bool isBusy() const;
 
     bool modified() const override;
@@ -257,6 +260,7 @@ private:
     std::uint32_t m_decodedHeight = 0;
     bool m_hasAlpha = false;
     std::optional<bool> m_alphaOverride;
+    std::atomic<bool> m_loadFailed{false};
     bool m_prepared = false;
     bool m_levelsDone = false;
     bool m_reducedForDetail = false;

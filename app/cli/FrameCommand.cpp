@@ -187,6 +187,10 @@ int runFrame(const std::vector<std::string>& words) {
     if (quality == 0) {
         return fail("could not render the frame: " + session.context().errors().text());
     }
+    if (!session.reportLateFailures() && args.flag("--strict")) {
+        return fail("not every picture of the project could be read (--strict); " + *out +
+                    " was not written");
+    }
     if (bytes.empty()) {
         return fail("could not encode the frame as " + format);
     }

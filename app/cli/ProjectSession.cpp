@@ -13,6 +13,7 @@
 #include "core/ScenePicture.h"
 #include "render/ImageCache.h"
 #include "render/ProjectCacheOwner.h"
+#include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
 #include "store/FileStorage.h"
 #include "store/NullKey.h"
@@ -150,6 +151,25 @@ bool ProjectSession::reportPictureProblems() const {
                      problem.scene, problem.picture.c_str(), reason.c_str());
     }
     return problems.empty();
+}
+
+bool ProjectSession::reportLateFailures() const {
+    const auto& known = m_document->file().pictureProblems();
+    const Project& project = m_document->context().project();
+    bool none = true;
+    for (int i = 0; i < project.sceneCount(); ++i) {
+        const auto* image = dynamic_cast<const SceneImage*>(&project.sceneAt(i)->picture());
+        const bool reported = std::any_of(known.begin(), known.end(),
+                                          [i](const auto& p) { return p.scene == i + 1; });
+        if (image != nullptr && image->lastLoadFailed() && !reported) {
+            std::fprintf(stderr,
+                         "pictomove: warning: scene %d: %s could not be decoded when it was "
+                         "drawn; its frames show the preview picture instead\n",
+                         i + 1, image->path().c_str());
+            none = false;
+        }
+    }
+    return none;
 }
 
 std::string ProjectSession::title() const {

@@ -49,6 +49,10 @@ public:
     // Tells about every scene whose picture could not be read at open (it shows the built-in
     // picture) on standard error; false when there was one.
     bool reportPictureProblems() const;
+    // After rendering: tells about every scene whose picture could not be decoded when its
+    // pixels were needed (damaged since the project was opened, or an embedded copy that is);
+    // false when there was one.
+    bool reportLateFailures() const;
 
     // Copies the "Data" of the preset called `name` from the exporter's preset file
     // ({CFG}/Settings/<presetFile>.EPF) into `into`.

@@ -357,6 +357,16 @@ int runRender(const std::vector<std::string>& words) {
         const std::string reason = session.context().errors().text();
         return fail("could not render " + *out + (reason.empty() ? "" : ": " + reason));
     }
+    if (!session.reportLateFailures() && args.flag("--strict")) {
+        if (*out != "-") {
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(*out, ec)) {
+                std::filesystem::remove(*out, ec);
+            }
+        }
+        return fail("not every picture of the project could be read (--strict); " + *out +
+                    " was removed");
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     std::fprintf(stderr, "%s: %ld frames in %.1f s (%.1f frames a second)", out->c_str(),

@@ -181,6 +181,36 @@ TEST_F(CommandLineFaultsTest, AnUnreadablePictureIsNamedAndStrictMakesItAFailure
     EXPECT_FALSE(contains(embedded.out, "warning")) << embedded.out;
 }
 
+// An embedded copy damaged inside the project file shows its thumbnail until the picture is
+// drawn; then its failure is named too.
+TEST_F(CommandLineFaultsTest, ADamagedEmbeddedPictureIsNamedWhenItIsDrawn) {
+    const std::string damaged = folder.file("damaged.mzp");
+    std::filesystem::copy_file(project, damaged);
+    {
+        FileStorage storage;
+        ASSERT_TRUE(storage.open(damaged, 1));
+        StoreKeyPtr settings = storage.root()->openPath("ProjectKey1\\PzRenderSettings");
+        ASSERT_TRUE(settings);
+        ASSERT_TRUE(settings->hasValue("ThumbnailData"));
+        const std::vector<char> png = bytesOf(pictureB);
+        ASSERT_TRUE(settings->setBinary("OrigBmpData", png.data(), 200));
+        ASSERT_TRUE(settings->setInt("OrigBmpSize", 200));
+        settings.reset();
+        ASSERT_TRUE(storage.close());
+    }
+    const std::string png = folder.file("late.png");
+    const Outcome shown = run("frame " + inQuotes(damaged) + " --time 4 -o " + inQuotes(png));
+    EXPECT_EQ(shown.code, 0) << shown.out;
+    EXPECT_TRUE(contains(shown.out, "scene 2")) << shown.out;
+    EXPECT_TRUE(contains(shown.out, "b.png")) << shown.out;
+    EXPECT_TRUE(contains(shown.out, "when it was drawn")) << shown.out;
+    const std::string strictPng = folder.file("strict.png");
+    const Outcome strict =
+        run("frame " + inQuotes(damaged) + " --time 4 -o " + inQuotes(strictPng) + " --strict");
+    EXPECT_EQ(strict.code, 1) << strict.out;
+    EXPECT_FALSE(std::filesystem::exists(strictPng));
+}
+
 // Mean of a PNG's colour channels.
 double meanOf(const std::string& png) {
     FIBITMAP* image = FreeImage_Load(FIF_PNG, png.c_str());
