@@ -91,7 +91,7 @@ TEST_F(CommandLineFaultsTest, AFailedWriteIsAFailureWithTheSystemsReason) {
         {"render " + inQuotes(project) + " -o /dev/full --format mp4 --size 64x36",
          "No space left on device"},
         {"render " + inQuotes(project) + " -o - --format raw --size 64x36 > /dev/full",
-         "could not render"},
+         "No space left on device"},
     };
     for (const Case& c : cases) {
         const Outcome r = run(c.arguments);

@@ -40,8 +40,6 @@ namespace {
 
 // The program's services, for telling the user why a run failed.
 HostServices* g_host = nullptr;
-// Message box flags: shown every time, never remembered away.
-constexpr std::uint32_t kAlwaysShow = 0x1;
 
 struct Container {
     const char* identifier;
@@ -517,8 +515,7 @@ private:
         }
         char reason[AV_ERROR_MAX_STRING_SIZE] = {};
         av_strerror(writer.writeError(), reason, sizeof reason);
-        const std::string text = std::string("cannot write ") + path + ": " + reason;
-        g_host->messageBox(kAlwaysShow, text.c_str());
+        exporters::reportWriteFailure(g_host, path, reason);
     }
 
     bool carriesSound() const { return m_settings.audio && m_container.audioEncoder != nullptr; }

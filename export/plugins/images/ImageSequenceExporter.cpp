@@ -8,6 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,9 @@ using namespace pm;
 using namespace pm::plugin;
 
 namespace {
+
+// The program's services, for telling the user why a run failed.
+HostServices* g_host = nullptr;
 
 enum class Kind { Png, Jpeg, Raw };
 
@@ -324,28 +328,44 @@ private:
         const FrameImage& image = frame.image;
         const auto rowBytes = static_cast<std::size_t>(image.width) * 4;
         bool ok = true;
+        // The first write that failed says why.
+        int error = 0;
+        const auto put = [&](const void* data, std::size_t size) {
+            if (std::fwrite(data, 1, size, out) != size) {
+                error = errno;
+                return false;
+            }
+            return true;
+        };
         for (std::int64_t i = 0; ok && i < frames; ++i) {
             frame.setTime(i * step);
             ok = source.videoFrame(&frame) != 0;
             if (ok && image.pitch > 0 && static_cast<std::size_t>(image.pitch) == rowBytes) {
                 // Rows without padding go out in one piece: no copying through the stream's buffer.
-                const std::size_t size = rowBytes * static_cast<std::size_t>(image.height);
-                ok = std::fwrite(image.pixels, 1, size, out) == size;
+                ok = put(image.pixels, rowBytes * static_cast<std::size_t>(image.height));
                 continue;
             }
             for (int y = 0; ok && y < image.height; ++y) {
-                const std::uint8_t* row =
-                    image.pixels + static_cast<std::ptrdiff_t>(y) * image.pitch;
-                ok = std::fwrite(row, 1, rowBytes, out) == rowBytes;
+                ok = put(image.pixels + static_cast<std::ptrdiff_t>(y) * image.pitch, rowBytes);
             }
         }
         if (toStdout) {
-            ok = std::fflush(out) == 0 && ok;
+            if (std::fflush(out) != 0 && error == 0) {
+                error = errno;
+                ok = false;
+            }
         } else {
-            ok = std::fclose(out) == 0 && ok;
+            if (std::fclose(out) != 0 && error == 0) {
+                error = errno;
+                ok = false;
+            }
             if (!ok) {
                 exporters::removePartialFile(outputPath);
             }
+        }
+        if (!ok && error != 0) {
+            exporters::reportWriteFailure(g_host, toStdout ? "standard output" : outputPath,
+                                          std::strerror(error));
         }
         return ok ? 1 : 0;
     }
@@ -361,7 +381,8 @@ extern "C" {
 __attribute__((visibility("default"))) PLGFileInfo PLGFileInfo = {
     "62365CE1-B3A5-4c37-9F63-966833BFA4F9", {0, 0, 0, 0, 0}, 1, 0x47414D49 /* 'IMAG' */};
 
-__attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices*) {
+__attribute__((visibility("default"))) PlugInModuleInterface* PLGInit(HostServices* host) {
+    g_host = host;
     av_log_set_level(AV_LOG_ERROR);
     return new (std::nothrow) exporters::EntryModule<Format, Exporter>(kFormats);
 }
