@@ -45,6 +45,14 @@ protected:
         }
     }
 
+    // The PosX track saved into a store of its own, as its root.
+    StoreKeyPtr savedTrack(MemoryStorage& store) {
+        store.open();
+        StoreKeyPtr track = store.root();
+        EXPECT_TRUE(saveTrack(*track, scene, PosX));
+        return track;
+    }
+
     void addKeys() {
         ASSERT_NE(scene.setKeyAtTime(PosX, 0.0f, key(0.25f, 0.0f, InterpolationMode::Linear)), 0);
         ASSERT_NE(scene.setKeyAtTime(
@@ -109,9 +117,7 @@ TEST_F(MotionFormatTest, TrackLoadStopsAtTheFirstBadKeyKeepingThoseBefore) {
     addKeys();
     for (std::size_t i = 0; i < std::size(spoil); ++i) {
         MemoryStorage fresh;
-        fresh.open();
-        StoreKeyPtr track = fresh.root();
-        ASSERT_TRUE(saveTrack(*track, scene, PosX));
+        StoreKeyPtr track = savedTrack(fresh);
         spoil[i](*track);
         SceneMotion loaded(context);
         EXPECT_FALSE(loadTrack(*track, loaded, PosX)) << i;
@@ -129,9 +135,7 @@ TEST_F(MotionFormatTest, UnknownOrMissingModesAreKeptAndEvaluatedAsLinear) {
     // Key 1 starts the spline segment 0.4 .. 1.0 of PosX; as Linear it runs straight.
     for (std::size_t i = 0; i < std::size(spoil); ++i) {
         MemoryStorage fresh;
-        fresh.open();
-        StoreKeyPtr track = fresh.root();
-        ASSERT_TRUE(saveTrack(*track, scene, PosX));
+        StoreKeyPtr track = savedTrack(fresh);
         spoil[i](*track->openChild("0001"));
         const std::int32_t stored = track->openChild("0001")->getInt("PzKFInterpolationMode", 0);
         SceneMotion loaded(context);
