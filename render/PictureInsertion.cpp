@@ -10,6 +10,7 @@
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
 #include "core/ScenePicture.h"
+#include "render/SceneImage.h"
 
 namespace pm {
 
@@ -29,9 +30,20 @@ Decoded decode(const ProjectContext& context, const std::string& path) {
     Decoded d;
     d.picture = context.makePicture();
     ErrorInfo errors;  // the project's record belongs to the user-interface thread
+    auto* image = dynamic_cast<SceneImage*>(d.picture.get());
+    if (image != nullptr) {
+        // Only the proxy and the size are needed now: a JPEG is decoded reduced, and the full
+        // picture is read when a frame first needs it, under the picture cache.
+        image->setDetailNeeded({SceneImage::kProxySide, SceneImage::kProxySide});
+    }
     if (!d.picture || !d.picture->load(path, nullptr, errors)) {
         d.problem = errors.text();
         d.picture.reset();
+        return d;
+    }
+    if (image != nullptr) {
+        image->unload();
+        image->setDetailNeeded({});
     }
     return d;
 }

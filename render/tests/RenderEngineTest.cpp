@@ -89,8 +89,8 @@ protected:
     }
 };
 
-// Forty pictures added at once under a budget of four: the cache's own count never goes past
-// its budget by more than the picture just added, and every scene keeps its proxy and size.
+// Forty pictures added at once under a budget of four: only their sizes and proxies are read,
+// and the cache's own count never goes past its budget by more than the picture just added.
 TEST_F(RenderEngineTest, PicturesAddedTogetherStayWithinTheBudget) {
     ProjectCacheOwner owner(context);
     ImageCache cache(owner);
@@ -121,6 +121,15 @@ TEST_F(RenderEngineTest, PicturesAddedTogetherStayWithinTheBudget) {
         EXPECT_EQ(picture.path(), many[static_cast<std::size_t>(i)]);
         EXPECT_EQ(picture.width(), 640);
     }
+    // Scenes added one by one load their full pictures, which the cache then counts.
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_GE(context.project().insertSceneAt(context.project().projectLength(),
+                                                  paths[static_cast<std::size_t>(i % 5)],
+                                                  secondsToTicks(2.0)),
+                  0);
+        EXPECT_LE(loadedMegabytes(owner), kBudget + perPicture) << i;
+    }
+    EXPECT_TRUE(owner.isLoaded(context.project().idAt(49)));
     owner.attach(nullptr);
 }
 
