@@ -210,6 +210,9 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     PerfKit::free(&temporary);
 
+    if (quality != 0) {
+        releasePassedScenes(m_start + frame->time);
+    }
     // Exporters ask at a steady step: the next frame is probably one step on.
     const TickTime step = m_lastTime >= 0 ? frame->time - m_lastTime : 0;
     m_lastTime = frame->time;
@@ -235,6 +238,21 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     m_returned = Clock::now();
     return quality != 0 ? 1 : 0;
+}
+
+void ProjectExportSource::releasePassedScenes(TickTime now) {
+    // A scene shows until a little before its end; past its end by this much it is done.
+    constexpr TickTime kMargin = kTicksPerSecond / 10;
+    Project& project = m_context.project();
+    while (m_passed < project.sceneCount() && project.endAt(m_passed) + kMargin < now) {
+        Scene& scene = *project.sceneAt(m_passed);
+        ScenePicture& picture = scene.picture();
+        if (picture.isLoaded() && !picture.isDefault()) {
+            RendererGate::EditGuard edit(scene.rendererGate());
+            picture.unload();
+        }
+        ++m_passed;
+    }
 }
 
 ImageBuffer ProjectExportSource::fittedArea(const ImageBuffer& frame) const {

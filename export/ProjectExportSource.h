@@ -61,6 +61,8 @@ private:
     bool m_previousFlatten = true;
     int m_frames = 0;
     std::uint32_t m_plannedWidth = 0;
+    // Scenes before this index have ended before the frames asked for now: their pictures went.
+    int m_passed = 0;
     // One renderer for the run, so frames reuse its buffers.
     std::unique_ptr<ProjectRenderer> m_renderer;
     bool m_fitInside = false;
@@ -83,6 +85,9 @@ private:
     // turn.
     bool aheadUseful();
     ImageBuffer fittedArea(const ImageBuffer& frame) const;
+    // Frames come in time order: the pictures of scenes that ended before `now` are let go, so
+    // that a show of hundreds of pictures holds only those of the scenes at hand.
+    void releasePassedScenes(TickTime now);
     RenderAhead m_renderAhead = RenderAhead::WhenUseful;
     std::thread m_ahead;
     Request m_aheadRequest;

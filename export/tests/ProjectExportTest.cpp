@@ -225,6 +225,36 @@ TEST_F(ProjectExportTest, RenderingAheadGivesTheSameFrames) {
     EXPECT_EQ(test::readFile(files[0]).size(), 30u * 96 * 54 * 4);
 }
 
+// Frames come in time order, so a scene that has ended lets its picture go: a show of hundreds
+// of pictures holds only those of the scenes at hand. The frames stay those of the renderer.
+TEST_F(ProjectExportTest, PicturesOfScenesThatEndedAreLetGo) {
+    Project& project = context.project();
+    const std::string other = folder.file("q.png");
+    test::writeFile(other, test::encodePicture(240, 320, 24, FIF_PNG, test::gradient));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_GE(project.insertSceneAt(project.projectLength(), other, 2 * kTicksPerSecond), 0);
+    }
+    const TickTime step = kTicksPerSecond / 4;
+    ProjectExportSource source(context, nullptr, nullptr, "");
+    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 64, 48, 3, 0.0f);
+    ASSERT_TRUE(frame->valid);
+    for (TickTime t = 0; t < project.projectLength(); t += step) {
+        frame->setTime(t);
+        ASSERT_EQ(source.videoFrame(frame), 1) << t;
+        for (int i = 0; i < project.sceneCount(); ++i) {
+            const bool ended = project.endAt(i) + kTicksPerSecond / 10 < t;
+            if (ended) {
+                EXPECT_FALSE(project.sceneAt(i)->picture().isLoaded()) << i << " at " << t;
+            }
+        }
+        const SceneAtTime at = project.sceneAtTime(static_cast<double>(t) / project.projectLength());
+        if (at.index >= 0) {
+            EXPECT_TRUE(project.sceneAt(at.index)->picture().isLoaded()) << t;
+        }
+    }
+    frame->release();
+}
+
 // A picture the memory limit reduced for the preview is drawn at its full resolution in an
 // export; the limit applies again afterwards.
 TEST_F(ProjectExportTest, PicturesReducedForThePreviewAreExportedAtFullResolution) {
