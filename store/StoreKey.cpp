@@ -386,6 +386,15 @@ int StoreKey::setBinary(std::string_view name, const void* data, std::size_t siz
     return setRaw(ValueType::Binary, name, data, size);
 }
 
+int StoreKey::setBinaryFrom(std::string_view name, std::uint64_t size, const ReadPiece& read) {
+    if (size > SIZE_MAX || !read) {
+        return 0;
+    }
+    std::vector<unsigned char> data(static_cast<std::size_t>(size));
+    return (data.empty() || read(data.data(), data.size())) &&
+           setBinary(name, data.data(), data.size());
+}
+
 int StoreKey::getGuid(std::string_view name, Guid& out, const Guid& defaultGuid) {
     char text[39] = {};
     if (getString(name, text, sizeof text, nullptr) > 0) {

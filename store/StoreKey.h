@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,7 @@ namespace pm {
 // hexadecimal. Handles are reference counted (atomically, so any thread may drop one) and held
 // through StoreKeyPtr.
 //
-// The virtual operations form a table whose slot order is fixed (slots 0 to 54, in declaration
+// The virtual operations form a table whose slot order is fixed (slots 0 to 55, in declaration
 // order); new operations go after the last slot. The base class implements every composite
 // operation on top of the primitive ones, so a backend overrides only what it stores differently.
 //
@@ -104,6 +105,12 @@ public:
     /* 52 */ virtual int deleteGuard(std::string_view name);
     /* 53 */ virtual int hasGuard(std::string_view name);
     /* 54 */ virtual int findGuard(std::string_view name);
+    // A binary value of `size` bytes that `read` hands over piece by piece (it fills the buffer it
+    // is given and returns false when it cannot), so that a large file goes into the store
+    // without a copy of it in memory. Backends that cannot append in pieces gather it first.
+    using ReadPiece = std::function<bool(void* buffer, std::size_t size)>;
+    /* 55 */ virtual int setBinaryFrom(std::string_view name, std::uint64_t size,
+                                       const ReadPiece& read);
 
     // Conveniences over the slots above: whole strings without a caller-sized buffer.
     std::string readString(std::string_view name, std::string_view defaultText = {});

@@ -329,6 +329,38 @@ bool FileBackend::writeData(std::uint32_t entry, const void* data, std::size_t s
     return true;
 }
 
+bool FileBackend::writeDataFrom(std::uint32_t entry, std::uint64_t size,
+                                const std::function<bool(void*, std::size_t)>& read) {
+    // Appended at the end of the file a piece at a time; the entry moves there once all of it is
+    // written, so a failure leaves the old value as it was.
+    constexpr std::size_t kPiece = 1 << 20;
+    const std::uint64_t offset = m_fileSize - m_dataStart;
+    if (offset + size > kMax32) {
+        m_error = m_path.string() + ": the file would grow past 4 GB";
+        return false;
+    }
+    m_cache.clear();
+    std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(size, kPiece)));
+    for (std::uint64_t done = 0; done < size;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - done));
+        if (!read(piece.data(), n)) {
+            return false;
+        }
+        if (!pwriteAll(m_fd, piece.data(), n, m_fileSize + done)) {
+            m_error = m_path.string() + ": cannot write the file (" + systemError() + ")";
+            return false;
+        }
+        done += n;
+    }
+    StoreEntry& e = m_entries[entry];
+    m_fileSize += size;
+    e.low = static_cast<std::uint32_t>(offset);
+    e.high = static_cast<std::uint32_t>(size);
+    m_tableDirty = true;
+    m_compact = true;
+    return true;
+}
+
 void FileBackend::releaseData(std::uint32_t) {
     m_compact = true;
 }

@@ -29,6 +29,8 @@ public:
 protected:
     bool readArea(std::uint64_t offset, void* buffer, std::size_t size) override;
     bool writeData(std::uint32_t entry, const void* data, std::size_t size) override;
+    bool writeDataFrom(std::uint32_t entry, std::uint64_t size,
+                       const std::function<bool(void*, std::size_t)>& read) override;
     void releaseData(std::uint32_t entry) override;
     bool finish() override;
 

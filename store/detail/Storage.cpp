@@ -202,6 +202,21 @@ bool Storage::writeValue(std::uint32_t entry, const void* data, std::size_t size
     return writeData(entry, data, size);
 }
 
+bool Storage::writeValueFrom(std::uint32_t entry, std::uint64_t size,
+                             const std::function<bool(void*, std::size_t)>& read) {
+    if (size > 0xFFFFFFFFu) {
+        return false;
+    }
+    return writeDataFrom(entry, size, read);
+}
+
+bool Storage::writeDataFrom(std::uint32_t entry, std::uint64_t size,
+                            const std::function<bool(void*, std::size_t)>& read) {
+    std::vector<unsigned char> data(static_cast<std::size_t>(size));
+    return (data.empty() || read(data.data(), data.size())) &&
+           writeData(entry, data.data(), data.size());
+}
+
 bool Storage::setNumber(std::uint32_t entry, std::uint64_t bits) {
     StoreEntry& e = m_entries[entry];
     e.low = static_cast<std::uint32_t>(bits);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     // Removes the child at pos with everything below it; fails when any folder below is open.
     bool deleteChild(FolderNode& folder, std::size_t pos);
     bool writeValue(std::uint32_t entry, const void* data, std::size_t size);
+    // The value's `size` bytes as `read` hands them over, piece by piece.
+    bool writeValueFrom(std::uint32_t entry, std::uint64_t size,
+                        const std::function<bool(void*, std::size_t)>& read);
     bool setNumber(std::uint32_t entry, std::uint64_t bits);
     // Reads up to size bytes of an entry's data from its start.
     bool readValue(std::uint32_t entry, void* buffer, std::size_t size);
@@ -54,6 +58,10 @@ protected:
     // Data-area access of the backend. Offsets count from the start of the data area.
     virtual bool readArea(std::uint64_t offset, void* buffer, std::size_t size) = 0;
     virtual bool writeData(std::uint32_t entry, const void* data, std::size_t size) = 0;
+    // The same with the bytes handed over in pieces; gathered and written whole unless the
+    // backend can do better.
+    virtual bool writeDataFrom(std::uint32_t entry, std::uint64_t size,
+                               const std::function<bool(void*, std::size_t)>& read);
     virtual void releaseData(std::uint32_t entry) = 0;
     // Writes back the table and data when the last node went; false when that failed.
     virtual bool finish() = 0;

@@ -1,5 +1,7 @@
 #include "store/detail/StorageKey.h"
 
+#include <optional>
+
 #include <cstring>
 
 #include "store/detail/Storage.h"
@@ -159,20 +161,11 @@ int StorageKey::setRaw(ValueType type, std::string_view name, const void* data, 
     if (number && size != width) {
         return 0;
     }
-    auto pos = m_node->find(name);
-    if (!pos) {
-        if (name.empty()) {
-            return 0;
-        }
-        pos = m_storage->createChild(*m_node, name, wanted);
-        if (!pos) {
-            return 0;
-        }
+    const std::optional<std::uint32_t> entry = valueEntry(name, wanted);
+    if (!entry) {
+        return 0;
     }
-    const std::uint32_t index = m_node->records()[*pos].entry;
-    if (m_storage->entry(index).type != wanted) {
-        return 0;  // a value keeps its type and a key is never overwritten by a value
-    }
+    const std::uint32_t index = *entry;
     if (number) {
         unsigned char bytes[8] = {};
         std::memcpy(bytes, data, width);
@@ -183,6 +176,32 @@ int StorageKey::setRaw(ValueType type, std::string_view name, const void* data, 
         return m_storage->setNumber(index, bits) ? 1 : 0;
     }
     return m_storage->writeValue(index, data, size) ? 1 : 0;
+}
+
+std::optional<std::uint32_t> StorageKey::valueEntry(std::string_view name, EntryType wanted) {
+    auto pos = m_node->find(name);
+    if (!pos) {
+        if (name.empty()) {
+            return std::nullopt;
+        }
+        pos = m_storage->createChild(*m_node, name, wanted);
+        if (!pos) {
+            return std::nullopt;
+        }
+    }
+    const std::uint32_t index = m_node->records()[*pos].entry;
+    if (m_storage->entry(index).type != wanted) {
+        return std::nullopt;  // a value keeps its type and a key is never overwritten by a value
+    }
+    return index;
+}
+
+int StorageKey::setBinaryFrom(std::string_view name, std::uint64_t size, const ReadPiece& read) {
+    if (isReadOnly() || !read || name.find('\\') != std::string_view::npos) {
+        return 0;
+    }
+    const std::optional<std::uint32_t> entry = valueEntry(name, entryTypeFor(ValueType::Binary));
+    return entry && m_storage->writeValueFrom(*entry, size, read) ? 1 : 0;
 }
 
 int StorageKey::deleteValue(std::string_view name) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "store/StoreKey.h"
+#include "store/detail/StoreEntry.h"
 
 namespace pm::detail {
 
@@ -24,6 +26,7 @@ public:
     std::int64_t getRaw(ValueType type, std::string_view name, void* buffer, std::size_t size,
                         const void* defaultData) override;
     int setRaw(ValueType type, std::string_view name, const void* data, std::size_t size) override;
+    int setBinaryFrom(std::string_view name, std::uint64_t size, const ReadPiece& read) override;
     int deleteValue(std::string_view name) override;
     int hasValue(std::string_view name) override;
     int valueName(int index, char* buffer, std::size_t size) override;
@@ -32,6 +35,8 @@ public:
     ValueType valueType(std::string_view name) override;
 
 private:
+    // The entry of the value `name` of type `wanted`, made when missing; none when it cannot be.
+    std::optional<std::uint32_t> valueEntry(std::string_view name, EntryType wanted);
     ~StorageKey();
 
     struct EnumCache {

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "StoreFixtures.h"
 #include "store/FileStorage.h"
+#include "store/MemoryStorage.h"
 #include "store/StoreKey.h"
 #include "store/detail/FileBackend.h"
 
@@ -211,6 +213,62 @@ TEST_F(FileStorageTest, GrowingAStringMovesItAndCompactsAtClose) {
     const test::RawTree tree = test::readLayout(after);
     EXPECT_EQ(tree.values.at("s").bytes, textBytes("abcdefgh"));
     EXPECT_EQ(tree.values.at("t").bytes, textBytes("xyz"));
+}
+
+// A large value handed over in pieces reads back whole, in a file and in memory; a reader that
+// fails leaves the value that was there.
+TEST_F(FileStorageTest, ABinaryValueWrittenInPiecesReadsBackWhole) {
+    std::vector<unsigned char> data(3 * 1024 * 1024 + 17);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<unsigned char>(i * 7 + i / 4096);
+    }
+    const auto from = [&](std::size_t& offset, int& calls) {
+        return [&](void* buffer, std::size_t n) {
+            ++calls;
+            std::memcpy(buffer, data.data() + offset, n);
+            offset += n;
+            return true;
+        };
+    };
+    FileStorage file;
+    ASSERT_TRUE(file.open(m_file, FileStorage::kCreateNew));
+    MemoryStorage memory;
+    ASSERT_TRUE(memory.open());
+    for (StoreKeyPtr root : {file.root(), memory.root()}) {
+        std::size_t offset = 0;
+        int calls = 0;
+        ASSERT_TRUE(root->setBinary("big", "old", 3));
+        ASSERT_TRUE(root->setBinaryFrom("big", data.size(), from(offset, calls)));
+        EXPECT_EQ(offset, data.size());
+        ASSERT_EQ(root->valueSize("big"), static_cast<std::int64_t>(data.size()));
+        std::vector<unsigned char> back(data.size());
+        ASSERT_EQ(root->getBinary("big", back.data(), back.size(), nullptr),
+                  static_cast<std::int64_t>(data.size()));
+        EXPECT_TRUE(back == data);
+        // Something that stops half-way changes nothing.
+        ASSERT_TRUE(root->setBinary("small", "keep", 4));
+        int failing = 0;
+        // (The file takes a first piece and then fails; memory asks for everything at once.)
+        EXPECT_FALSE(root->setBinaryFrom("small", data.size(), [&](void*, std::size_t n) {
+            return n < data.size() && ++failing < 2;
+        }));
+        EXPECT_EQ(root->valueSize("small"), 4);
+    }
+    ASSERT_TRUE(file.close());
+    // The file's own pieces: a megabyte at a time, so more than one call for three megabytes.
+    FileStorage again;
+    ASSERT_TRUE(again.open(m_file, FileStorage::kOpenExisting));
+    std::size_t offset = 0;
+    int calls = 0;
+    ASSERT_TRUE(again.root()->setBinaryFrom("big", data.size(), from(offset, calls)));
+    EXPECT_GT(calls, 1);
+    ASSERT_TRUE(again.close());
+    FileStorage reading;
+    ASSERT_TRUE(reading.open(m_file, FileStorage::kReadOnly));
+    std::vector<unsigned char> back(data.size());
+    EXPECT_EQ(reading.root()->getBinary("big", back.data(), back.size(), nullptr),
+              static_cast<std::int64_t>(data.size()));
+    EXPECT_TRUE(back == data);
 }
 
 TEST_F(FileStorageTest, RewritingWithTheSameLengthTouchesOnlyThatData) {

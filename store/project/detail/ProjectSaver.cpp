@@ -27,21 +27,37 @@ constexpr std::int32_t kSceneImageChanged = 1;
 constexpr std::int32_t kSceneKeysChanged = 2;
 constexpr std::int32_t kSceneLengthChanged = 4;
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
+// A file's bytes written into `node` as the binary value `name` piece by piece, with its size
+// as `sizeName`: a large picture or sound is never held whole in memory. False when the file
+// cannot be read; `written` tells whether the store refused instead.
+bool embedFile(StoreKey& node, const char* name, const char* sizeName, const std::string& path,
+               bool& written) {
+    written = false;
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > static_cast<std::uintmax_t>(INT32_MAX)) {
-        return std::nullopt;
+    if (!in || ec || size > static_cast<std::uintmax_t>(INT32_MAX)) {
+        return false;
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-        return std::nullopt;
+    bool readFailed = false;
+    written = node.setBinaryFrom(name, size, [&](void* buffer, std::size_t n) {
+        readFailed = !in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(n));
+        return !readFailed;
+    }) != 0;
+    if (readFailed) {
+        return false;
     }
-    return bytes;
+    written = written && node.setInt(sizeName, static_cast<std::int32_t>(size));
+    return true;
+}
+
+// The first bytes of a file, enough to tell its format.
+std::vector<std::uint8_t> fileHead(const std::string& path) {
+    std::vector<std::uint8_t> head(65536);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(in ? head.size() : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return head;
 }
 
 std::string withoutBrackets(const std::string& name) {
@@ -382,11 +398,14 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
     std::shared_ptr<const std::vector<std::uint8_t>> bytes = memory;
     const auto* embedded = dynamic_cast<const EmbeddedPicture*>(held.get());
     if (isFile) {
-        if (auto read = readWholeFile(path)) {
-            bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*read));
-        } else {
-            m_parts.context.errors().report(kPartsNotSaved);
+        const std::vector<std::uint8_t> head = fileHead(path);
+        const int format = ImageDecoder::formatCode(head.data(), head.size(), display);
+        bool written = false;
+        if (settings.setString(key::kImageName, {}) && settings.setInt(key::kImageFormat, format) &&
+            embedFile(settings, key::kOriginalData, key::kOriginalSize, path, written)) {
+            return written;
         }
+        m_parts.context.errors().report(kPartsNotSaved);
     } else if (embedded != nullptr) {
         bytes = embedded->source()->originalBytes(embedded->keyname());
         m_names[embedded->keyname()] = m_nodeName;
@@ -449,8 +468,9 @@ bool ProjectSaver::writeSound(StoreKey& root) {
     }
     std::shared_ptr<const std::vector<std::uint8_t>> bytes = sound.embeddedBytes();
     if (!bytes) {
-        if (auto read = readWholeFile(sound.fileName())) {
-            bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*read));
+        bool written = false;
+        if (embedFile(*node, key::kSoundData, key::kSoundDataSize, sound.fileName(), written)) {
+            return written;
         }
     }
     if (!bytes || bytes->size() > static_cast<std::size_t>(INT32_MAX)) {
