@@ -13,7 +13,7 @@ class StoreKey;
 // key-frame defaults. Values that are missing, of another type or out of range leave the current
 // value in place.
 struct AppSettings {
-    static constexpr TickTime kDefaultFrameDuration = 270'000;  // hundredths of a second
+    static constexpr TickTime kDefaultFrameDuration = kTicksPerHundredth;
     static constexpr int kDefaultTimecodeType = 1;
     static constexpr int kDefaultInterpolation = 3;  // spline
     static constexpr double kDefaultPosSmoothing = 50.0;

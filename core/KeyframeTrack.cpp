@@ -10,7 +10,7 @@ namespace pm {
 namespace {
 
 constexpr float kSameTime = 1e-6f;
-constexpr double kHundredthSecond = 270'000.0;
+constexpr double kHundredthSecond = static_cast<double>(kTicksPerHundredth);
 
 // False for NaN as well.
 bool validTime(float t) {

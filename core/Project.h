@@ -42,7 +42,7 @@ class Project : public Scene {
 public:
     static constexpr int kMaxScenes = 200;
     static constexpr TickTime kEmptyProjectLength = 135'000'000;  // 5 s
-    static constexpr TickTime kDefaultOverlap = 27'000'000;       // 1 s
+    static constexpr TickTime kDefaultOverlap = kTicksPerSecond;
 
     explicit Project(ProjectContext& context);
     ~Project() override;

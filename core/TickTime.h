@@ -10,6 +10,8 @@ namespace pm {
 using TickTime = std::int64_t;
 
 inline constexpr TickTime kTicksPerSecond = 27'000'000;
+// Time codes and the time display count hundredths of a second.
+inline constexpr TickTime kTicksPerHundredth = kTicksPerSecond / 100;
 inline constexpr double kSecondsPerTick = 1.0 / 27'000'000.0;
 
 // Scene lengths live in [0.1 s, 7200 s].

@@ -10,7 +10,7 @@ namespace pm {
 
 namespace {
 
-constexpr TickTime kHundredth = 270'000;
+constexpr TickTime kHundredth = kTicksPerHundredth;
 
 enum class Kind { NonDrop, RealTime, DropFrame };
 

@@ -10,6 +10,7 @@
 #include "render/BlurFilter.h"
 #include "render/EdgeSmoother.h"
 #include "render/KernelBitmap.h"
+#include "render/LevelAccess.h"
 #include "render/PerfKit.h"
 #include "render/PolygonMapper.h"
 #include "render/RenderScratch.h"
@@ -39,29 +40,6 @@ KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
 }
 
 // Keeps a picture level referenced for as long as it is drawn from.
-class LevelAccess {
-public:
-    LevelAccess(SceneImage& picture, int level, int kind) : m_picture(picture) {
-        m_kind = kind;
-        m_image = picture.getImage(level, &m_locked, &m_kind);
-    }
-    ~LevelAccess() {
-        if (m_locked) {
-            m_picture.releaseImage();
-        }
-    }
-    LevelAccess(const LevelAccess&) = delete;
-    LevelAccess& operator=(const LevelAccess&) = delete;
-    const ImageBuffer& image() const { return m_image; }
-    int kind() const { return m_kind; }
-
-private:
-    SceneImage& m_picture;
-    ImageBuffer m_image;
-    bool m_locked = false;
-    int m_kind = 0;
-};
-
 // Per frame row, the pixels [lo, hi) that a mesh of one cell covers whole. Drawing overwrites
 // every one of them, so the background need not be filled there first: on a frame the picture
 // fills, that fill was a third of the memory traffic. All empty for any other mesh.

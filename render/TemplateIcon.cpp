@@ -7,6 +7,7 @@
 #include "core/Scene.h"
 #include "render/CameraGeometry.h"
 #include "render/KernelBitmap.h"
+#include "render/LevelAccess.h"
 #include "render/PerfKit.h"
 #include "render/PolygonMapper.h"
 #include "render/RenderRequest.h"
@@ -64,13 +65,9 @@ bool drawTemplateIcon(Scene& scene, const std::vector<float>& times, bool trails
         return false;
     }
     {
-        bool locked = false;
-        int kind = kAccessExport;
-        const ImageBuffer full = picture->getImage(0, &locked, &kind);
-        const bool ok = full.pixels && PerfKit::copy(reduced, full) == PixelStatus::Ok;
-        if (locked) {
-            picture->releaseImage();
-        }
+        const LevelAccess full(*picture, 0, kAccessExport);
+        const bool ok =
+            full.image().pixels && PerfKit::copy(reduced, full.image()) == PixelStatus::Ok;
         if (!ok) {
             PerfKit::free(&reduced);
             return false;

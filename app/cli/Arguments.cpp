@@ -80,7 +80,7 @@ std::optional<double> parseSeconds(const std::string& text) {
         return std::nullopt;
     }
     if (text.find(':') != std::string::npos || text.find(';') != std::string::npos) {
-        return ticksToSeconds(parseTimecode(text, 270'000, 0));
+        return ticksToSeconds(parseTimecode(text, kTicksPerHundredth, 0));
     }
     char* end = nullptr;
     const double seconds = std::strtod(text.c_str(), &end);

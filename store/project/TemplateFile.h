@@ -49,9 +49,9 @@ struct ProjectTemplate {
     std::string name;
     std::string info;
     TickTime sceneLength = 135'000'000;
-    TickTime overlap = 27'000'000;
-    TickTime soundFadeIn = 27'000'000;
-    TickTime soundFadeOut = 27'000'000;
+    TickTime overlap = kTicksPerSecond;
+    TickTime soundFadeIn = kTicksPerSecond;
+    TickTime soundFadeOut = kTicksPerSecond;
     std::string soundFile;       // may begin with a path macro
     std::string templateFolder;  // may begin with a path macro
 };

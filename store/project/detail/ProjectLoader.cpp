@@ -22,7 +22,7 @@ namespace pm::detail {
 namespace {
 
 constexpr TickTime kDefaultSceneLength = 135'000'000;
-constexpr TickTime kNewSceneLength = 27'000'000;
+constexpr TickTime kNewSceneLength = kTicksPerSecond;
 // Starts beyond the longest possible project are nonsense; keeping them in this range keeps every
 // sum of a start and a length far from overflowing.
 constexpr TickTime kMaxStart = kMaxSceneLength * 200;

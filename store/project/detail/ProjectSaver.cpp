@@ -11,6 +11,7 @@
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
 #include "render/ImageDecoder.h"
+#include "render/LevelAccess.h"
 #include "render/SceneImage.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
@@ -56,7 +57,8 @@ std::vector<std::uint8_t> fileHead(const std::string& path) {
     std::vector<std::uint8_t> head(65536);
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    head.resize(in ? head.size() : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    head.resize(in ? head.size()
+                   : static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
     return head;
 }
 
@@ -420,12 +422,11 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
 
     // Form 2, the decoded pixels.
     ImageBuffer pixels = sourcePixels;
-    bool locked = false;
+    std::optional<LevelAccess> full;
     if (!isBgra(pixels) && image != nullptr) {
-        int kind = SceneImage::kKindFull;
-        const ImageBuffer level = image->getImage(0, &locked, &kind);
-        if (kind == SceneImage::kKindFull) {
-            pixels = level;
+        full.emplace(*image, 0, SceneImage::kKindFull);
+        if (full->kind() == SceneImage::kKindFull) {
+            pixels = full->image();
         }
     }
     bool written = false;
@@ -439,9 +440,6 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
         // Nothing of the picture can be kept: at least its path is.
         m_parts.context.errors().report(kPartsNotSaved);
         written = settings.setString(key::kImageName, isFile ? path : std::string());
-    }
-    if (locked) {
-        image->releaseImage();
     }
     return written;
 }
