@@ -23,8 +23,8 @@ ImageBuffer fittedArea(const ImageBuffer& frame, double aspect) {
     } else {
         area.height =
             std::max<std::uint32_t>(2, static_cast<std::uint32_t>(frame.width / aspect) & ~1u);
-        area.pixels += static_cast<std::ptrdiff_t>((frame.height - area.height) / 4 * 2) *
-                       frame.pitch;
+        area.pixels +=
+            static_cast<std::ptrdiff_t>((frame.height - area.height) / 4 * 2) * frame.pitch;
     }
     return area;
 }

@@ -60,8 +60,8 @@ int appendPictures(ProjectContext& context, const std::vector<std::string>& path
     const auto startMore = [&] {
         while (ahead.size() < kAhead && next < paths.size()) {
             const std::string path = paths[next++];
-            ahead.push_back(std::async(std::launch::async,
-                                       [&context, path] { return decode(context, path); }));
+            ahead.push_back(
+                std::async(std::launch::async, [&context, path] { return decode(context, path); }));
         }
     };
     int added = 0;

@@ -186,17 +186,17 @@ int runNew(const std::vector<std::string>& words) {
     installInterruptHandler();
     TerminalProgress progress;
     progress.begin(std::filesystem::path(*out).filename().string());
-    const int added = appendPictures(
-        session.context(), pictures, secondsToTicks(length), &progress,
-        [&](const InsertedPicture& inserted) {
-            if (inserted.sceneId < 0) {
-                progress.clearLine();
-                warn("skipped " + inserted.path + ": " +
-                     whyNotAdded(inserted.path, inserted.problem));
-            } else {
-                project.sceneById(inserted.sceneId)->applyDefaultKeyframes(kind);
-            }
-        });
+    const int added =
+        appendPictures(session.context(), pictures, secondsToTicks(length), &progress,
+                       [&](const InsertedPicture& inserted) {
+                           if (inserted.sceneId < 0) {
+                               progress.clearLine();
+                               warn("skipped " + inserted.path + ": " +
+                                    whyNotAdded(inserted.path, inserted.problem));
+                           } else {
+                               project.sceneById(inserted.sceneId)->applyDefaultKeyframes(kind);
+                           }
+                       });
     progress.end();
     if (interrupted()) {
         std::fprintf(stderr, "pictomove: stopped; %s was not made\n", out->c_str());

@@ -167,12 +167,12 @@ bool pixelAspectKeepsShape(double aspect, int width, int height, bool video, Sto
     if (std::abs(pixelAspect - 1.0) < 0.01) {
         return false;
     }
-    const bool standard = matchFrameSize(width, height) <
-                              static_cast<int>(frameSizePresets().size()) &&
-                          std::any_of(pixelAspectPresets().begin(), pixelAspectPresets().end(),
-                                      [&](const PixelAspectPreset& p) {
-                                          return std::abs(p.pixelAspect / pixelAspect - 1.0) < 0.01;
-                                      });
+    const bool standard =
+        matchFrameSize(width, height) < static_cast<int>(frameSizePresets().size()) &&
+        std::any_of(pixelAspectPresets().begin(), pixelAspectPresets().end(),
+                    [&](const PixelAspectPreset& p) {
+                        return std::abs(p.pixelAspect / pixelAspect - 1.0) < 0.01;
+                    });
     if (video && standard) {
         data.setDouble("PixelAspect", pixelAspect);
         char text[200];

@@ -22,8 +22,7 @@ inline void removePartialFile(const char* path) {
 
 // Tells the user through the program why `path` could not be written ("No space left on
 // device"), shown every time.
-inline void reportWriteFailure(plugin::HostServices* host, const char* path,
-                               const char* reason) {
+inline void reportWriteFailure(plugin::HostServices* host, const char* path, const char* reason) {
     if (host == nullptr || reason == nullptr) {
         return;
     }

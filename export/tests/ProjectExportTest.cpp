@@ -247,7 +247,8 @@ TEST_F(ProjectExportTest, PicturesOfScenesThatEndedAreLetGo) {
                 EXPECT_FALSE(project.sceneAt(i)->picture().isLoaded()) << i << " at " << t;
             }
         }
-        const SceneAtTime at = project.sceneAtTime(static_cast<double>(t) / project.projectLength());
+        const SceneAtTime at =
+            project.sceneAtTime(static_cast<double>(t) / project.projectLength());
         if (at.index >= 0) {
             EXPECT_TRUE(project.sceneAt(at.index)->picture().isLoaded()) << t;
         }

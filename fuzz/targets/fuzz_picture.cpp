@@ -10,8 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     // The first byte picks the name and a reduced decoding, so both paths are reached.
-    const char* names[] = {"picture", "picture.jpg", "picture.png", "picture.tif", "picture.bmp",
-                           "picture.tga", "picture.gif", "picture.psd"};
+    const char* names[] = {"picture",     "picture.jpg", "picture.png", "picture.tif",
+                           "picture.bmp", "picture.tga", "picture.gif", "picture.psd"};
     const char* name = names[data[0] % 8];
     pm::ImageDecoder::Options options;
     options.maxSide = 4096;

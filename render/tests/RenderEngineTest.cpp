@@ -105,13 +105,13 @@ TEST_F(RenderEngineTest, PicturesAddedTogetherStayWithinTheBudget) {
     std::int64_t most = 0;
     std::int64_t perPicture = 0;
     int order = 0;
-    const int added = appendPictures(context, many, secondsToTicks(2.0), nullptr,
-                                     [&](const InsertedPicture& p) {
-                                         ASSERT_GE(p.sceneId, 0) << p.problem;
-                                         EXPECT_EQ(context.project().indexOf(p.sceneId), order++);
-                                         perPicture = owner.size(p.sceneId) >> 20;
-                                         most = std::max(most, loadedMegabytes(owner));
-                                     });
+    const int added =
+        appendPictures(context, many, secondsToTicks(2.0), nullptr, [&](const InsertedPicture& p) {
+            ASSERT_GE(p.sceneId, 0) << p.problem;
+            EXPECT_EQ(context.project().indexOf(p.sceneId), order++);
+            perPicture = owner.size(p.sceneId) >> 20;
+            most = std::max(most, loadedMegabytes(owner));
+        });
     ASSERT_EQ(added, 40);
     EXPECT_GT(perPicture, 0);
     EXPECT_LE(most, kBudget + perPicture);

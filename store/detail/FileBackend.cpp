@@ -340,7 +340,8 @@ bool FileBackend::writeDataFrom(std::uint32_t entry, std::uint64_t size,
         return false;
     }
     m_cache.clear();
-    std::vector<unsigned char> piece(static_cast<std::size_t>(std::min<std::uint64_t>(size, kPiece)));
+    std::vector<unsigned char> piece(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, kPiece)));
     for (std::uint64_t done = 0; done < size;) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - done));
         if (!read(piece.data(), n)) {

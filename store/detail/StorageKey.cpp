@@ -1,8 +1,7 @@
 #include "store/detail/StorageKey.h"
 
-#include <optional>
-
 #include <cstring>
+#include <optional>
 
 #include "store/detail/Storage.h"
 

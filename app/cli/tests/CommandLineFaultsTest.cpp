@@ -348,10 +348,10 @@ TEST_F(CommandLineFaultsTest, AnotherOutputShapeKeepsTheDisplayAspect) {
     }
     // The middle is the frame the project's own shape gives, to the byte.
     const std::string own = folder.file("own.raw");
-    ASSERT_EQ(run("render " + inQuotes(project) + " -o " + inQuotes(own) +
-                  " --size 64x48 --fps 1 --to 1")
-                  .code,
-              0);
+    ASSERT_EQ(
+        run("render " + inQuotes(project) + " -o " + inQuotes(own) + " --size 64x48 --fps 1 --to 1")
+            .code,
+        0);
     const std::vector<char> middle(bytes.begin() + 8 * 64 * 4, bytes.begin() + 56 * 64 * 4);
     EXPECT_TRUE(middle == bytesOf(own));
     EXPECT_GT(rowSum(32), 64 * 3 * 10);
@@ -360,8 +360,8 @@ TEST_F(CommandLineFaultsTest, AnotherOutputShapeKeepsTheDisplayAspect) {
     const std::string wide = folder.file("wide.mzp");
     ASSERT_EQ(run("new -o " + inQuotes(wide) + " --size 1280x720 " + inQuotes(pictureA)).code, 0);
     const std::string pal = folder.file("pal.mp4");
-    const Outcome stored = run("render " + inQuotes(wide) + " -o " + inQuotes(pal) +
-                               " --size 720x576 --fps 5 --to 1");
+    const Outcome stored =
+        run("render " + inQuotes(wide) + " -o " + inQuotes(pal) + " --size 720x576 --fps 5 --to 1");
     ASSERT_EQ(stored.code, 0) << stored.out;
     EXPECT_TRUE(contains(stored.out, "players show it undistorted")) << stored.out;
     FILE* probe = popen(("ffprobe -v error -select_streams v:0 -show_entries "
@@ -399,9 +399,9 @@ TEST_F(CommandLineFaultsTest, ALinkedProjectHoldsNoPicturesAndRendersTheSameFram
     const std::string linkedShow = folder.file("linked-show.mzp");
     const std::string embeddedShow = folder.file("embedded-show.mzp");
     for (const auto& [show, option] : {std::pair{linkedShow, " --link"}, {embeddedShow, ""}}) {
-        const Outcome made = run("new -o " + inQuotes(show) + option +
-                                 " --motion none --length 3 --overlap 1 " + inQuotes(pictureA) +
-                                 " " + inQuotes(pictureB));
+        const Outcome made =
+            run("new -o " + inQuotes(show) + option + " --motion none --length 3 --overlap 1 " +
+                inQuotes(pictureA) + " " + inQuotes(pictureB));
         ASSERT_EQ(made.code, 0) << made.out;
     }
     const std::string listing = run("inspect " + inQuotes(linkedShow)).out;

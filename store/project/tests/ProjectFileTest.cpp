@@ -53,8 +53,7 @@ public:
                         const void* defaultData) override {
         return m_inner->getRaw(type, name, buffer, size, defaultData);
     }
-    int setRaw(ValueType type, std::string_view name, const void* data,
-               std::size_t size) override {
+    int setRaw(ValueType type, std::string_view name, const void* data, std::size_t size) override {
         return m_inner->setRaw(type, name, data, size);
     }
     int deleteValue(std::string_view name) override { return m_inner->deleteValue(name); }
