@@ -27,7 +27,7 @@ std::string fileProblem(const std::string& path) {
         return "no file is named";
     }
     if (path.size() > kMaxSoundFileName) {
-        return "the file name is longer than " + std::to_string(kMaxSoundFileName) + " characters";
+        return soundNameTooLong();
     }
     std::error_code error;
     const auto status = std::filesystem::status(path, error);

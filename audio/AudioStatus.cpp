@@ -1,9 +1,14 @@
 #include "audio/AudioStatus.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace pm {
+
+std::string soundNameTooLong() {
+    return "the file name is longer than " + std::to_string(kMaxSoundFileName) + " characters";
+}
 
 AudioStatus soundLoadFailed(const std::string& path, const std::string& reason) {
     std::vector<char> text(path.size() + 64);

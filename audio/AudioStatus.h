@@ -24,6 +24,9 @@ inline constexpr const char* kTextSoundLoadFailed = "Could not load sound file. 
 // The longest sound file name a project keeps.
 inline constexpr std::size_t kMaxSoundFileName = 299;
 
+// Why a name longer than kMaxSoundFileName is refused, in the user's words.
+std::string soundNameTooLong();
+
 // 6218 with the file's path, and on a line of its own what is wrong with it when that is known
 // ("no such file").
 AudioStatus soundLoadFailed(const std::string& path, const std::string& reason = {});

@@ -60,8 +60,7 @@ AudioStatus SoundTrack::openSource(const std::string& path,
     if (path.size() > kMaxSoundFileName) {
         // A project keeps no longer name, so a sound opened under one could not be saved.
         clear();
-        return soundLoadFailed(path, "the file name is longer than " +
-                                         std::to_string(kMaxSoundFileName) + " characters");
+        return soundLoadFailed(path, soundNameTooLong());
     }
     const AudioStatus status = bytes ? m_decoder.openMemory(bytes, path) : m_decoder.open(path);
     if (!status) {

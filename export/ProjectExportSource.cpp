@@ -174,8 +174,10 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     // The part of the frame the project's frame is drawn into: all of it, or the fitted middle.
     const ImageBuffer area = frame->yScale > 0.0f ? bgra : fittedArea(bgra);
-    if (area.pixels != bgra.pixels || area.width != bgra.width || area.height != bgra.height) {
-        m_renderer->fillBackground(bgra, 0);
+    for (const ImageBuffer& bar : barsAround(bgra, area)) {
+        if (bar.width > 0 && bar.height > 0) {
+            m_renderer->fillBackground(bar, 0);
+        }
     }
     Request request;
     request.time = frame->time;

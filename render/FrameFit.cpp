@@ -29,4 +29,23 @@ ImageBuffer fittedArea(const ImageBuffer& frame, double aspect) {
     return area;
 }
 
+std::array<ImageBuffer, 2> barsAround(const ImageBuffer& frame, const ImageBuffer& area) {
+    std::array<ImageBuffer, 2> bars{};
+    if (area.width == frame.width && area.height == frame.height) {
+        return bars;
+    }
+    bars.fill(frame);
+    if (area.height < frame.height) {
+        bars[0].height = static_cast<std::uint32_t>((area.pixels - frame.pixels) / frame.pitch);
+        bars[1].pixels = area.pixels + static_cast<std::ptrdiff_t>(area.height) * frame.pitch;
+        bars[1].height = frame.height - area.height - bars[0].height;
+    } else {
+        const std::size_t pixelBytes = frame.bitsPerPixel / 8;
+        bars[0].width = static_cast<std::uint32_t>((area.pixels - frame.pixels) / pixelBytes);
+        bars[1].pixels = area.pixels + area.width * pixelBytes;
+        bars[1].width = frame.width - area.width - bars[0].width;
+    }
+    return bars;
+}
+
 }  // namespace pm

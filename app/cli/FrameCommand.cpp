@@ -176,7 +176,11 @@ int runFrame(const std::vector<std::string>& words) {
     const ImageBuffer area = fittedArea(frame, aspect);
     if (area.width != frame.width || area.height != frame.height) {
         noteFitted(aspect, width, height);
-        renderer.fillBackground(frame, 0);
+        for (const ImageBuffer& bar : barsAround(frame, area)) {
+            if (bar.width > 0 && bar.height > 0) {
+                renderer.fillBackground(bar, 0);
+            }
+        }
     }
     const auto yScale = static_cast<float>(area.height * aspect / area.width);
     const double t = length > 0.0 ? std::min(*seconds / length, 1.0) : 0.0;

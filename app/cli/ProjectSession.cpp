@@ -182,6 +182,24 @@ std::string ProjectSession::errorText() const {
 
 bool ProjectSession::loadPreset(const std::string& presetFile, const std::string& name,
                                 StoreKey& into) {
+    bool copied = false;
+    const bool found = forEachPreset(presetFile, [&](StoreKey& preset) {
+        if (preset.readString("Name") != name) {
+            return true;
+        }
+        StoreKeyPtr data = preset.openChild("Data");
+        copied = data && into.copyContent(*data) != 0;
+        return false;
+    });
+    return found && copied;
+}
+
+}  // namespace pm::cli
+
+namespace pm::cli {
+
+bool ProjectSession::forEachPreset(const std::string& presetFile,
+                                   const std::function<bool(StoreKey& preset)>& visit) const {
     FileStorage presets;
     if (!presets.open(configFolder() / "Settings" / (presetFile + ".EPF"), 0)) {
         return false;
@@ -189,32 +207,19 @@ bool ProjectSession::loadPreset(const std::string& presetFile, const std::string
     StoreKeyPtr root = presets.root();
     char child[300];
     for (int i = 0; root && root->childName(i, child, sizeof child); ++i) {
-        StoreKeyPtr preset = root->openChild(child);
-        if (preset && preset->readString("Name") == name) {
-            StoreKeyPtr data = preset->openChild("Data");
-            return data && into.copyContent(*data) != 0;
+        if (StoreKeyPtr preset = root->openChild(child); preset && !visit(*preset)) {
+            return true;
         }
     }
     return false;
 }
 
-}  // namespace pm::cli
-
-namespace pm::cli {
-
 std::vector<std::string> ProjectSession::presetNames(const std::string& presetFile) const {
-    FileStorage presets;
     std::vector<std::string> names;
-    if (!presets.open(configFolder() / "Settings" / (presetFile + ".EPF"), 0)) {
-        return names;
-    }
-    StoreKeyPtr root = presets.root();
-    char child[300];
-    for (int i = 0; root && root->childName(i, child, sizeof child); ++i) {
-        if (StoreKeyPtr preset = root->openChild(child)) {
-            names.push_back(preset->readString("Name"));
-        }
-    }
+    forEachPreset(presetFile, [&](StoreKey& preset) {
+        names.push_back(preset.readString("Name"));
+        return true;
+    });
     return names;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,11 @@ public:
     std::vector<std::string> presetNames(const std::string& presetFile) const;
 
 private:
+    // Calls `visit` with each preset of the exporter's preset file in order until it answers
+    // false; true when it did (a preset was taken).
+    bool forEachPreset(const std::string& presetFile,
+                       const std::function<bool(StoreKey& preset)>& visit) const;
+
     std::unique_ptr<ProjectDocument> m_document;
     // Declared after the document: they go first, the cache detached before the project goes.
     std::unique_ptr<ProjectCacheOwner> m_cacheOwner;

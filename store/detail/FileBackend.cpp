@@ -301,20 +301,14 @@ bool FileBackend::writeData(std::uint32_t entry, const void* data, std::size_t s
     StoreEntry& e = m_entries[entry];
     m_cache.clear();
     if (size > e.high) {
-        const std::uint64_t offset = m_fileSize - m_dataStart;
-        if (offset + size > kMax32) {
-            m_error = m_path.string() + ": the file would grow past 4 GB";
+        if (!roomToAppend(size)) {
             return false;
         }
         if (!pwriteAll(m_fd, data, size, m_fileSize)) {
             m_error = m_path.string() + ": cannot write the file (" + systemError() + ")";
             return false;
         }
-        m_fileSize += size;
-        e.low = static_cast<std::uint32_t>(offset);
-        e.high = static_cast<std::uint32_t>(size);
-        m_tableDirty = true;
-        m_compact = true;
+        placeAppended(entry, size);
         return true;
     }
     if (size > 0 && !pwriteAll(m_fd, data, size, m_dataStart + std::uint64_t{e.low})) {
@@ -334,9 +328,7 @@ bool FileBackend::writeDataFrom(std::uint32_t entry, std::uint64_t size,
     // Appended at the end of the file a piece at a time; the entry moves there once all of it is
     // written, so a failure leaves the old value as it was.
     constexpr std::size_t kPiece = 1 << 20;
-    const std::uint64_t offset = m_fileSize - m_dataStart;
-    if (offset + size > kMax32) {
-        m_error = m_path.string() + ": the file would grow past 4 GB";
+    if (!roomToAppend(size)) {
         return false;
     }
     m_cache.clear();
@@ -353,13 +345,25 @@ bool FileBackend::writeDataFrom(std::uint32_t entry, std::uint64_t size,
         }
         done += n;
     }
+    placeAppended(entry, size);
+    return true;
+}
+
+bool FileBackend::roomToAppend(std::uint64_t size) {
+    if (m_fileSize - m_dataStart + size > kMax32) {
+        m_error = m_path.string() + ": the file would grow past 4 GB";
+        return false;
+    }
+    return true;
+}
+
+void FileBackend::placeAppended(std::uint32_t entry, std::uint64_t size) {
     StoreEntry& e = m_entries[entry];
-    m_fileSize += size;
-    e.low = static_cast<std::uint32_t>(offset);
+    e.low = static_cast<std::uint32_t>(m_fileSize - m_dataStart);
     e.high = static_cast<std::uint32_t>(size);
+    m_fileSize += size;
     m_tableDirty = true;
     m_compact = true;
-    return true;
 }
 
 void FileBackend::releaseData(std::uint32_t) {

@@ -40,6 +40,10 @@ private:
     bool createScratch();
     bool readHeaderAndTable();
     bool rebuild();
+    // Whether `size` more bytes at the end keep the data area within its 4 GB; says why not.
+    bool roomToAppend(std::uint64_t size);
+    // The entry's value is the `size` bytes just written at the end of the file.
+    void placeAppended(std::uint32_t entry, std::uint64_t size);
     bool placeTableInFront();
     void closeFile();
 
