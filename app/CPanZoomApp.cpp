@@ -9,7 +9,7 @@
 #include "export/ExporterManager.h"
 #include "render/ImageCache.h"
 #include "render/PerfKit.h"
-#include "render/PixelSettings.h"
+#include "app/PixelSettings.h"
 #include "render/ProjectCacheOwner.h"
 #include "render/ScenePictureFactory.h"
 #include "store/NullKey.h"

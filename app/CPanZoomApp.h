@@ -21,10 +21,10 @@
 #include "app/TempFolder.h"
 #include "core/HostHooks.h"
 #include "core/ProjectContext.h"
-#include "store/project/DocumentHooks.h"
-#include "store/project/PendingUndoAction.h"
-#include "store/project/ProjectDocument.h"
-#include "store/project/UndoHistory.h"
+#include "document/DocumentHooks.h"
+#include "document/PendingUndoAction.h"
+#include "document/ProjectDocument.h"
+#include "document/UndoHistory.h"
 
 namespace pm {
 

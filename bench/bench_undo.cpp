@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "core/ProjectContext.h"
-#include "store/project/ProjectDocument.h"
-#include "store/project/UndoHistory.h"
+#include "document/ProjectDocument.h"
+#include "document/UndoHistory.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 # Helpers of bench/compare-peers.sh.
 add_executable(make_bench_project tools/make_bench_project.cpp)
-target_link_libraries(make_bench_project PRIVATE projectfile core)
+target_link_libraries(make_bench_project PRIVATE document core)
 pictomove_warnings(make_bench_project)
 add_executable(centroid_steps tools/centroid_steps.cpp)
 pictomove_warnings(centroid_steps)

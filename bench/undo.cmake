@@ -1,1 +1,1 @@
-pictomove_bench(bench_undo SOURCES bench_undo.cpp LIBS projectfile)
+pictomove_bench(bench_undo SOURCES bench_undo.cpp LIBS document)

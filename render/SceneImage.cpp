@@ -217,7 +217,8 @@ private:
     std::unique_lock<std::mutex> m_readers;
 };
 
-SceneImage::SceneImage(ProjectContext* context) : m_context(context) {
+SceneImage::SceneImage(ProjectContext* context, PublishedHook published)
+    : m_context(context), m_published(std::move(published)) {
     ErrorInfo scratch;
     installDefault(nullptr, scratch);
 }
@@ -572,8 +573,8 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     }
     endLoading(true);
 
-    if (m_context != nullptr && m_context->project().exportState() == 0) {
-        m_context->hooks().requestPreviewRefresh();
+    if (m_published) {
+        m_published();
     }
     return true;
 }

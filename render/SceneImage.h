@@ -45,9 +45,13 @@ public:
     // Load flags: leave preparation and the reduced copies for finishLevels().
     static constexpr unsigned kDeferLevels = 1;
 
-    // `context` supplies the memory limit, the preview hook and the output width; a picture
-    // without one has no memory limit.
-    explicit SceneImage(ProjectContext* context = nullptr);
+    // Called on the loading thread each time a load has published new pixels.
+    using PublishedHook = std::function<void()>;
+
+    // `context` supplies the memory limit and the output width; a picture without one has no
+    // memory limit. `published` lets the owner react to new pixels (the editor refreshes its
+    // preview).
+    explicit SceneImage(ProjectContext* context = nullptr, PublishedHook published = {});
     ~SceneImage() override;
     SceneImage(const SceneImage&) = delete;
     SceneImage& operator=(const SceneImage&) = delete;
@@ -235,6 +239,7 @@ private:
     static std::string nameOf(const std::string& path);
 
     ProjectContext* m_context;
+    const PublishedHook m_published;
     std::atomic<PictureLoader*> m_loader{nullptr};
     ImagePrepSettings m_prep;
 

@@ -1,6 +1,7 @@
 #include "render/ScenePictureFactory.h"
 
 #include <memory>
+#include <utility>
 
 #include "core/ProjectContext.h"
 #include "render/SceneImage.h"
@@ -10,7 +11,13 @@ namespace pm {
 void installScenePictures(ProjectContext& context, PictureLoader* loader) {
     ProjectContext* owner = &context;
     context.setPictureFactory([owner, loader]() -> std::unique_ptr<ScenePicture> {
-        auto image = std::make_unique<SceneImage>(owner);
+        // An export draws its own frames; only the editor's preview wants to hear of new pixels.
+        auto refresh = [owner] {
+            if (owner->project().exportState() == 0) {
+                owner->hooks().requestPreviewRefresh();
+            }
+        };
+        auto image = std::make_unique<SceneImage>(owner, std::move(refresh));
         image->setLoader(loader);
         return image;
     });

@@ -18,7 +18,7 @@
 #include "store/FileStorage.h"
 #include "store/NullKey.h"
 #include "store/StoreKey.h"
-#include "store/project/ProjectDocument.h"
+#include "document/ProjectDocument.h"
 
 namespace pm::cli {
 

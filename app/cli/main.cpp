@@ -8,7 +8,7 @@
 
 #include "app/cli/Commands.h"
 #include "app/cli/OutputFile.h"
-#include "render/PixelSettings.h"
+#include "app/PixelSettings.h"
 
 namespace {
 

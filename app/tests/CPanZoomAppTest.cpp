@@ -12,7 +12,7 @@
 #include "render/ImageCache.h"
 #include "store/RegistryKey.h"
 #include "store/StoreKey.h"
-#include "store/project/ProjectDocument.h"
+#include "document/ProjectDocument.h"
 
 namespace pm {
 namespace {

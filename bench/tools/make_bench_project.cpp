@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/ProjectContext.h"
-#include "store/project/ProjectDocument.h"
+#include "document/ProjectDocument.h"
 
 int main(int argc, char** argv) {
     if (argc != 12) {

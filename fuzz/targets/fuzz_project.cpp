@@ -7,7 +7,7 @@
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/Renderer.h"
-#include "store/project/ProjectDocument.h"
+#include "document/ProjectDocument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = pm::fuzz::writeScratch("input.mzp", data, size);

@@ -9,7 +9,7 @@
 #include "render/PerfKit.h"
 #include "render/ScenePictureFactory.h"
 #include "store/StoreKey.h"
-#include "store/project/TemplateFile.h"
+#include "document/TemplateFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = pm::fuzz::writeScratch("input.mzt", data, size);

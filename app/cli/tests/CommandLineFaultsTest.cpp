@@ -19,8 +19,8 @@
 #include "render/tests/PictureFiles.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
-#include "store/project/ProjectDocument.h"
-#include "store/project/ProjectFile.h"
+#include "document/ProjectDocument.h"
+#include "document/ProjectFile.h"
 
 namespace pm {
 namespace {

@@ -15,7 +15,7 @@
 #include "render/ProjectRenderer.h"
 #include "render/Renderer.h"
 #include "render/tests/PictureFiles.h"
-#include "store/project/ProjectDocument.h"
+#include "document/ProjectDocument.h"
 
 namespace pm {
 namespace {
