@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/PixelSettings.h"
 #include "app/SystemFolders.h"
+#include "core/MessageIds.h"
 #include "core/StringTable.h"
 #include "core/Timecode.h"
 #include "export/ExporterManager.h"
 #include "render/ImageCache.h"
 #include "render/PerfKit.h"
-#include "app/PixelSettings.h"
 #include "render/ProjectCacheOwner.h"
 #include "render/ScenePictureFactory.h"
 #include "store/NullKey.h"
@@ -20,9 +21,6 @@ namespace pm {
 namespace {
 
 // Failures with no message of their own name the file and the reason after this text.
-constexpr std::uint32_t kInitFailed = 6109;
-constexpr std::uint32_t kProjectLoadFailed = 6205;
-constexpr int kRestoreDefaultsQuestion = 501;
 
 }  // namespace
 
@@ -62,7 +60,7 @@ void CPanZoomApp::setProjectOpener(ProjectOpener opener) {
     // The document's own file reading; another opener serves tests and special starts.
     m_openProject = [this](ProjectContext& context, const std::string& path) {
         if (&context != &m_context) {
-            return context.errors().report(kProjectLoadFailed, {}, path) != 0;
+            return context.errors().report(msg::kCouldNotLoadProject, {}, path) != 0;
         }
         return m_document.open(path);
     };
@@ -124,7 +122,7 @@ bool CPanZoomApp::initInstance(const CommandLine& commandLine) {
     }
     if (!m_context.initialise(m_settings.useDefaultScene)) {
         if (!errors().hasFailure()) {
-            errors().report(kInitFailed);
+            errors().report(msg::kCannotInitialise);
         }
         m_tempFolder.release();
         return false;
@@ -132,7 +130,7 @@ bool CPanZoomApp::initInstance(const CommandLine& commandLine) {
     m_running = true;
     if (!m_registry.lastError().empty()) {
         // A damaged settings file is left as it is; the program runs on its defaults.
-        errors().report(kInitFailed, {}, m_registry.lastError());
+        errors().report(msg::kCannotInitialise, {}, m_registry.lastError());
     }
 
     m_helpFilePath = m_macros.expand("{PRG}/help/" + SystemFolders::executableName() + ".html");
@@ -165,7 +163,7 @@ bool CPanZoomApp::guardTempFolder() {
     const auto folder = TempFolder::folderFor(m_macros.expand("{TMP}"));
     std::string why;
     if (!m_tempFolder.acquire(folder, &why)) {
-        errors().report(kInitFailed, {}, why);
+        errors().report(msg::kCannotInitialise, {}, why);
         return false;
     }
     m_tempFiles.setFolder(folder);
@@ -324,7 +322,7 @@ bool CPanZoomApp::savePreferences(std::string_view section) {
 }
 
 bool CPanZoomApp::restoreDefaultSettings(const Question& ask) {
-    if (!ask || !ask(kRestoreDefaultsQuestion)) {
+    if (!ask || !ask(msg::kRestoreDefaultsQuestion)) {
         return false;
     }
     m_preferences.restoreDefaults();

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageIds.h"
+
 namespace pm {
 
 std::string soundNameTooLong() {
@@ -17,7 +19,7 @@ AudioStatus soundLoadFailed(const std::string& path, const std::string& reason) 
     if (!reason.empty()) {
         message += "\n" + reason;
     }
-    return {kMsgSoundLoadFailed, message};
+    return {msg::kCouldNotLoadSound, message};
 }
 
 }  // namespace pm

@@ -17,8 +17,6 @@ struct AudioStatus {
 };
 
 // String-table ids and English texts of the audio messages.
-inline constexpr int kMsgMemoryAllocationFailed = 6101;
-inline constexpr int kMsgSoundLoadFailed = 6218;
 inline constexpr const char* kTextSoundLoadFailed = "Could not load sound file. \n(%s)";
 
 // The longest sound file name a project keeps.

@@ -6,6 +6,7 @@
 #include "audio/SampleConversion.h"
 #include "audio/detail/SoundShaping.h"
 #include "audio/detail/SoundShared.h"
+#include "core/MessageIds.h"
 #include "core/StringTable.h"
 
 namespace pm {
@@ -294,9 +295,10 @@ std::unique_ptr<SoundStream> SoundTrack::openStream(TickTime streamTime) const {
 std::string SoundTrack::description() const {
     const SoundFormat f = soundFormat();
     if (!f.present) {
-        return strings::text(6301);
+        return strings::text(msg::kNoSound);
     }
-    return strings::format(6300, {textArg(f.channels), textArg(f.rate * 0.001), textArg(f.bits)});
+    return strings::format(msg::kSoundFormat,
+                           {textArg(f.channels), textArg(f.rate * 0.001), textArg(f.bits)});
 }
 
 }  // namespace pm

@@ -110,8 +110,8 @@ void BM_PlaybackWithFourPicturesInMemory(benchmark::State& state) {
             // Playback moves the project's cursor: the scene on screen is kept in memory.
             project.setCursor(static_cast<float>(time));
             const ImageCache::Stats before = cache.stats();
-            benchmark::DoNotOptimize(
-                renderAt(renderer, &cache, time, frame, 0, 1.0f, kAccessExport));
+            benchmark::DoNotOptimize(renderAt(renderer, &cache, time, frame, FieldMode::Frame, 1.0f,
+                                              PictureAccess::Full));
             const ImageCache::Stats after = cache.stats();
             waitedForBackground += after.waitedForBackground > before.waitedForBackground ? 1 : 0;
             decodedOnTheSpot += after.loadedOnTheSpot > before.loadedOnTheSpot ? 1 : 0;

@@ -62,10 +62,11 @@ void renderAt(benchmark::State& state, double from, double to) {
     ProjectRenderer renderer(s.context);
     renderer.setBands(static_cast<int>(state.range(0)));
     // Warm up: the picture and its levels are loaded once, outside the timing.
-    renderer.renderFrame(from / length, frame, 0, 1.0f, 3);
+    renderer.renderFrame(from / length, frame, FieldMode::Frame, 1.0f, PictureAccess::Full);
     double t = from;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(renderer.renderFrame(t / length, frame, 0, 1.0f, 3));
+        benchmark::DoNotOptimize(
+            renderer.renderFrame(t / length, frame, FieldMode::Frame, 1.0f, PictureAccess::Full));
         t += 1.0 / 30.0;
         if (t > to) {
             t = from;

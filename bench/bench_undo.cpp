@@ -20,7 +20,7 @@ std::unique_ptr<pm::ProjectDocument> twoHundredScenes() {
     }
     for (int i = 0; i < pm::Project::kMaxScenes; ++i) {
         const int id = project.addScene({}, i * 4 * kSecond, 5 * kSecond);
-        project.sceneById(id)->applyDefaultKeyframes(2);
+        project.sceneById(id)->applyDefaultKeyframes(pm::SceneMotion::DefaultKeys::SlightMotion);
     }
     doc->history().clear();
     doc->history().record(pm::UndoHistory::DocumentEvent::Created);

@@ -3,18 +3,17 @@
 #include <algorithm>
 
 #include "core/ErrorInfo.h"
+#include "core/MessageIds.h"
 
 namespace pm {
 
-namespace {
-constexpr int kCouldNotLoadImage = 6204;
-}  // namespace
+namespace {}  // namespace
 
 bool DefaultScenePicture::load(const std::string& path, ProgressReporter*, ErrorInfo& errors) {
     if (path.empty()) {
         return true;
     }
-    return errors.report(kCouldNotLoadImage, {textArg(path)}) != 0;
+    return errors.report(msg::kCouldNotLoadImage, {textArg(path)}) != 0;
 }
 
 bool DefaultScenePicture::copyFrom(const ScenePicture& source, ProgressReporter* progress,

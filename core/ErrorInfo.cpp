@@ -1,18 +1,17 @@
 #include "core/ErrorInfo.h"
 
+#include "core/MessageIds.h"
 #include "core/StringTable.h"
 
 namespace pm {
 
-namespace {
-constexpr int kFirstFailureId = 6100;
-}
+namespace {}
 
 std::string ErrorInfo::textFor(std::uint32_t code, std::initializer_list<TextArg> args,
                                std::string_view extra) {
     int id = static_cast<int>(code & 0xFFFFu);
-    if (id < kFirstFailureId) {
-        id = kFirstFailureId;
+    if (id < msg::kInternalError) {
+        id = msg::kInternalError;
     }
     const char* format = strings::find(id);
     std::string text =

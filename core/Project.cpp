@@ -7,15 +7,13 @@
 #include <utility>
 
 #include "core/ChangeHub.h"
+#include "core/MessageIds.h"
 #include "core/ProjectContext.h"
 
 namespace pm {
 
 namespace {
 
-constexpr int kMaxScenesExceeded = 6221;
-constexpr int kSceneNotAdded = 6220;
-constexpr int kInternalError = 6100;
 constexpr double kNearStart = 0.001;    // seconds: inserting within this of a start goes before it
 constexpr double kLookupMargin = 0.01;  // seconds: a scene gives way this long before its end
 constexpr TickTime kOneMillisecond = 27'000;
@@ -214,7 +212,7 @@ int Project::addScene(const std::string& imagePath, TickTime start, TickTime len
         if (!hadFailure) {
             errors.clear();
         }
-        errors.report(kSceneNotAdded, {textArg(imagePath)}, reason);
+        errors.report(msg::kSceneNotAdded, {textArg(imagePath)}, reason);
         notifyTable();
         return -1;
     }
@@ -236,12 +234,12 @@ int Project::addLoadedScene(std::unique_ptr<ScenePicture> picture, TickTime star
 bool Project::canAddScene(int givenId) {
     ErrorInfo& errors = m_context.errors();
     if (sceneCount() >= kMaxScenes) {
-        errors.report(kMaxScenesExceeded, {textArg(kMaxScenes)});
+        errors.report(msg::kMaxScenesExceeded, {textArg(kMaxScenes)});
         return false;
     }
     // Ids name scenes in files and undo steps; two scenes with one id would be confused for ever.
     if (givenId >= 0 && indexOf(givenId) >= 0) {
-        errors.report(kInternalError | ErrorInfo::kSerious, {},
+        errors.report(msg::kInternalError | ErrorInfo::kSerious, {},
                       "Scene id " + std::to_string(givenId) + " is already in use.");
         return false;
     }
@@ -298,7 +296,7 @@ int Project::insertLoadedSceneAt(TickTime time, std::unique_ptr<ScenePicture> pi
 int Project::insertWith(TickTime time, TickTime length,
                         const std::function<int(TickTime start, TickTime length)>& add) {
     if (sceneCount() >= kMaxScenes) {
-        m_context.errors().report(kMaxScenesExceeded, {textArg(kMaxScenes)});
+        m_context.errors().report(msg::kMaxScenesExceeded, {textArg(kMaxScenes)});
         return -1;
     }
     length = std::clamp(length, kMinSceneLength, kMaxSceneLength);
@@ -699,7 +697,7 @@ void Project::reset() {
             const auto lock = lockTable();
             m_table.push_back({std::move(scene), estimate, 0});
         }
-        added->applyDefaultKeyframes(0);
+        added->applyDefaultKeyframes(SceneMotion::DefaultKeys::AtStart);
     }
     refresh();
     notifyTable();

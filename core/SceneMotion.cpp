@@ -332,8 +332,9 @@ void SceneMotion::recalculatePositionPath() {
     notify(kChangeKeyTangents, kAllKeysNotice);
 }
 
-bool SceneMotion::applyDefaultKeyframes(int kind) {
-    if (kind < 0 || kind > 2) {
+bool SceneMotion::applyDefaultKeyframes(DefaultKeys kind) {
+    if (kind != DefaultKeys::AtStart && kind != DefaultKeys::AtStartAndEnd &&
+        kind != DefaultKeys::SlightMotion) {
         return false;
     }
     ChangeBatch batch(m_context.changeHub());
@@ -344,11 +345,11 @@ bool SceneMotion::applyDefaultKeyframes(int kind) {
     bool ok = true;
     for (int p = 0; p < kParameterCount; ++p) {
         ok = setKeyAtTime(p, 0.0f, defaults) != 0 && ok;
-        if (kind == 1) {
+        if (kind == DefaultKeys::AtStartAndEnd) {
             ok = setKeyAtTime(p, 1.0f, defaults) != 0 && ok;
         }
     }
-    if (kind == 2) {
+    if (kind == DefaultKeys::SlightMotion) {
         const MotionGeometry g = motionGeometry();
         if (!(g.imageWidth > 0.0 && g.imageHeight > 0.0 && g.vAspRatio > 0.0)) {
             return false;

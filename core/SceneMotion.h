@@ -76,8 +76,13 @@ public:
     // automatic tangents.
     void recalculatePositionPath();
 
-    // Replaces all keys: 0 defaults at the start, 1 defaults at start and end, 2 a random motion.
-    bool applyDefaultKeyframes(int kind);
+    // What applyDefaultKeyframes() puts in place of all keys.
+    enum class DefaultKeys : int {
+        AtStart = 0,        // the defaults at the start
+        AtStartAndEnd = 1,  // the defaults at the start and at the end
+        SlightMotion = 2,   // a slow pan or zoom chosen at random for the picture's shape
+    };
+    bool applyDefaultKeyframes(DefaultKeys kind);
     // Keys the reset values of a group at the cursor. 2 when any key was added, 1 when keys were
     // only modified, 0 on failure.
     int resetGroupAtCursor(int group);

@@ -2,18 +2,19 @@
 
 #include <utility>
 
+#include "core/MessageIds.h"
 #include "document/UndoHistory.h"
 
 namespace pm {
 
 void PendingUndoAction::noteKeySet(int result) {
     if (result == 1) {
-        note(kKeyframesModified);
+        note(msg::kKeyframesModified);
     } else if (result == 2) {
-        if (!m_pending || *m_pending == kKeyframesModified) {
-            m_pending = kKeyframeAdded;
-        } else if (*m_pending == kKeyframeAdded) {
-            m_pending = kKeyframesAdded;
+        if (!m_pending || *m_pending == msg::kKeyframesModified) {
+            m_pending = msg::kKeyframeAdded;
+        } else if (*m_pending == msg::kKeyframeAdded) {
+            m_pending = msg::kKeyframesAdded;
         }
     }
 }

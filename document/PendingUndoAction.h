@@ -11,10 +11,6 @@ class UndoHistory;
 // changed keys, "Keyframe Added" when it added one, "Keyframes Added" when it added more.
 class PendingUndoAction {
 public:
-    static constexpr int kKeyframeAdded = 4001;
-    static constexpr int kKeyframesAdded = 4002;
-    static constexpr int kKeyframesModified = 4010;
-
     // `result` is what setting a key gave: 2 a key was added, 1 a key was modified, 0 nothing.
     void noteKeySet(int result);
     // Any other action of the edit, when none is pending yet.

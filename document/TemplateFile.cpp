@@ -9,18 +9,19 @@
 #include "core/ChangeHub.h"
 #include "core/ErrorInfo.h"
 #include "core/KeyframeRandom.h"
+#include "core/MessageIds.h"
 #include "core/ProjectContext.h"
 #include "core/Scene.h"
+#include "document/MotionFormat.h"
+#include "document/ProjectFile.h"
+#include "document/UndoHistory.h"
+#include "document/detail/ProjectFileParts.h"
 #include "render/PerfKit.h"
 #include "render/SceneImage.h"
 #include "render/ScenePictureFactory.h"
 #include "render/TemplateIcon.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
-#include "document/MotionFormat.h"
-#include "document/ProjectFile.h"
-#include "document/UndoHistory.h"
-#include "document/detail/ProjectFileParts.h"
 
 namespace pm::templates {
 
@@ -28,8 +29,6 @@ namespace {
 
 namespace key = detail::key;
 
-constexpr std::uint32_t kCouldNotLoad = 6215;
-constexpr std::uint32_t kCouldNotSave = 6216;
 constexpr const char* kTemplate = "Template";
 constexpr const char* kIsTemplate = "IsTemplate";
 constexpr const char* kIconWidth = "TemplateIconWidth";
@@ -129,21 +128,21 @@ bool saveMotionTemplate(Scene& scene, const std::filesystem::path& path) {
     ErrorInfo& errors = scene.project().errors();
     FileStorage storage;
     if (!storage.open(path, FileStorage::kCreateNew)) {
-        errors.report(kCouldNotSave, {}, path.string());
+        errors.report(msg::kCouldNotSaveTemplate, {}, path.string());
         return true;  // shown already: the caller goes on
     }
     StoreKeyPtr root = storage.root();
     if (!root) {
-        errors.report(kCouldNotLoad, {}, path.string());
+        errors.report(msg::kCouldNotLoadTemplate, {}, path.string());
         return true;
     }
     {
         BatchIfNone batch(scene.project());
         if (!writeSceneNode(*root, scene)) {
-            errors.report(kCouldNotSave, {}, path.string());
+            errors.report(msg::kCouldNotSaveTemplate, {}, path.string());
         } else if (!root->setString(key::kFileType, key::kFileTypeValue) ||
                    !root->setString(kTemplate, kIsTemplate)) {
-            errors.report(kCouldNotSave, {}, path.string());
+            errors.report(msg::kCouldNotSaveTemplate, {}, path.string());
         }
         const std::vector<std::uint8_t> icon = motionIcon(scene);
         if (!icon.empty()) {
@@ -160,16 +159,16 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
     ErrorInfo& errors = context.errors();
     Scene* scene = context.project().sceneById(sceneId);
     if (!scene || !isMotionTemplate(path)) {
-        return errors.report(kCouldNotLoad, {}, path.string()) != 0;
+        return errors.report(msg::kCouldNotLoadTemplate, {}, path.string()) != 0;
     }
     FileStorage storage;
     if (!storage.open(path, FileStorage::kReadOnly)) {
-        errors.report(kCouldNotLoad, {}, path.string());
+        errors.report(msg::kCouldNotLoadTemplate, {}, path.string());
         return true;
     }
     StoreKeyPtr root = storage.root();
     if (!root) {
-        errors.report(kCouldNotLoad, {}, path.string());
+        errors.report(msg::kCouldNotLoadTemplate, {}, path.string());
         return true;
     }
     // Key times are fractions of the scene: the template's motion stretches to this scene.
@@ -177,7 +176,7 @@ bool applyMotionTemplate(ProjectContext& context, int sceneId, const std::filesy
     {
         BatchIfNone batch(context);
         if (!loadMotion(*root, *scene)) {
-            errors.report(kCouldNotLoad, {}, path.string());
+            errors.report(msg::kCouldNotLoadTemplate, {}, path.string());
         }
         if (auto* image = dynamic_cast<SceneImage*>(&scene->picture())) {
             if (StoreKeyPtr settings = root->openChild(key::kRenderSettings)) {
@@ -258,7 +257,7 @@ bool applyTemplateList(ProjectContext& context, const std::vector<int>& selected
     }
     // The step comes after the batch, so it holds every scene's new motion.
     if (ok && history != nullptr) {
-        history->record(kTemplateAppliedAction);
+        history->record(msg::kTemplateApplied);
     }
     return ok;
 }

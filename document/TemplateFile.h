@@ -21,7 +21,6 @@ class UndoHistory;
 namespace templates {
 
 inline constexpr int kIconSide = 128;
-inline constexpr int kTemplateAppliedAction = 4027;
 
 // Writes the scene's keys and picture preparation, with an icon of the motion. False only when
 // the file cannot be written at all.

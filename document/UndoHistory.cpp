@@ -9,22 +9,18 @@
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
 #include "core/StringTable.h"
-#include "render/SceneImage.h"
-#include "store/MemoryStorage.h"
-#include "store/StoreKey.h"
 #include "document/ProjectFile.h"
 #include "document/detail/EmbeddedSource.h"
 #include "document/detail/ProjectFileParts.h"
 #include "document/detail/SceneHistory.h"
+#include "render/SceneImage.h"
+#include "store/MemoryStorage.h"
+#include "store/StoreKey.h"
 
 namespace pm {
 
 namespace {
 
-constexpr int kUndoPrefix = 4011;
-constexpr int kRedoPrefix = 4012;
-constexpr int kUndoKey = 4016;
-constexpr int kRedoKey = 4017;
 constexpr auto kLoadingPoll = std::chrono::milliseconds(50);
 
 // Picture preparation counts its own changes; the history keeps what it saw last.
@@ -342,8 +338,8 @@ int UndoHistory::sceneSnapshotCount() const {
 }
 
 std::string undoMenuText(bool redo, const std::optional<std::string>& actionName) {
-    return strings::text(redo ? kRedoPrefix : kUndoPrefix) + actionName.value_or(std::string()) +
-           strings::text(redo ? kRedoKey : kUndoKey);
+    return strings::text(redo ? msg::kRedoPrefix : msg::kUndoPrefix) +
+           actionName.value_or(std::string()) + strings::text(redo ? msg::kRedoKey : msg::kUndoKey);
 }
 
 }  // namespace pm

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageIds.h"
+
 namespace pm {
 
 class ProgressReporter;
@@ -30,9 +32,6 @@ class SceneHistory;
 class UndoHistory {
 public:
     static constexpr int kDepth = 32;
-    static constexpr int kFileOpened = 4006;
-    static constexpr int kNewFileCreated = 4007;
-    static constexpr int kFileSaved = 4015;
 
     // Whether any picture is being loaded in the background; restoring waits for them.
     using LoadingProbe = std::function<bool()>;
@@ -96,9 +95,9 @@ private:
     ProjectFile& m_file;
     LoadingProbe m_loading;
 
-    int m_opened = kFileOpened;
-    int m_created = kNewFileCreated;
-    int m_saved = kFileSaved;
+    int m_opened = msg::kFileOpened;
+    int m_created = msg::kNewFileCreated;
+    int m_saved = msg::kFileSaved;
     bool m_suspended = false;
 
     int m_step = 1;

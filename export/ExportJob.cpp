@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/MessageIds.h"
 #include "core/ProgressReporter.h"
 #include "core/StringTable.h"
 #include "export/ExporterInstance.h"
@@ -79,9 +80,9 @@ ExportFileCheck checkExportFile(const ExporterInstance& exporter, const std::str
         const bool writesAudio =
             audio.formatTag == 1 && audio.channels != 0 && audio.samplesPerSecond != 0;
         if (writesAudio && !projectHasAudio) {
-            check.audioQuestion = 525;
+            check.audioQuestion = msg::kExportAddsSound;
         } else if (!writesAudio && projectHasAudio) {
-            check.audioQuestion = 526;
+            check.audioQuestion = msg::kExportDropsSound;
         }
     }
     return check;

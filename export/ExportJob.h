@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/MessageIds.h"
 #include "export/PluginApi.h"
 
 namespace pm {
@@ -53,7 +54,7 @@ private:
 struct ExportFileCheck {
     std::string path;       // the name the file will have
     bool exists = false;    // ask 516 before overwriting
-    int audioQuestion = 0;  // 525 (audio asked, project has none), 526 (project's audio dropped)
+    int audioQuestion = 0;  // msg::kExportAddsSound, msg::kExportDropsSound or none
 };
 // The exporter may rename the file; otherwise a name typed without extension gets the first one
 // of the format's pattern ("*.avi;*.AVI" gives ".avi").

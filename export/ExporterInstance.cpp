@@ -1,12 +1,12 @@
 #include "export/ExporterInstance.h"
 
+#include "core/MessageIds.h"
 #include "core/StringTable.h"
 
 namespace pm {
 
 namespace {
 // Message 531 as an error box with an OK button.
-constexpr std::uint32_t kExporterFailed = 531;
 constexpr std::uint32_t kErrorBox = 2u << 16;
 constexpr std::uint32_t kOkButton = 1u << 20;
 }  // namespace
@@ -32,8 +32,8 @@ std::int32_t ExporterInstance::run(plugin::ExportSource& source, const char* out
     try {
         return m_exporter->run(&source, outputPath);
     } catch (...) {
-        const std::string text = strings::text(static_cast<int>(kExporterFailed));
-        m_host.messageBox(kExporterFailed | kErrorBox | kOkButton, text.c_str());
+        const std::string text = strings::text(static_cast<int>(msg::kExporterFailed));
+        m_host.messageBox(msg::kExporterFailed | kErrorBox | kOkButton, text.c_str());
         return 0;
     }
 }

@@ -100,9 +100,13 @@ private:
     std::atomic<std::int32_t> m_refs{1};
 };
 
-// A video frame to be rendered. Field mode 3 is a whole frame, 1 the second field, anything else
-// the first field. A vertical scale of 0 asks the program to fit the project's frame to the
-// frame's rows, whatever the two aspects are.
+// VideoFrame::fieldMode: a whole frame, the second field, and (any other value) the first field.
+inline constexpr std::int32_t kWholeFrame = 3;
+inline constexpr std::int32_t kSecondField = 1;
+inline constexpr std::int32_t kFirstField = 2;
+
+// A video frame to be rendered, whole or one field of it. A vertical scale of 0 asks the program
+// to fit the project's frame to the frame's rows, whatever the two aspects are.
 class VideoFrame final : public MediaObject {
 public:
     // Allocates rows of the format (pitch rounded up to 4 bytes); `valid` tells whether it worked.
@@ -135,7 +139,7 @@ public:
     }
 
     FrameImage image;
-    std::int32_t fieldMode = 3;
+    std::int32_t fieldMode = kWholeFrame;
     float yScale = 1.0f;
     TickTime time = 0;
     std::int32_t valid = 0;

@@ -176,14 +176,16 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     const ImageBuffer area = frame->yScale > 0.0f ? bgra : fittedArea(bgra);
     for (const ImageBuffer& bar : barsAround(bgra, area)) {
         if (bar.width > 0 && bar.height > 0) {
-            m_renderer->fillBackground(bar, 0);
+            m_renderer->fillBackground(bar);
         }
     }
     Request request;
     request.time = frame->time;
     request.width = area.width;
     request.height = area.height;
-    request.fieldMode = frame->fieldMode == 3 ? 0 : frame->fieldMode == 1 ? 2 : 1;
+    request.fields = frame->fieldMode == plugin::kWholeFrame    ? FieldMode::Frame
+                     : frame->fieldMode == plugin::kSecondField ? FieldMode::Second
+                                                                : FieldMode::First;
     request.yScale = frame->yScale;
     if (!(request.yScale > 0.0f)) {
         const double aspect = m_context.project().vAspRatio();
@@ -196,23 +198,25 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     }
     finishAhead();
     planDetail(request.width);
-    int quality = 0;
+    RenderQuality quality = RenderQuality::Failed;
     if (m_aheadReady && m_aheadRequest == request) {
         quality = m_aheadQuality;
-        if (quality != 0 && PerfKit::copy(area, m_aheadBuffer) != PixelStatus::Ok) {
-            quality = 0;
+        if (quality != RenderQuality::Failed &&
+            PerfKit::copy(area, m_aheadBuffer) != PixelStatus::Ok) {
+            quality = RenderQuality::Failed;
         }
     } else {
         quality = render(area, request);
         m_renderSeconds = std::chrono::duration<double>(Clock::now() - called).count();
     }
     m_aheadReady = false;
-    if (quality != 0 && temporary.pixels && PerfKit::copy(target, temporary) != PixelStatus::Ok) {
-        quality = 0;
+    if (quality != RenderQuality::Failed && temporary.pixels &&
+        PerfKit::copy(target, temporary) != PixelStatus::Ok) {
+        quality = RenderQuality::Failed;
     }
     PerfKit::free(&temporary);
 
-    if (quality != 0) {
+    if (quality != RenderQuality::Failed) {
         releasePassedScenes(m_start + frame->time);
     }
     // Exporters ask at a steady step: the next frame is probably one step on.
@@ -220,7 +224,7 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
     m_lastTime = frame->time;
     const bool ahead = m_renderAhead == RenderAhead::Always ||
                        (m_renderAhead == RenderAhead::WhenUseful && aheadUseful());
-    if (quality != 0 && ahead && step > 0 && frame->time + step < m_duration) {
+    if (quality != RenderQuality::Failed && ahead && step > 0 && frame->time + step < m_duration) {
         if (m_aheadBuffer.width != request.width || m_aheadBuffer.height != request.height) {
             PerfKit::free(&m_aheadBuffer);
             PerfKit::allocate(&m_aheadBuffer, PixelFormat::Bgra32, static_cast<int>(request.width),
@@ -235,11 +239,11 @@ std::int32_t ProjectExportSource::videoFrame(plugin::VideoFrame* frame) {
             });
         }
     }
-    if (quality != 0) {
+    if (quality != RenderQuality::Failed) {
         ++m_frames;
     }
     m_returned = Clock::now();
-    return quality != 0 ? 1 : 0;
+    return quality != RenderQuality::Failed ? 1 : 0;
 }
 
 void ProjectExportSource::releasePassedScenes(TickTime now) {
@@ -316,24 +320,24 @@ void ProjectExportSource::planDetail(std::uint32_t outputWidth) {
     }
 }
 
-int ProjectExportSource::render(const ImageBuffer& bgra, const Request& request) {
+RenderQuality ProjectExportSource::render(const ImageBuffer& bgra, const Request& request) {
     RenderRequest frame;
     frame.time = m_start + request.time;
     frame.rangeStart = 0;
     frame.rangeLength = m_context.project().projectLength();
     frame.yScale = request.yScale;
-    frame.mode = request.fieldMode == 0 ? 3 : request.fieldMode == 1 ? 2 : 1;
+    frame.fields = request.fields;
     frame.target = bgra;
-    if (request.fieldMode != 0 && bgra.height % 2 == 0) {
+    if (request.fields != FieldMode::Frame && bgra.height % 2 == 0) {
         // A field request describes the field's own rows: every other row of the frame.
-        frame.target.pixels = bgra.pixels + (request.fieldMode == 2 ? bgra.pitch : 0);
+        frame.target.pixels = bgra.pixels + (request.fields == FieldMode::Second ? bgra.pitch : 0);
         frame.target.pitch = bgra.pitch * 2;
         frame.target.height = bgra.height / 2;
-    } else if (request.fieldMode != 0) {
+    } else if (request.fields != FieldMode::Frame) {
         // An odd number of rows has no field of its own size: the frame draws the field's rows.
-        return m_renderer->renderRequest(frame, kAccessExport);
+        return m_renderer->renderRequest(frame, PictureAccess::Full);
     }
-    return renderForRequest(*m_renderer, frame, kAccessExport);
+    return renderForRequest(*m_renderer, frame, PictureAccess::Full);
 }
 
 void ProjectExportSource::finishAhead() {

@@ -8,6 +8,7 @@
 #include "core/TickTime.h"
 #include "export/PluginApi.h"
 #include "render/ImageBuffer.h"
+#include "render/RenderModes.h"
 
 namespace pm {
 
@@ -71,11 +72,11 @@ private:
         TickTime time = -1;
         std::uint32_t width = 0;
         std::uint32_t height = 0;
-        int fieldMode = 0;
+        FieldMode fields = FieldMode::Frame;
         float yScale = 1.0f;
         bool operator==(const Request&) const = default;
     };
-    int render(const ImageBuffer& bgra, const Request& request);
+    RenderQuality render(const ImageBuffer& bgra, const Request& request);
     // Every frame of the run is known: each picture is decoded only as large as the most
     // detailed of its frames at this output width draws it, and gets only the reduced copies its
     // frames draw from.
@@ -92,7 +93,7 @@ private:
     std::thread m_ahead;
     Request m_aheadRequest;
     ImageBuffer m_aheadBuffer;
-    int m_aheadQuality = 0;
+    RenderQuality m_aheadQuality = RenderQuality::Failed;
     bool m_aheadReady = false;
     TickTime m_lastTime = -1;
     // How long a frame takes to render, and how long the exporter works between two requests:

@@ -55,15 +55,15 @@ public:
           m_width(static_cast<int>(target.width)),
           m_height(static_cast<int>(target.height)),
           m_bytes(bytesPerPixel(target.format)),
-          m_rowStep(options.fieldMode != 0 ? 2 : 1) {}
+          m_rowStep(options.fields != FieldMode::Frame ? 2 : 1) {}
 
     ~Walker() { flush(); }
 
     bool rowInField(int y) const {
-        if (m_options.fieldMode == 1) {
+        if (m_options.fields == FieldMode::First) {
             return (y & 1) == 0;
         }
-        if (m_options.fieldMode == 2) {
+        if (m_options.fields == FieldMode::Second) {
             return (y & 1) == 1;
         }
         return true;
@@ -142,7 +142,7 @@ private:
     int clampRow(int row, int y) const {
         int r = std::clamp(row, 0, m_height - 1);
         // In a field, neighbours come from the same field.
-        if (m_options.fieldMode != 0 && ((r ^ y) & 1)) {
+        if (m_options.fields != FieldMode::Frame && ((r ^ y) & 1)) {
             r = r > y ? r - 1 : r + 1;
         }
         return r;

@@ -2,6 +2,7 @@
 
 #include "render/ImageBuffer.h"
 #include "render/Mesh.h"
+#include "render/RenderModes.h"
 
 namespace pm {
 
@@ -11,7 +12,7 @@ namespace pm {
 class EdgeSmoother {
 public:
     struct Options {
-        int fieldMode = 0;       // 0 whole frame, 1 first field (even rows), 2 second field
+        FieldMode fields = FieldMode::Frame;
         bool keepAlpha = false;  // alpha survives (not flattened): mix it too
     };
 

@@ -6,12 +6,13 @@
 namespace pm {
 
 // One level of a scene's picture for as long as the object lives: getImage() on construction
-// and the matching releaseImage() at the end, whatever way the reader leaves. `kind` as
-// getImage takes it; kind() tells what was handed out.
+// and the matching releaseImage() at the end, whatever way the reader leaves. `access` as
+// getImage takes it; given() tells what was handed out.
 class LevelAccess {
 public:
-    LevelAccess(SceneImage& picture, int level, int kind) : m_picture(picture), m_kind(kind) {
-        m_image = picture.getImage(level, &m_locked, &m_kind);
+    LevelAccess(SceneImage& picture, int level, PictureAccess access)
+        : m_picture(picture), m_given(access) {
+        m_image = picture.getImage(level, &m_locked, &m_given);
     }
     ~LevelAccess() {
         if (m_locked) {
@@ -22,13 +23,13 @@ public:
     LevelAccess& operator=(const LevelAccess&) = delete;
 
     const ImageBuffer& image() const { return m_image; }
-    int kind() const { return m_kind; }
+    PictureAccess given() const { return m_given; }
 
 private:
     SceneImage& m_picture;
     ImageBuffer m_image;
     bool m_locked = false;
-    int m_kind = 0;
+    PictureAccess m_given;
 };
 
 }  // namespace pm

@@ -16,22 +16,22 @@ public:
     explicit ProjectRenderer(ProjectContext& context)
         : m_context(context), m_scratch(std::make_unique<RenderScratch>()) {}
 
-    // `time` is a normalized project time. Returns 0 on failure, 3 when only background was
-    // drawn, otherwise the lowest quality of the scenes drawn.
-    int renderFrame(double time, const ImageBuffer& target, int fieldMode, float yScale,
-                    int kind) override;
-    int renderField(double time, const ImageBuffer& fieldTarget, bool isFirstField, float yScale,
-                    int kind) override;
+    // `time` is a normalized project time. Full when only background was drawn, otherwise the
+    // lowest quality of the scenes drawn.
+    RenderQuality renderFrame(double time, const ImageBuffer& target, FieldMode fields,
+                              float yScale, PictureAccess access) override;
+    RenderQuality renderField(double time, const ImageBuffer& fieldTarget, bool isFirstField,
+                              float yScale, PictureAccess access) override;
 
     // Bands each scene's cells are drawn in (0: one per processor).
     void setBands(int bands) { m_bands = bands; }
 
-    // Fills the rows of `fieldMode` (0 all) with the project's background colour.
-    void fillBackground(const ImageBuffer& target, int fieldMode) const;
+    // Fills the rows of `fields` with the project's background colour.
+    void fillBackground(const ImageBuffer& target, FieldMode fields = FieldMode::Frame) const;
 
 private:
-    int renderScene(int index, double sceneTime, const ImageBuffer& target, int fieldMode,
-                    float yScale, int kind);
+    RenderQuality renderScene(int index, double sceneTime, const ImageBuffer& target,
+                              FieldMode fields, float yScale, PictureAccess access);
 
     ProjectContext& m_context;
     int m_bands = 0;

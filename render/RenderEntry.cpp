@@ -5,24 +5,26 @@
 
 namespace pm {
 
-int renderAt(Renderer& renderer, ImageCache* cache, double time, const ImageBuffer& target,
-             int fieldMode, float yScale, int kind) {
+RenderQuality renderAt(Renderer& renderer, ImageCache* cache, double time,
+                       const ImageBuffer& target, FieldMode fields, float yScale,
+                       PictureAccess access) {
     if (cache != nullptr) {
         cache->loadCurrentInBackground();
     }
     // The renderers draw in the target's own format, so it needs no preparing here.
-    const int quality = renderer.renderFrame(time, target, fieldMode, yScale, kind);
+    const RenderQuality quality = renderer.renderFrame(time, target, fields, yScale, access);
     if (cache != nullptr) {
         cache->prefetch();
     }
     return quality;
 }
 
-int renderForRequest(Renderer& renderer, const RenderRequest& request, int kind) {
-    if (request.mode != 3) {
-        return renderer.renderFieldRequest(request, kind);
+RenderQuality renderForRequest(Renderer& renderer, const RenderRequest& request,
+                               PictureAccess access) {
+    if (request.fields != FieldMode::Frame) {
+        return renderer.renderFieldRequest(request, access);
     }
-    return renderer.renderRequest(request, kind);
+    return renderer.renderRequest(request, access);
 }
 
 }  // namespace pm

@@ -18,13 +18,13 @@ double RenderRequest::fraction() const {
                       0.0, 1.0);
 }
 
-int Renderer::renderRequest(const RenderRequest& request, int kind) {
-    const int fieldMode = request.mode == 3 ? 0 : request.mode == 1 ? 2 : 1;
-    return renderFrame(request.fraction(), request.target, fieldMode, request.yScale, kind);
+RenderQuality Renderer::renderRequest(const RenderRequest& request, PictureAccess access) {
+    return renderFrame(request.fraction(), request.target, request.fields, request.yScale, access);
 }
 
-int Renderer::renderFieldRequest(const RenderRequest& request, int kind) {
-    return renderField(request.fraction(), request.target, request.mode != 1, request.yScale, kind);
+RenderQuality Renderer::renderFieldRequest(const RenderRequest& request, PictureAccess access) {
+    return renderField(request.fraction(), request.target, request.fields != FieldMode::Second,
+                       request.yScale, access);
 }
 
 bool flattenAlpha() {

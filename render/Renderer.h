@@ -10,14 +10,14 @@ class Renderer {
 public:
     virtual ~Renderer() = default;
     // Whole frame or one field, as the request's mode says.
-    virtual int renderRequest(const RenderRequest& request, int kind);
+    virtual RenderQuality renderRequest(const RenderRequest& request, PictureAccess access);
     // `time` is normalized: a scene time, or a project time for the project.
-    virtual int renderFrame(double time, const ImageBuffer& target, int fieldMode, float yScale,
-                            int kind) = 0;
-    virtual int renderFieldRequest(const RenderRequest& request, int kind);
+    virtual RenderQuality renderFrame(double time, const ImageBuffer& target, FieldMode fields,
+                                      float yScale, PictureAccess access) = 0;
+    virtual RenderQuality renderFieldRequest(const RenderRequest& request, PictureAccess access);
     // `fieldTarget` describes one field of an interlaced frame: its rows, two frame lines apart.
-    virtual int renderField(double time, const ImageBuffer& fieldTarget, bool isFirstField,
-                            float yScale, int kind) = 0;
+    virtual RenderQuality renderField(double time, const ImageBuffer& fieldTarget,
+                                      bool isFirstField, float yScale, PictureAccess access) = 0;
 };
 
 // Program-wide: pictures with transparency are flattened onto the background colour and

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/ErrorInfo.h"
+#include "core/MessageIds.h"
 #include "core/MotionParameter.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
@@ -28,13 +29,7 @@ namespace pm {
 
 namespace {
 
-constexpr int kLoadingImage = 4050;
-constexpr int kLoadingDefaultImage = 4051;
-constexpr int kCreatingMipmaps = 4052;
-constexpr std::uint32_t kOutOfMemory = 6101 | ErrorInfo::kSerious;
-constexpr int kCouldNotLoadBitmap = 6203;
-constexpr int kCouldNotLoadImage = 6204;
-constexpr int kUnsupportedSize = 6210;
+constexpr std::uint32_t kOutOfMemory = msg::kMemoryAllocationFailed | ErrorInfo::kSerious;
 
 constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 constexpr auto kReaderPoll = std::chrono::milliseconds(2);
@@ -273,7 +268,7 @@ bool SceneImage::loadFromPixels(const std::string& name, const ImageBuffer& pixe
     if (pixels.pixels == nullptr || pixels.format != PixelFormat::Bgra32 ||
         pixels.width < kMinSide || pixels.height < kMinSide || pixels.width > kMaxSide ||
         pixels.height > kMaxSide) {
-        return errors.report(kCouldNotLoadBitmap) != 0;
+        return errors.report(msg::kCouldNotLoadBitmap) != 0;
     }
     Source source;
     source.kind = Source::Kind::Pixels;
@@ -323,7 +318,7 @@ bool SceneImage::reload(ProgressReporter* progress, ErrorInfo& errors) {
 
 bool SceneImage::installDefault(ProgressReporter* progress, ErrorInfo& errors) {
     if (progress != nullptr) {
-        progress->setStatusText(strings::text(kLoadingDefaultImage));
+        progress->setStatusText(strings::text(msg::kLoadingDefaultImage));
     }
     return loadSource(Source{}, nullptr, errors, 0, true);
 }
@@ -358,7 +353,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
         if (!bytes && source.held) {
             bytes = source.held->bytes();
             if (!bytes) {
-                errors.report(kCouldNotLoadBitmap);
+                errors.report(msg::kCouldNotLoadBitmap);
             }
         }
         if (bytes) {
@@ -370,7 +365,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     const bool sizeRefused = result.status == ImageDecoder::Status::TooLarge ||
                              (ok && (result.fullWidth < kMinSide || result.fullHeight < kMinSide));
     if (sizeRefused) {
-        errors.report(kUnsupportedSize,
+        errors.report(msg::kUnsupportedSize,
                       {textArg(static_cast<int>(kMinSide)), textArg(static_cast<int>(kMinSide)),
                        textArg(static_cast<int>(kMaxSide)), textArg(static_cast<int>(kMaxSide))});
         ok = false;
@@ -379,7 +374,7 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
     }
     if (!ok) {
         *out = ImageBuffer{};
-        errors.report(kCouldNotLoadImage, {textArg(source.path)});
+        errors.report(msg::kCouldNotLoadImage, {textArg(source.path)});
         return false;
     }
     *hasAlpha = result.hasAlpha;
@@ -401,7 +396,8 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         }
     }
     if (progress != nullptr && source.kind != Source::Kind::Default) {
-        progress->setStatusFormat(strings::text(kLoadingImage), {textArg(nameOf(source.path))});
+        progress->setStatusFormat(strings::text(msg::kLoadingImage),
+                                  {textArg(nameOf(source.path))});
     }
     claimLoading();
     const ImagePrepSettings prep = m_prep;
@@ -521,7 +517,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
     built.levels[0] = std::move(fresh);
     std::vector<ImageBuffer> madeLevels;
     if (pipeline && pipeline->started() && progress != nullptr) {
-        progress->setStatusText(strings::text(kCreatingMipmaps));
+        progress->setStatusText(strings::text(msg::kCreatingMipmaps));
     }
     const detail::LevelPipeline::CurveFor curveFor =
         [&prep](const LevelsTable::Histogram& histogram) { return prep.levelsFor(histogram); };
@@ -551,7 +547,7 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
         }
         if ((flags & kDeferLevels) == 0) {
             if (progress != nullptr) {
-                progress->setStatusText(strings::text(kCreatingMipmaps));
+                progress->setStatusText(strings::text(msg::kCreatingMipmaps));
             }
             prepareLevel0(built, prep, errors);
             buildLevels(built, schedule, errors,
@@ -1006,16 +1002,16 @@ int SceneImage::mipSchedule() const {
 // ---------------------------------------------------------------------------------------------
 // Readers
 
-ImageBuffer SceneImage::getImage(int level, bool* locked, int* kind) {
+ImageBuffer SceneImage::getImage(int level, bool* locked, PictureAccess* access) {
     if (locked != nullptr) {
         *locked = false;
     }
-    if (kind == nullptr || *kind == kKindFull) {
+    if (access == nullptr || *access == PictureAccess::Full) {
         ensureLoaded();
     }
     auto giveProxy = [&] {
-        if (kind != nullptr) {
-            *kind = kKindProxy;
+        if (access != nullptr) {
+            *access = PictureAccess::Proxy;
         }
         return proxy();
     };
@@ -1030,8 +1026,8 @@ ImageBuffer SceneImage::getImage(int level, bool* locked, int* kind) {
     if (locked != nullptr) {
         *locked = true;
     }
-    if (kind != nullptr) {
-        *kind = kKindFull;
+    if (access != nullptr) {
+        *access = PictureAccess::Full;
     }
     std::lock_guard data(m_dataMutex);
     if (level >= 0 && level < kLevelCount &&
@@ -1189,7 +1185,7 @@ bool SceneImage::finishLevels(ProgressReporter* progress, ErrorInfo& errors) {
     bool ok = true;
     if (loaded && !done) {
         if (progress != nullptr) {
-            progress->setStatusText(strings::text(kCreatingMipmaps));
+            progress->setStatusText(strings::text(msg::kCreatingMipmaps));
         }
         const ImagePrepSettings prep = m_prep;
         WriteGuard guard(*this);

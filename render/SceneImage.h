@@ -15,6 +15,7 @@
 #include "render/ImageBuffer.h"
 #include "render/ImagePrepSettings.h"
 #include "render/MipSchedule.h"
+#include "render/RenderModes.h"
 
 namespace pm {
 
@@ -37,10 +38,6 @@ public:
     static constexpr std::uint32_t kMaxSide = 25000;
     static constexpr std::uint32_t kProxySide = 200;
     static constexpr int kLevelCount = MipSchedule::kMaxLevels + 1;
-
-    // What getImage handed out.
-    static constexpr int kKindProxy = 2;
-    static constexpr int kKindFull = 3;
 
     // Load flags: leave preparation and the reduced copies for finishLevels().
     static constexpr unsigned kDeferLevels = 1;
@@ -111,10 +108,11 @@ public:
     void setModified(bool modified) override;
 
     // Readers. Level 0 is the full image. Without the full image (unloaded, or being rebuilt)
-    // this gives the proxy and kind 2; otherwise it takes a reference (locked = true), gives the
-    // level, or the proxy when that level does not exist, and kind 3. A kind of 3 on entry, or
-    // none, loads the picture first. Every reference taken is released with releaseImage().
-    ImageBuffer getImage(int level, bool* locked, int* kind = nullptr);
+    // this gives the proxy and sets `access` to Proxy; otherwise it takes a reference
+    // (locked = true), gives the level, or the proxy when that level does not exist, and sets
+    // Full. Full on entry, or no `access`, loads the picture first. Every reference taken is
+    // released with releaseImage().
+    ImageBuffer getImage(int level, bool* locked, PictureAccess* access = nullptr);
     void releaseImage();
     int readerCount() const;
     ImageBuffer proxy() const;

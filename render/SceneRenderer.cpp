@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/ErrorInfo.h"
+#include "core/MessageIds.h"
 #include "core/ProjectContext.h"
 #include "core/Scene.h"
 #include "render/BlurFilter.h"
@@ -23,11 +24,11 @@ namespace pm {
 
 namespace {
 
-constexpr std::uint32_t kMemoryFailed = 6101 | ErrorInfo::kSerious;
-constexpr std::uint32_t kCannotInitialise = 6109 | ErrorInfo::kSerious;
+constexpr std::uint32_t kMemoryFailed = msg::kMemoryAllocationFailed | ErrorInfo::kSerious;
+constexpr std::uint32_t kCannotInitialise = msg::kCannotInitialise | ErrorInfo::kSerious;
 constexpr int kHighestLevel = 11;
 
-KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
+KernelBitmap kernelBitmapOf(const ImageBuffer& image, FieldMode fields) {
     KernelBitmap k;
     k.width = static_cast<int>(image.width);
     k.height = static_cast<int>(image.height);
@@ -35,7 +36,7 @@ KernelBitmap kernelBitmapOf(const ImageBuffer& image, int fieldMode) {
     k.pixels = image.pixels;
     k.bytesPerPixel = static_cast<int>(image.bitsPerPixel / 8);
     k.layout = image.format == PixelFormat::Yuy2 ? KernelLayout::Yuy2 : KernelLayout::Bgra32;
-    k.fieldSelector = fieldMode == 1 ? 2 : fieldMode == 2 ? 3 : 0;
+    k.fieldSelector = fields == FieldMode::First ? 2 : fields == FieldMode::Second ? 3 : 0;
     return k;
 }
 
@@ -137,67 +138,67 @@ RendererGate& SceneRenderer::gate() const {
     return m_scene.rendererGate();
 }
 
-void SceneRenderer::fillBackground(const ImageBuffer& target, int fieldMode) const {
+void SceneRenderer::fillBackground(const ImageBuffer& target, FieldMode fields) const {
     const Project& project = m_scene.project().project();
-    const ImageBuffer rows = detail::fieldRows(target, fieldMode);
+    const ImageBuffer rows = detail::fieldRows(target, fields);
     PerfKit::fill(rows, detail::packedColour(project.backgroundColour()),
                   project.backgroundColourKind());
 }
 
-int SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target, int fieldMode,
-                               float yScale, int kind) {
+RenderQuality SceneRenderer::renderFrame(double sceneTime, const ImageBuffer& target,
+                                         FieldMode fields, float yScale, PictureAccess access) {
     if (!target.pixels) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     // The background is filled by the bands that draw the picture, each its own rows; a frame
     // that ends before that gets it here.
-    const int quality = drawScene(sceneTime, target, fieldMode, yScale, kind);
+    const RenderQuality quality = drawScene(sceneTime, target, fields, yScale, access);
     if (!m_filled) {
-        fillBackground(target, fieldMode);
+        fillBackground(target, fields);
     }
     return quality;
 }
 
-int SceneRenderer::renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
-                               float yScale, int kind) {
+RenderQuality SceneRenderer::renderField(double sceneTime, const ImageBuffer& fieldTarget,
+                                         bool isFirstField, float yScale, PictureAccess access) {
     if (!fieldTarget.pixels) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     return renderFrame(sceneTime, detail::frameOfField(fieldTarget, isFirstField),
-                       isFirstField ? 1 : 2, yScale, kind);
+                       isFirstField ? FieldMode::First : FieldMode::Second, yScale, access);
 }
 
-int SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target, int fieldMode,
-                             float yScale, int kind) {
+RenderQuality SceneRenderer::drawScene(double sceneTime, const ImageBuffer& target,
+                                       FieldMode fields, float yScale, PictureAccess access) {
     if (target.format == PixelFormat::Bgra32) {
-        return drawBgra(sceneTime, target, fieldMode, yScale, kind);
+        return drawBgra(sceneTime, target, fields, yScale, access);
     }
     // Other formats are drawn in 32-bit BGRA and converted, only the field's rows in a field.
     ImageBuffer temporary;
     if (PerfKit::allocate(&temporary, PixelFormat::Bgra32, static_cast<int>(target.width),
                           static_cast<int>(target.height)) != PixelStatus::Ok) {
         m_scene.project().errors().report(kMemoryFailed);
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
-    const int quality = drawBgra(sceneTime, temporary, fieldMode, yScale, kind);
+    const RenderQuality quality = drawBgra(sceneTime, temporary, fields, yScale, access);
     if (!m_filled) {
-        fillBackground(temporary, fieldMode);
+        fillBackground(temporary, fields);
     }
-    if (quality != kRenderFailed) {
-        const ImageBuffer from = detail::fieldRows(temporary, fieldMode);
-        const ImageBuffer to = detail::fieldRows(target, fieldMode);
+    if (quality != RenderQuality::Failed) {
+        const ImageBuffer from = detail::fieldRows(temporary, fields);
+        const ImageBuffer to = detail::fieldRows(target, fields);
         PerfKit::copy(to, from);
     }
     PerfKit::free(&temporary);
     return quality;
 }
 
-int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fieldMode,
-                            float yScale, int kind) {
+RenderQuality SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, FieldMode fields,
+                                      float yScale, PictureAccess access) {
     m_filled = false;
     SceneImage* image = picture();
     if (!image) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     RendererGate::RenderGuard render(gate());
     // The mesh density of a tilted picture follows the shape of the picture this frame draws:
@@ -207,25 +208,25 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     ErrorInfo& errors = m_scene.project().errors();
     {
         // The picture must have pixels at all.
-        LevelAccess check(*image, 0, kind);
+        LevelAccess check(*image, 0, access);
         if (!check.image().pixels) {
-            return kRenderFailed;
+            return RenderQuality::Failed;
         }
     }
     if (m_scene.length() == 0) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     const auto time = static_cast<float>(std::clamp(sceneTime, 0.0, 1.0));
     const double width = target.width;
     const float scale = image->neededScale(m_scene, time, true, static_cast<int>(target.width));
     const int level = image->levelForRendering(m_scene, scale, true);
     if (level > kHighestLevel) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
-    LevelAccess access(*image, level, kind);
-    const ImageBuffer& source = access.image();
+    LevelAccess taken(*image, level, access);
+    const ImageBuffer& source = taken.image();
     if (!source.pixels) {
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     if (yScale <= 0.0f) {
         yScale = 1.0f;
@@ -247,46 +248,46 @@ int SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& target, int fie
     Mesh mesh;
     if (!placeMesh(mesh, camera, W, H, grid, frame)) {
         errors.report(kMemoryFailed);
-        return kRenderFailed;
+        return RenderQuality::Failed;
     }
     // Every cell of a flat picture has the same affine mapping, so its outline draws the same
     // picture as one cell, without the seams where neighbouring cells each added part of a pixel
     // (and with the background left unfilled under it).
-    if (!mapCells(flatPicture ? mesh.outline() : mesh, source, target, fieldMode)) {
-        return kRenderFailed;
+    if (!mapCells(flatPicture ? mesh.outline() : mesh, source, target, fields)) {
+        return RenderQuality::Failed;
     }
     const bool flat = flattenAlpha();
     if (image->hasAlpha()) {
         if (flat) {
-            flatten(target, fieldMode);
+            flatten(target, fields);
         }
     } else {
         EdgeSmoother::Options options;
-        options.fieldMode = fieldMode;
+        options.fields = fields;
         options.keepAlpha = !flat;
         EdgeSmoother::smooth(target, mesh, width, options);
     }
     if (camera.blur > 1e-6f) {
         const double r = blurRadius(width, camera.blur);
         auto filter = PerfKit::createBlurFilter();
-        const ImageBuffer rows = detail::fieldRows(target, fieldMode);
-        filter->setRadii(r, fieldMode != 0 ? r / 2.0 : r);
+        const ImageBuffer rows = detail::fieldRows(target, fields);
+        filter->setRadii(r, fields != FieldMode::Frame ? r / 2.0 : r);
         if (flat) {
             filter->applyKeepAlpha(rows, rows);
         } else {
             filter->apply(rows, rows);
         }
     }
-    return access.kind();
+    return qualityOf(taken.given());
 }
 
 bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const ImageBuffer& target,
-                             int fieldMode) {
-    const KernelBitmap source = kernelBitmapOf(level, 0);
-    const KernelBitmap destination = kernelBitmapOf(target, fieldMode);
+                             FieldMode fields) {
+    const KernelBitmap source = kernelBitmapOf(level, FieldMode::Frame);
+    const KernelBitmap destination = kernelBitmapOf(target, fields);
     const int height = static_cast<int>(target.height);
     const double width = target.width;
-    const std::uint32_t options = fieldMode != 0 ? RenderSurface::kOptionInterlaced : 0;
+    const std::uint32_t options = fields != FieldMode::Frame ? RenderSurface::kOptionInterlaced : 0;
 
     // Band starts on even rows, so both fields split the same way.
     int bands = m_bands > 0 ? m_bands : PerfKit::processorCount();
@@ -323,7 +324,7 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
     const Project& project = m_scene.project().project();
     const std::uint32_t colour = detail::packedColour(project.backgroundColour());
     const int colourKind = project.backgroundColourKind();
-    const std::vector<CoveredRow> whole = fieldMode == 0
+    const std::vector<CoveredRow> whole = fields == FieldMode::Frame
                                               ? coveredWhole(mesh, width, destination.width, height)
                                               : std::vector<CoveredRow>{};
     const auto drawBand = [&](int b) {
@@ -334,7 +335,7 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
             ImageBuffer rows = target;
             rows.pixels = target.row(static_cast<std::uint32_t>(starts[b]));
             rows.height = static_cast<std::uint32_t>(starts[b + 1] - starts[b]);
-            PerfKit::fill(detail::fieldRows(rows, fieldMode), colour, colourKind);
+            PerfKit::fill(detail::fieldRows(rows, fields), colour, colourKind);
         } else {
             for (int y = starts[b]; y < starts[b + 1]; ++y) {
                 const CoveredRow& r = whole[static_cast<std::size_t>(y)];
@@ -379,9 +380,9 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
     return true;
 }
 
-void SceneRenderer::flatten(const ImageBuffer& target, int fieldMode) const {
+void SceneRenderer::flatten(const ImageBuffer& target, FieldMode fields) const {
     const Project::Colour bg = m_scene.project().project().backgroundColour();
-    const ImageBuffer rows = detail::fieldRows(target, fieldMode);
+    const ImageBuffer rows = detail::fieldRows(target, fields);
     const unsigned background[3] = {bg.b, bg.g, bg.r};
     for (std::uint32_t y = 0; y < rows.height; ++y) {
         std::uint8_t* p = rows.row(y);
@@ -402,7 +403,7 @@ int SceneRenderer::drawRegion(const ImageBuffer& target, double x, double y, dou
         return 0;
     }
     RendererGate::RenderGuard render(gate());
-    LevelAccess full(*image, 0, kAccessExport);
+    LevelAccess full(*image, 0, PictureAccess::Full);
     if (!full.image().pixels) {
         return 0;
     }
@@ -412,7 +413,7 @@ int SceneRenderer::drawRegion(const ImageBuffer& target, double x, double y, dou
     if (level > 0) {
         --level;  // one finer than enough, so the reduction stays sharp
     }
-    LevelAccess access(*image, level, kAccessPreview);
+    LevelAccess access(*image, level, PictureAccess::AsLoaded);
     const ImageBuffer& source = access.image();
     if (!source.pixels || pictureWidth <= 0.0 || pictureHeight <= 0.0) {
         return 0;
@@ -429,11 +430,11 @@ int SceneRenderer::drawRegion(const ImageBuffer& target, double x, double y, dou
         {f(x * sx), f((y + height) * sy), 0, 0, H},
     };
     RenderSurface surface;
-    if (!surface.create(kernelBitmapOf(target, 0), 0)) {
+    if (!surface.create(kernelBitmapOf(target, FieldMode::Frame), 0)) {
         return 0;
     }
-    const bool ok =
-        mapPolygon(surface, nullptr, kernelBitmapOf(source, 0), corners, 4, surface.kernelFlags);
+    const bool ok = mapPolygon(surface, nullptr, kernelBitmapOf(source, FieldMode::Frame), corners,
+                               4, surface.kernelFlags);
     surface.finish();
     return ok ? 1 : 0;
 }

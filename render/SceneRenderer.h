@@ -23,11 +23,11 @@ public:
     explicit SceneRenderer(Scene& scene);
 
     // Fills the target (or the field's rows) with the background and draws the scene at a
-    // normalized scene time. fieldMode: 0 whole frame, 1 first field, 2 second field.
-    int renderFrame(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
-                    int kind) override;
-    int renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
-                    float yScale, int kind) override;
+    // normalized scene time.
+    RenderQuality renderFrame(double sceneTime, const ImageBuffer& target, FieldMode fields,
+                              float yScale, PictureAccess access) override;
+    RenderQuality renderField(double sceneTime, const ImageBuffer& fieldTarget, bool isFirstField,
+                              float yScale, PictureAccess access) override;
 
     // Draws the rectangle (x, y, width, height) of the full picture onto the whole target.
     int drawRegion(const ImageBuffer& target, double x, double y, double width, double height);
@@ -48,14 +48,14 @@ public:
     RendererGate& gate() const;
 
 private:
-    int drawScene(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
-                  int kind);
-    int drawBgra(double sceneTime, const ImageBuffer& target, int fieldMode, float yScale,
-                 int kind);
-    void fillBackground(const ImageBuffer& target, int fieldMode) const;
-    void flatten(const ImageBuffer& target, int fieldMode) const;
+    RenderQuality drawScene(double sceneTime, const ImageBuffer& target, FieldMode fields,
+                            float yScale, PictureAccess access);
+    RenderQuality drawBgra(double sceneTime, const ImageBuffer& target, FieldMode fields,
+                           float yScale, PictureAccess access);
+    void fillBackground(const ImageBuffer& target, FieldMode fields) const;
+    void flatten(const ImageBuffer& target, FieldMode fields) const;
     bool mapCells(const Mesh& mesh, const ImageBuffer& level, const ImageBuffer& target,
-                  int fieldMode);
+                  FieldMode fields);
 
     Scene& m_scene;
     int m_bands = 0;

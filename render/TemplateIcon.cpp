@@ -65,7 +65,7 @@ bool drawTemplateIcon(Scene& scene, const std::vector<float>& times, bool trails
         return false;
     }
     {
-        const LevelAccess full(*picture, 0, kAccessExport);
+        const LevelAccess full(*picture, 0, PictureAccess::Full);
         const bool ok =
             full.image().pixels && PerfKit::copy(reduced, full.image()) == PixelStatus::Ok;
         if (!ok) {

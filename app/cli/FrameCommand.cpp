@@ -178,17 +178,19 @@ int runFrame(const std::vector<std::string>& words) {
         noteFitted(aspect, width, height);
         for (const ImageBuffer& bar : barsAround(frame, area)) {
             if (bar.width > 0 && bar.height > 0) {
-                renderer.fillBackground(bar, 0);
+                renderer.fillBackground(bar);
             }
         }
     }
     const auto yScale = static_cast<float>(area.height * aspect / area.width);
     const double t = length > 0.0 ? std::min(*seconds / length, 1.0) : 0.0;
-    const int quality = renderer.renderFrame(t, area, 0, yScale, kAccessExport);
-    const std::vector<std::uint8_t> bytes =
-        quality != 0 ? encodeFrame(frame, format == "jpg") : std::vector<std::uint8_t>{};
+    const RenderQuality quality =
+        renderer.renderFrame(t, area, FieldMode::Frame, yScale, PictureAccess::Full);
+    const std::vector<std::uint8_t> bytes = quality != RenderQuality::Failed
+                                                ? encodeFrame(frame, format == "jpg")
+                                                : std::vector<std::uint8_t>{};
     PerfKit::free(&frame);
-    if (quality == 0) {
+    if (quality == RenderQuality::Failed) {
         return fail("could not render the frame: " + session.context().errors().text());
     }
     if (!session.reportLateFailures() && args.flag("--strict")) {

@@ -136,11 +136,12 @@ int runNew(const std::vector<std::string>& words) {
         overlap = *v;
     }
     const std::string motion = args.value("--motion").value_or("slight");
-    int kind = 2;
+    using DefaultKeys = SceneMotion::DefaultKeys;
+    DefaultKeys kind = DefaultKeys::SlightMotion;
     if (motion == "none") {
-        kind = 0;
+        kind = DefaultKeys::AtStart;
     } else if (motion == "default") {
-        kind = 1;
+        kind = DefaultKeys::AtStartAndEnd;
     } else if (motion != "slight") {
         return usage("--motion is none, default or slight", kUsageLine);
     }

@@ -269,15 +269,15 @@ MotionGeometry geometryFor(double w, double h) {
 
 TEST_F(SceneMotionTest, DefaultKeyframesKindsZeroAndOne) {
     ASSERT_NE(scene.setKeyAtTime(Blur, 0.5f, valueKey(5.0f)), 0);
-    ASSERT_TRUE(scene.applyDefaultKeyframes(1));
+    ASSERT_TRUE(scene.applyDefaultKeyframes(SceneMotion::DefaultKeys::AtStartAndEnd));
     for (int p = 0; p < kParameterCount; ++p) {
         ASSERT_EQ(scene.keyCount(p), 2) << p;
         EXPECT_FLOAT_EQ(scene.evaluate(p, 0.5f), scene.track(p).defaultValue()) << p;
     }
-    ASSERT_TRUE(scene.applyDefaultKeyframes(0));
+    ASSERT_TRUE(scene.applyDefaultKeyframes(SceneMotion::DefaultKeys::AtStart));
     EXPECT_EQ(keyedAt(scene, 0.0f).size(), 10u);
     EXPECT_EQ(scene.keyCount(Scale), 1);
-    EXPECT_FALSE(scene.applyDefaultKeyframes(3));
+    EXPECT_FALSE(scene.applyDefaultKeyframes(static_cast<SceneMotion::DefaultKeys>(3)));
     EXPECT_EQ(hub.depth, 0);
 }
 
@@ -297,7 +297,7 @@ TEST_F(SceneMotionTest, DefaultKeyframesKindTwoPicksMotionByShape) {
         const MotionGeometry g = geometryFor(c.w, c.h);
         s.setMotionGeometry(g);
         ctx.keyframeRandom().seed(kSeed);
-        ASSERT_TRUE(s.applyDefaultKeyframes(2)) << c.what;
+        ASSERT_TRUE(s.applyDefaultKeyframes(SceneMotion::DefaultKeys::SlightMotion)) << c.what;
 
         // Draw the same numbers again to know what the generator saw.
         KeyframeRandom r;

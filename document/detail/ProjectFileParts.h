@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "store/MemoryStorage.h"
+#include "core/MessageIds.h"
 #include "document/ProjectFile.h"
+#include "store/MemoryStorage.h"
 
 namespace pm {
 
@@ -84,11 +85,6 @@ inline constexpr const char* kSoundData = "SoundData";
 inline constexpr const char* kSoundDataSize = "SoundDataSize";
 }  // namespace key
 
-inline constexpr int kCouldNotLoadBitmap = 6203;
-inline constexpr int kCouldNotLoad = 6205;
-inline constexpr int kCouldNotSave = 6206;
-inline constexpr int kPartsNotSaved = 6208;
-inline constexpr int kInsufficientSpace = 6219;
 inline constexpr std::int64_t kMegabyte = 1'048'576;
 
 // Scenes that stand for nested multi-scene projects found in a file: their nodes are kept as

@@ -8,14 +8,15 @@
 
 #include "audio/SoundTrack.h"
 #include "core/ErrorInfo.h"
+#include "core/MessageIds.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
 #include "core/TextFormat.h"
-#include "render/SceneImage.h"
-#include "store/StoreKey.h"
 #include "document/MotionFormat.h"
 #include "document/detail/EmbeddedSource.h"
 #include "document/detail/StoreReading.h"
+#include "render/SceneImage.h"
+#include "store/StoreKey.h"
 
 namespace pm::detail {
 
@@ -126,7 +127,7 @@ bool ProjectLoader::fail(const std::string& why) {
     }
     // The message names the file, so the user knows which one was refused, and says why.
     const std::string extra = why.empty() ? m_path.string() : m_path.string() + "\n" + why;
-    return m_parts.context.errors().report(kCouldNotLoad, {}, extra) != 0;
+    return m_parts.context.errors().report(msg::kCouldNotLoadProject, {}, extra) != 0;
 }
 
 bool ProjectLoader::readScene(StoreKey& node, Scene& scene,
@@ -558,7 +559,7 @@ bool ProjectLoader::loadEmbedded(StoreKey& settings, Scene& scene, const std::st
         return pixels.pixels != nullptr &&
                image->loadFromPixels(name, pixels, hasAlpha, held, errors);
     }
-    return errors.report(kCouldNotLoadBitmap) != 0;
+    return errors.report(msg::kCouldNotLoadBitmap) != 0;
 }
 
 bool ProjectLoader::locate(Scene& scene, std::string path) {
@@ -618,7 +619,7 @@ bool ProjectLoader::checkFreeSpace() {
         const auto available = freeAt(folder);
         if (available && *available < need) {
             return m_parts.context.errors().report(
-                       kInsufficientSpace,
+                       msg::kInsufficientSpace,
                        {textArg(static_cast<int>(std::min<std::int64_t>(need, INT32_MAX))),
                         textArg(
                             static_cast<int>(std::min<std::int64_t>(*available, INT32_MAX)))}) != 0;
@@ -693,7 +694,7 @@ void ProjectLoader::loadSound(StoreKey& root) {
         sound.clear();
         // The project opens without its sound; the user is told which file was lost.
         if (!name.empty()) {
-            m_parts.context.errors().report(6218, {textArg(name)});
+            m_parts.context.errors().report(msg::kCouldNotLoadSound, {textArg(name)});
         }
     }
 }

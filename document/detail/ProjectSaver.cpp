@@ -8,16 +8,17 @@
 
 #include "audio/SoundTrack.h"
 #include "core/ErrorInfo.h"
+#include "core/MessageIds.h"
 #include "core/ProgressReporter.h"
 #include "core/ProjectContext.h"
+#include "document/MotionFormat.h"
+#include "document/detail/EmbeddedSource.h"
+#include "document/detail/StoreReading.h"
 #include "render/ImageDecoder.h"
 #include "render/LevelAccess.h"
 #include "render/SceneImage.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
-#include "document/MotionFormat.h"
-#include "document/detail/EmbeddedSource.h"
-#include "document/detail/StoreReading.h"
 
 namespace pm::detail {
 
@@ -111,7 +112,7 @@ bool ProjectSaver::checkFreeSpace() {
     for (int i = 0; i < project.sceneCount(); ++i) {
         std::int64_t size = imageDataSize(*project.sceneAt(i));
         if (size < 0) {
-            m_parts.context.errors().report(kPartsNotSaved);
+            m_parts.context.errors().report(msg::kPartsNotSaved);
             size = 0;
         }
         total += size + kSceneOverhead;
@@ -133,7 +134,7 @@ bool ProjectSaver::checkFreeSpace() {
     const auto available = freeAt(m_path.parent_path());
     if (available && *available < need) {
         return m_parts.context.errors().report(
-                   kInsufficientSpace,
+                   msg::kInsufficientSpace,
                    {textArg(static_cast<int>(std::min<std::int64_t>(need, INT32_MAX))),
                     textArg(static_cast<int>(std::min<std::int64_t>(*available, INT32_MAX)))}) != 0;
     }
@@ -320,7 +321,7 @@ bool ProjectSaver::writeSceneNode(StoreKey& nodeKey, Scene& scene) {
     }
     StoreKeyPtr settings = node->createChild(key::kRenderSettings);
     if (!settings) {
-        return failSave(kCouldNotLoad);
+        return failSave(msg::kCouldNotLoadProject);
     }
     if (!saveMotion(*node, scene)) {
         return failSave();
@@ -407,7 +408,7 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
             embedFile(settings, key::kOriginalData, key::kOriginalSize, path, written)) {
             return written;
         }
-        m_parts.context.errors().report(kPartsNotSaved);
+        m_parts.context.errors().report(msg::kPartsNotSaved);
     } else if (embedded != nullptr) {
         bytes = embedded->source()->originalBytes(embedded->keyname());
         m_names[embedded->keyname()] = m_nodeName;
@@ -424,8 +425,8 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
     ImageBuffer pixels = sourcePixels;
     std::optional<LevelAccess> full;
     if (!isBgra(pixels) && image != nullptr) {
-        full.emplace(*image, 0, SceneImage::kKindFull);
-        if (full->kind() == SceneImage::kKindFull) {
+        full.emplace(*image, 0, PictureAccess::Full);
+        if (full->given() == PictureAccess::Full) {
             pixels = full->image();
         }
     }
@@ -438,7 +439,7 @@ bool ProjectSaver::writeImage(StoreKey& settings, Scene& scene) {
                   settings.setBinary(key::kPixelData, data.data(), data.size());
     } else {
         // Nothing of the picture can be kept: at least its path is.
-        m_parts.context.errors().report(kPartsNotSaved);
+        m_parts.context.errors().report(msg::kPartsNotSaved);
         written = settings.setString(key::kImageName, isFile ? path : std::string());
     }
     return written;
@@ -472,7 +473,7 @@ bool ProjectSaver::writeSound(StoreKey& root) {
         }
     }
     if (!bytes || bytes->size() > static_cast<std::size_t>(INT32_MAX)) {
-        m_parts.context.errors().report(kPartsNotSaved);
+        m_parts.context.errors().report(msg::kPartsNotSaved);
         return true;
     }
     return node->setBinary(key::kSoundData, bytes->data(), bytes->size()) &&

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "core/MessageIds.h"
 #include "document/detail/ProjectFileParts.h"
 
 namespace pm {
@@ -36,7 +37,7 @@ public:
 
 private:
     // Reports `code` (6206 unless the file format names another) and returns false.
-    bool failSave(int code = kCouldNotSave);
+    bool failSave(int code = msg::kCouldNotSaveProject);
     bool checkFreeSpace();
     bool write(StoreKey& root);
     bool writeScene(StoreKey& root, int index);

@@ -18,7 +18,8 @@ Frame render(ProjectContext& context, double seconds) {
     }
     const double length = ticksToSeconds(context.project().projectLength());
     ProjectRenderer renderer(context);
-    frame.quality = renderer.renderFrame(seconds / length, target, 0, 1.0f, kAccessExport);
+    frame.quality =
+        renderer.renderFrame(seconds / length, target, FieldMode::Frame, 1.0f, PictureAccess::Full);
     frame.pixels.resize(static_cast<std::size_t>(kWidth) * kHeight);
     for (int y = 0; y < kHeight; ++y) {
         std::memcpy(&frame.pixels[static_cast<std::size_t>(y) * kWidth],

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "render/RenderModes.h"
+
 namespace pm {
 class ProjectContext;
 }
@@ -20,7 +22,7 @@ inline constexpr std::array<double, 4> kFrameTimes = {0.5, 2.5, 3.6, 6.5};
 
 struct Frame {
     std::vector<std::uint32_t> pixels;  // Bgra32, top row first
-    int quality = 0;
+    RenderQuality quality = RenderQuality::Failed;
     std::uint32_t at(int x, int y) const {
         return pixels[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)];
     }

@@ -99,7 +99,7 @@ TEST_F(FrozenProjectTest, ShowsTheFramesItShowedWhenFrozen) {
         ASSERT_EQ(expected.width, static_cast<std::uint32_t>(frozen::kWidth));
         ASSERT_EQ(expected.height, static_cast<std::uint32_t>(frozen::kHeight));
         const frozen::Frame frame = frozen::render(document.context(), seconds);
-        EXPECT_EQ(frame.quality, kRenderedFully);
+        EXPECT_EQ(frame.quality, RenderQuality::Full);
         ASSERT_FALSE(frame.pixels.empty());
         long total = 0;
         int far = 0;

@@ -8,9 +8,9 @@
 #include "ProjectFixtures.h"
 #include "core/SceneMotion.h"
 #include "core/StandaloneMotionContext.h"
+#include "document/MotionFormat.h"
 #include "store/MemoryStorage.h"
 #include "store/StoreKey.h"
-#include "document/MotionFormat.h"
 
 namespace pm {
 namespace {
@@ -82,7 +82,7 @@ TEST_F(MotionFormatTest, MotionComesBackWithValuesTimesTangentsAndModes) {
     EXPECT_EQ(second->getInt("PzKFInterpolationMode", 0), 3);
 
     SceneMotion loaded(context);
-    loaded.applyDefaultKeyframes(0);
+    loaded.applyDefaultKeyframes(SceneMotion::DefaultKeys::AtStart);
     ASSERT_TRUE(loadMotion(*root, loaded));
     test::expectSameKeys(test::allKeys(scene), test::allKeys(loaded));
     for (float t : {0.05f, 0.3f, 0.55f, 0.97f}) {

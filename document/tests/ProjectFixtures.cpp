@@ -101,10 +101,10 @@ std::uint32_t pixelOf(Scene& scene, int x, int y) {
         return 0;
     }
     bool locked = false;
-    int kind = SceneImage::kKindFull;
+    PictureAccess kind = PictureAccess::Full;
     const ImageBuffer level = image->getImage(0, &locked, &kind);
     std::uint32_t value = 0;
-    if (kind == SceneImage::kKindFull && level.pixels != nullptr) {
+    if (kind == PictureAccess::Full && level.pixels != nullptr) {
         std::memcpy(&value, level.row(static_cast<std::uint32_t>(y)) + 4 * x, 4);
     }
     if (locked) {

@@ -154,7 +154,8 @@ TEST_F(ExporterManagerTest, MissingAndForeignFilesOfferNothing) {
 }
 
 TEST(MediaObjects, CountedAndTimed) {
-    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kYuy2, 5, 3, 1, 0.5f);
+    plugin::VideoFrame* frame =
+        plugin::VideoFrame::create(plugin::kYuy2, 5, 3, plugin::kSecondField, 0.5f);
     ASSERT_TRUE(frame->valid);
     EXPECT_EQ(frame->image.pitch, 12);  // 10 bytes rounded up to 4
     EXPECT_EQ(frame->image.bitsPerPixel, 16);
@@ -171,7 +172,8 @@ TEST(MediaObjects, CountedAndTimed) {
     EXPECT_EQ(*audio->getTime(&t), kTicksPerSecond / 2);
     EXPECT_EQ(audio->release(), 1);
 
-    plugin::VideoFrame* huge = plugin::VideoFrame::create(plugin::kBgra32, 1 << 20, 1 << 20, 3, 1);
+    plugin::VideoFrame* huge =
+        plugin::VideoFrame::create(plugin::kBgra32, 1 << 20, 1 << 20, plugin::kWholeFrame, 1);
     ASSERT_NE(huge, nullptr);
     EXPECT_FALSE(huge->valid);
     huge->release();
@@ -180,7 +182,8 @@ TEST(MediaObjects, CountedAndTimed) {
 // A module written in another language reaches the media objects through the documented slots
 // and field order alone.
 TEST(MediaObjects, TheirSlotsAndFieldsAreWhereTheInterfaceSaysSoAnyModuleCanUseThem) {
-    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 40, 20, 3, 1.0f);
+    plugin::VideoFrame* frame =
+        plugin::VideoFrame::create(plugin::kBgra32, 40, 20, plugin::kWholeFrame, 1.0f);
     ASSERT_TRUE(frame->valid);
     EXPECT_EQ(rawFrameWidth(frame), 40);
     EXPECT_EQ(rawFrameSetAndGetTime(frame, 123'456'789), 123'456'789);

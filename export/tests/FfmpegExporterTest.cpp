@@ -156,7 +156,8 @@ TEST_F(FfmpegExporterTest, Y4mFilesHoldTheConvertedPicturesAsTheyAre) {
 
     // The first frame, as the source drew it, through the converter the encoders get it from.
     ToneAndGradient again;
-    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 64, 48, 3, 0.0f);
+    plugin::VideoFrame* frame =
+        plugin::VideoFrame::create(plugin::kBgra32, 64, 48, plugin::kWholeFrame, 0.0f);
     ASSERT_NE(frame, nullptr);
     again.videoFrame(frame);
     std::vector<std::uint8_t> expected(64 * 48 * 3 / 2);

@@ -125,9 +125,10 @@ protected:
         ProjectRenderer renderer(context);
         const Project& project = context.project();
         EXPECT_NE(renderer.renderFrame(static_cast<double>(time) / project.projectLength(), image,
-                                       0, static_cast<float>(height * project.vAspRatio() / width),
-                                       kAccessExport),
-                  0);
+                                       FieldMode::Frame,
+                                       static_cast<float>(height * project.vAspRatio() / width),
+                                       PictureAccess::Full),
+                  RenderQuality::Failed);
         std::vector<std::uint8_t> bytes;
         for (int y = 0; y < height; ++y) {
             bytes.insert(bytes.end(), image.row(y), image.row(y) + 4 * width);
@@ -188,9 +189,9 @@ TEST_F(ProjectExportTest, AFrameOfTheVideoIsTheRenderersFrame) {
     ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, 128, 72), PixelStatus::Ok);
     const double aspect = context.project().vAspRatio();
     ProjectRenderer renderer(context);
-    ASSERT_NE(renderer.renderFrame(0.5 / 3.0, expected, 0, static_cast<float>(72 * aspect / 128),
-                                   kAccessExport),
-              0);
+    ASSERT_NE(renderer.renderFrame(0.5 / 3.0, expected, FieldMode::Frame,
+                                   static_cast<float>(72 * aspect / 128), PictureAccess::Full),
+              RenderQuality::Failed);
     // Brightness is kept at full resolution by 4:2:0 video, colour is not: compare brightness.
     const auto luma = [](const std::uint8_t* p) {
         return 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
@@ -236,7 +237,8 @@ TEST_F(ProjectExportTest, PicturesOfScenesThatEndedAreLetGo) {
     }
     const TickTime step = kTicksPerSecond / 4;
     ProjectExportSource source(context, nullptr, nullptr, "");
-    plugin::VideoFrame* frame = plugin::VideoFrame::create(plugin::kBgra32, 64, 48, 3, 0.0f);
+    plugin::VideoFrame* frame =
+        plugin::VideoFrame::create(plugin::kBgra32, 64, 48, plugin::kWholeFrame, 0.0f);
     ASSERT_TRUE(frame->valid);
     for (TickTime t = 0; t < project.projectLength(); t += step) {
         frame->setTime(t);

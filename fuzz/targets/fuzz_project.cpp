@@ -4,10 +4,10 @@
 
 #include "FuzzScratch.h"
 #include "core/ProjectContext.h"
+#include "document/ProjectDocument.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/Renderer.h"
-#include "document/ProjectDocument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = pm::fuzz::writeScratch("input.mzp", data, size);
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pm::ImageBuffer frame;
     if (pm::PerfKit::allocate(&frame, pm::PixelFormat::Bgra32, 32, 18) == pm::PixelStatus::Ok) {
         pm::ProjectRenderer renderer(document.context());
-        renderer.renderFrame(0.5, frame, 0, 0.0f, pm::kAccessExport);
+        renderer.renderFrame(0.5, frame, FieldMode::Frame, 0.0f, pm::PictureAccess::Full);
         pm::PerfKit::free(&frame);
     }
     document.save(pm::fuzz::scratchFolder() / "saved.mzp");

@@ -4,17 +4,18 @@
 
 #include "core/Project.h"
 #include "render/ImageBuffer.h"
+#include "render/RenderModes.h"
 
 namespace pm::detail {
 
 // The rows of one field as a picture of their own (every other row, half the height); the whole
-// frame for field mode 0. Field mode 1 is the first field (even rows), 2 the second.
-inline ImageBuffer fieldRows(const ImageBuffer& frame, int fieldMode) {
-    if (fieldMode == 0) {
+// frame for FieldMode::Frame.
+inline ImageBuffer fieldRows(const ImageBuffer& frame, FieldMode fields) {
+    if (fields == FieldMode::Frame) {
         return frame;
     }
     ImageBuffer view = frame;
-    const bool second = fieldMode == 2;
+    const bool second = fields == FieldMode::Second;
     view.pixels = frame.pixels + (second ? frame.pitch : 0);
     view.pitch = frame.pitch * 2;
     view.height = second ? frame.height / 2 : (frame.height + 1) / 2;

@@ -62,7 +62,7 @@ TEST(EdgeSmoother, SegmentsOutsideTheTargetDoNothing) {
 TEST(EdgeSmoother, FieldsTouchOnlyTheirOwnRows) {
     Canvas canvas(16, 16, 9);
     EdgeSmoother::Options second;
-    second.fieldMode = 2;  // odd rows
+    second.fields = FieldMode::Second;  // odd rows
     EdgeSmoother::smoothSegment(canvas.image, 0.5, 8.5, 15.5, 8.5, second);
     // Row 8 is even: left alone. A line at 9.5 is in an odd row and mixes rows 7 and 11.
     EXPECT_EQ(canvas.at(4, 8)[0], 0);

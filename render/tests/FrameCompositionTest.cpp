@@ -80,7 +80,9 @@ TEST_F(FrameCompositionTest, AGapShowsTheBackgroundOnly) {
     context.project().setBackgroundColour({10, 20, 30, 255}, 1);
     ProjectRenderer renderer(context);
     Frame frame(64, 48);
-    EXPECT_EQ(renderer.renderFrame(2.5 / 5.0, frame.image, 0, 1.0f, kAccessExport), 3);
+    EXPECT_EQ(
+        renderer.renderFrame(2.5 / 5.0, frame.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+        RenderQuality::Full);
     for (int y = 0; y < 48; y += 7) {
         for (int x = 0; x < 64; x += 5) {
             const std::uint8_t* p = frame.at(x, y);
@@ -100,17 +102,24 @@ TEST_F(FrameCompositionTest, TransitionsMixByTheNextScenesWeight) {
     // At the overlap's first instant only the current scene shows.
     Frame start(80, 60);
     Frame alone(80, 60);
-    ASSERT_NE(project.renderFrame(3.0 / length, start.image, 0, 1.0f, kAccessExport), 0);
-    SceneRenderer(a).renderFrame(3.0 / 4.0, alone.image, 0, 1.0f, kAccessExport);
+    ASSERT_NE(
+        project.renderFrame(3.0 / length, start.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+        RenderQuality::Failed);
+    SceneRenderer(a).renderFrame(3.0 / 4.0, alone.image, FieldMode::Frame, 1.0f,
+                                 PictureAccess::Full);
     EXPECT_EQ(start.bytes(), alone.bytes());
 
     // Half way through, every byte is (2048 next + 2048 current) >> 12.
     Frame mixed(80, 60);
     Frame current(80, 60);
     Frame next(80, 60);
-    ASSERT_NE(project.renderFrame(3.5 / length, mixed.image, 0, 1.0f, kAccessExport), 0);
-    SceneRenderer(a).renderFrame(3.5 / 4.0, current.image, 0, 1.0f, kAccessExport);
-    SceneRenderer(b).renderFrame(0.5 / 4.0, next.image, 0, 1.0f, kAccessExport);
+    ASSERT_NE(
+        project.renderFrame(3.5 / length, mixed.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+        RenderQuality::Failed);
+    SceneRenderer(a).renderFrame(3.5 / 4.0, current.image, FieldMode::Frame, 1.0f,
+                                 PictureAccess::Full);
+    SceneRenderer(b).renderFrame(0.5 / 4.0, next.image, FieldMode::Frame, 1.0f,
+                                 PictureAccess::Full);
     const auto m = mixed.bytes();
     const auto c = current.bytes();
     const auto n = next.bytes();
@@ -126,10 +135,12 @@ TEST_F(FrameCompositionTest, APictureNotLoadedDrawsFromItsProxy) {
     ASSERT_NE(image, nullptr);
     image->unload();
     Frame frame(64, 48);
-    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessPreview),
-              kRenderedFromProxy);
-    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport),
-              kRenderedFully);
+    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::AsLoaded),
+              RenderQuality::Proxy);
+    EXPECT_EQ(SceneRenderer(scene).renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::Full),
+              RenderQuality::Full);
 }
 
 TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
@@ -143,7 +154,9 @@ TEST_F(FrameCompositionTest, BandsDoNotChangeASingleByte) {
         Frame frame(161, 97);  // odd sizes
         SceneRenderer renderer(scene);
         renderer.setBands(bands);
-        ASSERT_NE(renderer.renderFrame(0.4, frame.image, 0, 1.0f, kAccessExport), 0);
+        ASSERT_NE(
+            renderer.renderFrame(0.4, frame.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+            RenderQuality::Failed);
         if (reference.empty()) {
             reference = frame.bytes();
         } else {
@@ -165,7 +178,9 @@ TEST_F(FrameCompositionTest, AFlatPictureIsDrawnWhereAnAlmostFlatOneIs) {
         key(scene, CamAngleA, 0.0f, tilt);
         Frame frame(160, 120);
         SceneRenderer renderer(scene);
-        ASSERT_NE(renderer.renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+        ASSERT_NE(
+            renderer.renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+            RenderQuality::Failed);
         if (tilt == 0.0f) {
             flat = frame.bytes();
             continue;
@@ -214,7 +229,9 @@ TEST_F(FrameCompositionTest, FramesDoNotDependOnWhatTheTargetHeld) {
                             static_cast<std::size_t>(frame.image.pitch) * 121);
                 SceneRenderer renderer(scene);
                 renderer.setBands(bands);
-                ASSERT_NE(renderer.renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+                ASSERT_NE(renderer.renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::Full),
+                          RenderQuality::Failed);
                 if (reference.empty()) {
                     reference = frame.bytes();
                 } else {
@@ -230,10 +247,14 @@ TEST_F(FrameCompositionTest, TheSecondFieldIsTheFramesOddRows) {
     Scene& scene = add(first, 0, 5);
     key(scene, Scale, 0.0f, 2.0f);  // the picture covers the whole frame: no outline inside
     Frame whole(64, 48);
-    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, whole.image, 0, 1.0f, kAccessExport), 0);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, whole.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::Full),
+              RenderQuality::Failed);
     Frame field(64, 48);
     std::memset(field.image.pixels, 0x55, static_cast<std::size_t>(field.image.pitch) * 48);
-    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, field.image, 2, 1.0f, kAccessExport), 0);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.3, field.image, FieldMode::Second, 1.0f,
+                                               PictureAccess::Full),
+              RenderQuality::Failed);
     for (int y = 0; y < 48; ++y) {
         for (int x = 0; x < 64; ++x) {
             if (y % 2 == 0) {
@@ -250,7 +271,8 @@ TEST_F(FrameCompositionTest, TheSecondFieldIsTheFramesOddRows) {
     odd.pixels += odd.pitch;
     odd.pitch *= 2;
     odd.height /= 2;
-    ASSERT_NE(SceneRenderer(scene).renderField(0.3, odd, false, 1.0f, kAccessExport), 0);
+    ASSERT_NE(SceneRenderer(scene).renderField(0.3, odd, false, 1.0f, PictureAccess::Full),
+              RenderQuality::Failed);
     EXPECT_EQ(again.bytes(), field.bytes());
 }
 
@@ -271,7 +293,9 @@ TEST_F(FrameCompositionTest, OnlyOpaquePicturesGetTheirOutlineSmoothed) {
         key(scene, Scale, 0.0f, 0.5f);
         key(scene, PosX, 0.0f, 0.47f);  // the outline at fractions of pixels
         Frame frame(120, 90);
-        EXPECT_NE(SceneRenderer(scene).renderFrame(0.5, frame.image, 0, 1.0f, kAccessExport), 0);
+        EXPECT_NE(SceneRenderer(scene).renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f,
+                                                   PictureAccess::Full),
+                  RenderQuality::Failed);
         const auto before = frame.bytes();
         Mesh mesh;
         CameraValues values = CameraValues::fromParameters(scene.evaluateAll(0.5f));
@@ -296,9 +320,9 @@ TEST_F(FrameCompositionTest, BlurFollowsTheFrameWidth) {
     key(scene, Scale, 0.0f, 2.0f);
     Frame sharp(72, 54);
     Frame soft(72, 54);
-    SceneRenderer(scene).renderFrame(0.5, sharp.image, 0, 1.0f, kAccessExport);
+    SceneRenderer(scene).renderFrame(0.5, sharp.image, FieldMode::Frame, 1.0f, PictureAccess::Full);
     key(scene, Blur, 0.0f, 100.0f);  // radius 72 x 100 x 0.0005 = 3.6 pixels
-    SceneRenderer(scene).renderFrame(0.5, soft.image, 0, 1.0f, kAccessExport);
+    SceneRenderer(scene).renderFrame(0.5, soft.image, FieldMode::Frame, 1.0f, PictureAccess::Full);
     EXPECT_NE(sharp.bytes(), soft.bytes());
     // The gradient's blue channel wraps from 255 to 0: a cliff that the blur spreads out.
     int sharpCliff = 0;
@@ -321,10 +345,12 @@ TEST_F(FrameCompositionTest, KeptBuffersDrawLikeFreshOnes) {
     for (const auto& [w, h] : {std::pair{96, 54}, std::pair{64, 48}, std::pair{96, 54}}) {
         Frame reused(w, h);
         Frame fresh(w, h);
-        ASSERT_NE(kept.renderFrame(0.3, reused.image, 0, 1.0f, kAccessExport), 0);
+        ASSERT_NE(kept.renderFrame(0.3, reused.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+                  RenderQuality::Failed);
         ProjectRenderer once(context);
         once.setBands(2);
-        ASSERT_NE(once.renderFrame(0.3, fresh.image, 0, 1.0f, kAccessExport), 0);
+        ASSERT_NE(once.renderFrame(0.3, fresh.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+                  RenderQuality::Failed);
         EXPECT_EQ(reused.bytes(), fresh.bytes()) << w << " x " << h;
     }
 }
@@ -365,8 +391,12 @@ TEST_F(FrameCompositionTest, OtherFormatsAreDrawnThroughBgra) {
     Frame bgra(64, 48);
     Frame yuy2(64, 48, PixelFormat::Yuy2);
     Frame converted(64, 48, PixelFormat::Yuy2);
-    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, bgra.image, 0, 1.0f, kAccessExport), 0);
-    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, yuy2.image, 0, 1.0f, kAccessExport), 0);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, bgra.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::Full),
+              RenderQuality::Failed);
+    ASSERT_NE(SceneRenderer(scene).renderFrame(0.5, yuy2.image, FieldMode::Frame, 1.0f,
+                                               PictureAccess::Full),
+              RenderQuality::Failed);
     ASSERT_EQ(PerfKit::copy(converted.image, bgra.image), PixelStatus::Ok);
     EXPECT_EQ(yuy2.bytes(), converted.bytes());
 }

@@ -143,8 +143,8 @@ TEST_F(RenderEngineTest, ASmallBudgetGivesTheSameFramesWithinItsMemory) {
     for (TickTime t = 0; t < length; t += step) {
         Frame frame;
         EXPECT_EQ(renderer.renderFrame(static_cast<double>(t) / static_cast<double>(length),
-                                       frame.image, 0, 1.0f, kAccessExport),
-                  kRenderedFully);
+                                       frame.image, FieldMode::Frame, 1.0f, PictureAccess::Full),
+                  RenderQuality::Full);
         reference.push_back(frame.bytes());
     }
 
@@ -176,20 +176,21 @@ TEST_F(RenderEngineTest, ASmallBudgetGivesTheSameFramesWithinItsMemory) {
                 EXPECT_FALSE(owner.isLoaded(context.project().idAt(0)));
             }
             Frame frame;
-            int quality = 0;
+            RenderQuality quality = RenderQuality::Failed;
             if (exporting) {
                 RenderRequest request;
                 request.time = t;
                 request.rangeLength = length;
                 request.target = frame.image;
-                quality = renderForRequest(renderer, request, kAccessExport);
+                quality = renderForRequest(renderer, request, PictureAccess::Full);
             } else {
                 // Playback moves the project's cursor with the frames.
                 const double time = static_cast<double>(t) / static_cast<double>(length);
                 context.project().setCursor(static_cast<float>(time));
-                quality = renderAt(renderer, &cache, time, frame.image, 0, 1.0f, kAccessExport);
+                quality = renderAt(renderer, &cache, time, frame.image, FieldMode::Frame, 1.0f,
+                                   PictureAccess::Full);
             }
-            EXPECT_EQ(quality, kRenderedFully) << "frame " << n;
+            EXPECT_EQ(quality, RenderQuality::Full) << "frame " << n;
             EXPECT_EQ(frame.bytes(), reference[n]) << "frame " << n;
             EXPECT_LE(loadedMegabytes(owner), kBudget) << "frame " << n;
             EXPECT_LE(cache.countedMegabytes(), kBudget) << "frame " << n;
@@ -296,13 +297,14 @@ TEST_F(RenderEngineTest, EditsWaitAtTheGateForRendersInFlight) {
     // The preview's access: a picture caught in the middle of a change would give its proxy.
     SceneRenderer renderer(scene);
     const auto render = [&](Frame& frame) {
-        return renderer.renderFrame(0.5, frame.image, 0, 1.0f, kAccessPreview);
+        return renderer.renderFrame(0.5, frame.image, FieldMode::Frame, 1.0f,
+                                    PictureAccess::AsLoaded);
     };
     Frame landscapeFrame;
     Frame portraitFrame;
-    ASSERT_EQ(render(landscapeFrame), kRenderedFully);
+    ASSERT_EQ(render(landscapeFrame), RenderQuality::Full);
     ASSERT_TRUE(context.project().replacePicture(id, portrait));
-    ASSERT_EQ(render(portraitFrame), kRenderedFully);
+    ASSERT_EQ(render(portraitFrame), RenderQuality::Full);
     const auto landscape = landscapeFrame.bytes();
     const auto upright = portraitFrame.bytes();
     ASSERT_NE(landscape, upright);
@@ -313,9 +315,9 @@ TEST_F(RenderEngineTest, EditsWaitAtTheGateForRendersInFlight) {
     std::thread renderThread([&] {
         Frame frame;
         while (editing || frames < 20) {
-            const int quality = render(frame);
+            const RenderQuality quality = render(frame);
             const auto bytes = frame.bytes();
-            if (quality != kRenderedFully || (bytes != landscape && bytes != upright)) {
+            if (quality != RenderQuality::Full || (bytes != landscape && bytes != upright)) {
                 ++wrong;
             }
             ++frames;

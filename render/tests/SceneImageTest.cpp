@@ -198,16 +198,16 @@ TEST(SceneImageTest, LevelsOfScheduleOneOnAThousandWidePicture) {
     const std::uint32_t widths[] = {1000, 700, 490, 343, 240, 168, 117};
     for (int level = 0; level <= 6; ++level) {
         bool locked = false;
-        int kind = SceneImage::kKindFull;
+        PictureAccess kind = PictureAccess::Full;
         const ImageBuffer b = image.getImage(level, &locked, &kind);
         EXPECT_TRUE(locked);
-        EXPECT_EQ(kind, SceneImage::kKindFull);
+        EXPECT_EQ(kind, PictureAccess::Full);
         EXPECT_EQ(b.width, widths[level]) << level;
         image.releaseImage();
     }
     // Level 7 does not exist: the proxy comes back, still under a reference.
     bool locked = false;
-    int kind = SceneImage::kKindFull;
+    PictureAccess kind = PictureAccess::Full;
     EXPECT_EQ(image.getImage(7, &locked, &kind).width, 200u);
     EXPECT_TRUE(locked);
     image.releaseImage();
@@ -235,16 +235,16 @@ TEST(SceneImageTest, UnloadKeepsTheProxyAndReadersGetIt) {
     EXPECT_FALSE(image.isLoaded());
     EXPECT_EQ(image.width(), 600);
     bool locked = true;
-    int kind = SceneImage::kKindProxy;
+    PictureAccess kind = PictureAccess::Proxy;
     const ImageBuffer proxy = image.getImage(0, &locked, &kind);
     EXPECT_FALSE(locked);
-    EXPECT_EQ(kind, SceneImage::kKindProxy);
+    EXPECT_EQ(kind, PictureAccess::Proxy);
     EXPECT_EQ(proxy.width, 150u);
     EXPECT_EQ(proxy.height, 200u);
     EXPECT_EQ(image.memoryEstimate(), 4 * 150 * 200 + 5000 + 8LL * 600 * 800);
 
     // Asking for the full picture loads it again.
-    kind = SceneImage::kKindFull;
+    kind = PictureAccess::Full;
     const ImageBuffer full = image.getImage(0, &locked, &kind);
     EXPECT_TRUE(locked);
     EXPECT_EQ(full.width, 600u);
@@ -257,7 +257,7 @@ TEST(SceneImageTest, RebuildWaitsForReaders) {
     ErrorInfo errors;
     ASSERT_TRUE(image.load(pictureFile(folder, "r.png", 300, 200), nullptr, errors));
     bool locked = false;
-    int kind = SceneImage::kKindFull;
+    PictureAccess kind = PictureAccess::Full;
     const ImageBuffer held = image.getImage(0, &locked, &kind);
     ASSERT_TRUE(locked);
     std::atomic<bool> done{false};
@@ -292,7 +292,7 @@ TEST(SceneImageTest, PreparationAppliesToEveryLevelAndTheProxy) {
     EXPECT_TRUE(image.isPrepared());
     for (int level : {0, 1, 3}) {
         bool locked = false;
-        int kind = SceneImage::kKindFull;
+        PictureAccess kind = PictureAccess::Full;
         const ImageBuffer b = image.getImage(level, &locked, &kind);
         EXPECT_EQ(b.row(b.height / 2)[0], 128) << level;
         EXPECT_EQ(b.row(0)[3], 255);
@@ -309,7 +309,7 @@ TEST(SceneImageTest, PreparationAppliesToEveryLevelAndTheProxy) {
     ASSERT_TRUE(deferred.finishLevels(nullptr, errors));
     EXPECT_GT(deferred.mipLevelsBuilt(), 0);
     bool locked = false;
-    int kind = SceneImage::kKindFull;
+    PictureAccess kind = PictureAccess::Full;
     EXPECT_EQ(deferred.getImage(0, &locked, &kind).pixels[0], 128);
     deferred.releaseImage();
 
@@ -374,7 +374,7 @@ TEST(SceneImageTest, LevelsMadeDuringDecodingEqualThoseMadeAfterwards) {
         };
         for (int level = 0; level <= 7; ++level) {
             bool locked = false;
-            int kind = SceneImage::kKindFull;
+            PictureAccess kind = PictureAccess::Full;
             const ImageBuffer a = streamed.getImage(level, &locked, &kind);
             const ImageBuffer b = afterwards.getImage(level, &locked, &kind);
             EXPECT_TRUE(same(a, b)) << "level " << level;

@@ -11,11 +11,11 @@
 
 #include "app/cli/tests/CliRun.h"
 #include "core/ProjectContext.h"
+#include "document/ProjectDocument.h"
 #include "render/PerfKit.h"
 #include "render/ProjectRenderer.h"
 #include "render/Renderer.h"
 #include "render/tests/PictureFiles.h"
-#include "document/ProjectDocument.h"
 
 namespace pm {
 namespace {
@@ -85,9 +85,9 @@ TEST_F(CommandLineTest, FrameMatchesTheRenderer) {
     ASSERT_EQ(PerfKit::allocate(&expected, PixelFormat::Bgra32, 160, 90), PixelStatus::Ok);
     const double aspect = document.context().project().vAspRatio();
     ProjectRenderer renderer(document.context());
-    ASSERT_NE(renderer.renderFrame(1.25 / 5.0, expected, 0, static_cast<float>(90 * aspect / 160),
-                                   kAccessExport),
-              0);
+    ASSERT_NE(renderer.renderFrame(1.25 / 5.0, expected, FieldMode::Frame,
+                                   static_cast<float>(90 * aspect / 160), PictureAccess::Full),
+              RenderQuality::Failed);
     FIBITMAP* written = FreeImage_Load(FIF_PNG, png.c_str());
     ASSERT_NE(written, nullptr);
     ASSERT_EQ(FreeImage_GetWidth(written), 160u);

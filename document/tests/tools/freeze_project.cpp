@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     }
     for (const double seconds : kFrameTimes) {
         const frozen::Frame frame = frozen::render(reopened.context(), seconds);
-        if (frame.quality == 0) {
+        if (frame.quality == RenderQuality::Failed) {
             std::fprintf(stderr, "the frame at %g s failed\n", seconds);
             return 1;
         }

@@ -480,7 +480,7 @@ public:
             return 0;
         }
         Held<VideoFrame> frame(
-            VideoFrame::create(kBgra32, m_settings.width, m_settings.height, 3, 0.0f));
+            VideoFrame::create(kBgra32, m_settings.width, m_settings.height, kWholeFrame, 0.0f));
         Held<AudioBuffer> samples(
             withSound
                 ? AudioBuffer::create(static_cast<std::uint32_t>(writer.audioFrameSize()), sound, 0)

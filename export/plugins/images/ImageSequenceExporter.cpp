@@ -201,7 +201,7 @@ public:
         const TickTime step = m_settings.frameDuration;
         const std::int64_t frames = std::max<std::int64_t>(1, (duration + step - 1) / step);
 
-        VideoFrame* frame = VideoFrame::create(kBgra32, width, height, 3, 0.0f);
+        VideoFrame* frame = VideoFrame::create(kBgra32, width, height, kWholeFrame, 0.0f);
         if (!frame) {
             return 0;
         }

@@ -81,7 +81,7 @@ public:
         }
         pm::TickTime length = 0;
         source->duration(&length);
-        VideoFrame* frame = VideoFrame::create(kBgra32, 4, 4, 3, 1.0f);
+        VideoFrame* frame = VideoFrame::create(kBgra32, 4, 4, kWholeFrame, 1.0f);
         frame->setTime(length / 2);
         const std::int32_t ok = frame->valid && source->videoFrame(frame);
         frame->release();
