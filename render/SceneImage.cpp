@@ -1,8 +1,11 @@
 #include "render/SceneImage.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -187,22 +190,89 @@ bool ownsAlone(const ImageBuffer& image) {
 
 }  // namespace
 
+// What the pixels come from, kept for reloading.
+struct SceneImage::Source {
+    enum class Kind { Default, File, Memory, Pixels } kind = Kind::Default;
+    std::string path;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+    std::shared_ptr<const HeldPicture> held;
+    ImageBuffer pixels;
+    bool pixelsHaveAlpha = false;
+    bool sameAs(const Source& other) const {
+        return kind == other.kind && path == other.path && bytes == other.bytes &&
+               held == other.held && pixels.pixels == other.pixels.pixels;
+    }
+};
+
+// Everything one load produces, built aside and published at once; the published one is what
+// readers see.
+struct SceneImage::Built {
+    std::array<ImageBuffer, kLevelCount> levels;
+    int levelsBuilt = 0;
+    ImageBuffer proxy;
+    // The held size, for a picture copied while its full image is unloaded.
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t decodedWidth = 0;
+    std::uint32_t decodedHeight = 0;
+    bool hasAlpha = false;
+    bool prepared = false;
+    bool levelsDone = false;
+    bool reducedForDetail = false;
+    DetailNeeded madeFor;
+};
+
+// What one load decided before decoding, and the pipeline that builds the reduced copies while
+// it decodes.
+struct SceneImage::LoadPlan {
+    ImagePrepSettings prep;
+    MipSchedule schedule;
+    int budgetMegabytes = 0;  // 0: no memory limit
+    DetailNeeded need;
+    std::optional<detail::LevelPipeline> pipeline;
+    bool pipelineTried = false;
+};
+
+struct SceneImage::State {
+    // The three locks of the reader protocol: state (loaded, loading), busy, readers.
+    std::mutex stateMutex;
+    bool loaded = false;
+    bool loading = false;
+    std::mutex busyMutex;
+    bool busy = false;
+    std::mutex readerMutex;
+    int readers = 0;
+
+    // Guards the fields below for short reads and the publication of a rebuilt picture.
+    std::mutex dataMutex;
+    Source source;
+    std::string displayName;
+    Built current;
+    std::optional<bool> alphaOverride;
+    DetailNeeded detailNeeded;
+    std::uint32_t preparedCount = 0;
+    MipSchedule schedule{1};
+    bool modified = false;
+
+    std::atomic<bool> loadFailed{false};
+};
+
 // Waits until no reader holds a reference, then marks the picture busy and keeps readers out
 // until it is destroyed.
 class SceneImage::WriteGuard {
 public:
-    explicit WriteGuard(SceneImage& image) : m_image(image), m_readers(image.m_readerMutex) {
-        while (m_image.m_readers > 0) {
+    explicit WriteGuard(SceneImage& image) : m_image(image), m_readers(image.m_state->readerMutex) {
+        while (m_image.m_state->readers > 0) {
             m_readers.unlock();
             std::this_thread::sleep_for(kReaderPoll);
             m_readers.lock();
         }
-        std::lock_guard busy(m_image.m_busyMutex);
-        m_image.m_busy = true;
+        std::lock_guard busy(m_image.m_state->busyMutex);
+        m_image.m_state->busy = true;
     }
     ~WriteGuard() {
-        std::lock_guard busy(m_image.m_busyMutex);
-        m_image.m_busy = false;
+        std::lock_guard busy(m_image.m_state->busyMutex);
+        m_image.m_state->busy = false;
     }
     WriteGuard(const WriteGuard&) = delete;
     WriteGuard& operator=(const WriteGuard&) = delete;
@@ -213,7 +283,7 @@ private:
 };
 
 SceneImage::SceneImage(ProjectContext* context, PublishedHook published)
-    : m_context(context), m_published(std::move(published)) {
+    : m_context(context), m_published(std::move(published)), m_state(std::make_unique<State>()) {
     ErrorInfo scratch;
     installDefault(nullptr, scratch);
 }
@@ -310,8 +380,8 @@ bool SceneImage::adoptDeferred(const std::string& path, std::shared_ptr<const He
 bool SceneImage::reload(ProgressReporter* progress, ErrorInfo& errors) {
     Source source;
     {
-        std::lock_guard data(m_dataMutex);
-        source = m_source;
+        std::lock_guard data(m_state->dataMutex);
+        source = m_state->source;
     }
     return loadSource(source, progress, errors, 0, true);
 }
@@ -385,156 +455,191 @@ bool SceneImage::decodeSource(const Source& source, ProgressReporter* progress, 
 
 bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                             unsigned flags, bool force) {
-    if (!force && source.kind == Source::Kind::File) {
-        bool same = false;
-        {
-            std::lock_guard data(m_dataMutex);
-            same = m_source.kind == Source::Kind::File && m_source.path == source.path;
-        }
-        if (same && isLoaded() && !preparationPending() && atBudgetSize()) {
-            return true;
-        }
+    if (upToDate(source, force)) {
+        return true;
     }
     if (progress != nullptr && source.kind != Source::Kind::Default) {
         progress->setStatusFormat(strings::text(msg::kLoadingImage),
                                   {textArg(nameOf(source.path))});
     }
     claimLoading();
-    const ImagePrepSettings prep = m_prep;
-    MipSchedule schedule;
+    LoadPlan plan;
+    plan.prep = m_prep;
     {
-        std::lock_guard data(m_dataMutex);
-        schedule = m_schedule;
+        std::lock_guard data(m_state->dataMutex);
+        plan.schedule = m_state->schedule;
     }
-
     // The built-in picture without preparation is the same for every scene: share one copy.
-    if (source.kind == Source::Kind::Default && !prep.isActive() && schedule.index() == 1 &&
-        (flags & kDeferLevels) == 0) {
-        static const Built shared = [] {
-            Built b;
-            b.levels[0] = DefaultPicture::image();
-            b.decodedWidth = DefaultPicture::kWidth;
-            b.decodedHeight = DefaultPicture::kHeight;
-            ErrorInfo scratch;
-            buildLevels(b, MipSchedule(1), scratch);
-            buildProxy(b, ImagePrepSettings{}, scratch);
-            return b;
-        }();
-        Built copy = shared;
-        {
-            WriteGuard guard(*this);
-            publishLocked(std::move(copy), source, prep.changeCount());
-        }
-        endLoading(true);
+    if (source.kind == Source::Kind::Default && !plan.prep.isActive() &&
+        plan.schedule.index() == 1 && (flags & kDeferLevels) == 0) {
+        publishSharedDefault(source, plan.prep.changeCount());
         return true;
     }
-
+    planLoad(plan, source, flags);
     Built built;
-    ImageBuffer fresh;
-    // A picture decoded in place has its levels and proxy made from the rows already there
-    // while the rest is decoded. Not when auto levels must see the whole picture first, when
-    // the budget will replace level 0, or while a picture of the file's own is held (both sets
-    // of levels would be held at once; the built-in picture is small).
-    const Limit budget = limit();
+    if (!decodeInto(built, plan, source, progress, errors)) {
+        return loadFailed(progress, errors);
+    }
+    m_state->loadFailed = false;
+    dropFullImage();
+    buildFromDecoded(built, plan, flags, progress, errors);
+    publishLoaded(std::move(built), plan, source);
+    return true;
+}
+
+bool SceneImage::upToDate(const Source& source, bool force) const {
+    if (force || source.kind != Source::Kind::File) {
+        return false;
+    }
+    bool same = false;
+    {
+        std::lock_guard data(m_state->dataMutex);
+        same = m_state->source.kind == Source::Kind::File && m_state->source.path == source.path;
+    }
+    return same && isLoaded() && !preparationPending() && atBudgetSize();
+}
+
+void SceneImage::publishSharedDefault(const Source& source, std::uint32_t prepCount) {
+    static const Built shared = [] {
+        Built b;
+        b.levels[0] = DefaultPicture::image();
+        b.decodedWidth = DefaultPicture::kWidth;
+        b.decodedHeight = DefaultPicture::kHeight;
+        ErrorInfo scratch;
+        buildLevels(b, MipSchedule(1), scratch);
+        buildProxy(b, ImagePrepSettings{}, scratch);
+        return b;
+    }();
+    Built copy = shared;
+    {
+        WriteGuard guard(*this);
+        publishLocked(std::move(copy), source, prepCount);
+    }
+    endLoading(true);
+}
+
+// A picture decoded in place has its levels and proxy made from the rows already there while
+// the rest is decoded. Not when auto levels must see the whole picture first, when the budget
+// will replace level 0, or while a picture of the file's own is held (both sets of levels would
+// be held at once; the built-in picture is small).
+void SceneImage::planLoad(LoadPlan& plan, const Source& source, unsigned flags) const {
+    plan.budgetMegabytes = limitMegabytes();
     bool holdsPicture = false;
     {
-        std::lock_guard data(m_dataMutex);
-        holdsPicture = m_source.kind != Source::Kind::Default && m_levels[0].pixels != nullptr;
+        std::lock_guard data(m_state->dataMutex);
+        holdsPicture = m_state->source.kind != Source::Kind::Default &&
+                       m_state->current.levels[0].pixels != nullptr;
     }
     // Auto levels needs the whole picture's histogram before anything can be made: the pipeline
     // gathers that meanwhile.
-    const bool histogramOnly = prep.isActive() && prep.autoLevels();
+    const bool histogramOnly = plan.prep.isActive() && plan.prep.autoLevels();
     // A reduced decode only while nothing else decides the size, and not for auto levels, whose
     // curve comes from the whole picture's histogram.
-    DetailNeeded need;
-    if (!budget.enabled && !histogramOnly) {
-        std::lock_guard data(m_dataMutex);
-        need = m_detailNeeded;
+    if (plan.budgetMegabytes == 0 && !histogramOnly) {
+        std::lock_guard data(m_state->dataMutex);
+        plan.need = m_state->detailNeeded;
     }
-    const std::uint32_t minimumWidth = need.widest;
-    std::optional<detail::LevelPipeline> pipeline;
     if ((flags & kDeferLevels) == 0 && source.kind != Source::Kind::Pixels && !holdsPicture) {
         if (histogramOnly) {
-            pipeline.emplace(detail::LevelPipeline::Work::Histogram, std::nullopt);
+            plan.pipeline.emplace(detail::LevelPipeline::Work::Histogram, std::nullopt);
         } else {
-            pipeline.emplace(
-                detail::LevelPipeline::Work::Levels,
-                prep.isActive() ? std::optional(prep.levelsFor(ImageBuffer{})) : std::nullopt);
+            plan.pipeline.emplace(detail::LevelPipeline::Work::Levels,
+                                  plan.prep.isActive()
+                                      ? std::optional(plan.prep.levelsFor(ImageBuffer{}))
+                                      : std::nullopt);
         }
     }
-    bool pipelineTried = false;
-    const RowsReady rowsReady = [&](const ImageBuffer& picture, std::uint32_t rows) {
-        if (!pipelineTried) {
-            pipelineTried = true;
+}
+
+bool SceneImage::decodeInto(Built& built, LoadPlan& plan, const Source& source,
+                            ProgressReporter* progress, ErrorInfo& errors) {
+    const RowsReady rowsReady = [&plan](const ImageBuffer& picture, std::uint32_t rows) {
+        if (!plan.pipelineTried) {
+            plan.pipelineTried = true;
             // Rows that arrive all at once (a turned picture) are made faster afterwards, on
             // two processors.
             const bool gradual = rows < picture.height;
-            if (gradual && (!budget.enabled ||
-                            !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width,
-                                                            picture.height, budget.megabytes))) {
-                pipeline->start(picture,
-                                levelSizes(schedule, picture.width, picture.height,
-                                           lastLevelFor(schedule, need.narrowest, picture.width)),
-                                {proxyWidth(picture.width, picture.height),
-                                 proxyHeight(picture.width, picture.height)});
+            if (gradual &&
+                (plan.budgetMegabytes == 0 ||
+                 !ImageMemoryBudget::reducedSize(picture.bitsPerPixel, picture.width,
+                                                 picture.height, plan.budgetMegabytes))) {
+                plan.pipeline->start(
+                    picture,
+                    levelSizes(plan.schedule, picture.width, picture.height,
+                               lastLevelFor(plan.schedule, plan.need.narrowest, picture.width)),
+                    {proxyWidth(picture.width, picture.height),
+                     proxyHeight(picture.width, picture.height)});
             }
         }
-        pipeline->rowsReady(rows);
+        plan.pipeline->rowsReady(rows);
     };
+    ImageBuffer fresh;
     if (!decodeSource(source, progress, errors, &fresh, &built.hasAlpha, &built.decodedWidth,
-                      &built.decodedHeight, pipeline ? rowsReady : RowsReady{}, minimumWidth)) {
-        pipeline.reset();
-        m_loadFailed = true;
-        bool hasOwnPicture = false;
-        {
-            std::lock_guard data(m_dataMutex);
-            hasOwnPicture = m_source.kind != Source::Kind::Default &&
-                            (m_levels[0].pixels != nullptr || m_proxy.pixels != nullptr);
-        }
-        endLoading(isLoaded());
-        // A scene always has pixels: one that had none of its own shows the built-in picture.
-        if (!hasOwnPicture) {
-            installDefault(progress, errors);
-        }
+                      &built.decodedHeight, plan.pipeline ? rowsReady : RowsReady{},
+                      plan.need.widest)) {
+        plan.pipeline.reset();
         return false;
     }
-
-    m_loadFailed = false;
-    // Drop the old full image before building the new one, so that both are not held at once;
-    // readers see the proxy meanwhile.
-    if (isLoaded()) {
-        WriteGuard guard(*this);
-        {
-            std::lock_guard state(m_stateMutex);
-            m_loaded = false;
-        }
-        std::lock_guard data(m_dataMutex);
-        m_levels.fill(ImageBuffer{});
-        m_levelsBuilt = 0;
-    }
-
     built.reducedForDetail = fresh.width < built.decodedWidth;
     built.levels[0] = std::move(fresh);
+    return true;
+}
+
+bool SceneImage::loadFailed(ProgressReporter* progress, ErrorInfo& errors) {
+    m_state->loadFailed = true;
+    bool hasOwnPicture = false;
+    {
+        std::lock_guard data(m_state->dataMutex);
+        hasOwnPicture = m_state->source.kind != Source::Kind::Default &&
+                        (m_state->current.levels[0].pixels != nullptr ||
+                         m_state->current.proxy.pixels != nullptr);
+    }
+    endLoading(isLoaded());
+    // A scene always has pixels: one that had none of its own shows the built-in picture.
+    if (!hasOwnPicture) {
+        installDefault(progress, errors);
+    }
+    return false;
+}
+
+// The old full image goes before the new one is built, so that both are not held at once;
+// readers see the proxy meanwhile.
+void SceneImage::dropFullImage() {
+    if (!isLoaded()) {
+        return;
+    }
+    WriteGuard guard(*this);
+    {
+        std::lock_guard state(m_state->stateMutex);
+        m_state->loaded = false;
+    }
+    std::lock_guard data(m_state->dataMutex);
+    m_state->current.levels.fill(ImageBuffer{});
+    m_state->current.levelsBuilt = 0;
+}
+
+void SceneImage::buildFromDecoded(Built& built, LoadPlan& plan, unsigned flags,
+                                  ProgressReporter* progress, ErrorInfo& errors) {
     std::vector<ImageBuffer> madeLevels;
-    if (pipeline && pipeline->started() && progress != nullptr) {
+    if (plan.pipeline && plan.pipeline->started() && progress != nullptr) {
         progress->setStatusText(strings::text(msg::kCreatingMipmaps));
     }
     const detail::LevelPipeline::CurveFor curveFor =
-        [&prep](const LevelsTable::Histogram& histogram) { return prep.levelsFor(histogram); };
-    const bool pipelined =
-        pipeline && pipeline->finish(built.levels[0], curveFor, &madeLevels, &built.proxy);
+        [&plan](const LevelsTable::Histogram& histogram) { return plan.prep.levelsFor(histogram); };
+    const bool pipelined = plan.pipeline && plan.pipeline->finish(built.levels[0], curveFor,
+                                                                  &madeLevels, &built.proxy);
     if (pipelined) {
         for (std::size_t i = 0; i < madeLevels.size(); ++i) {
             built.levels[i + 1] = std::move(madeLevels[i]);
         }
         built.levelsBuilt = static_cast<int>(madeLevels.size());
         built.levelsDone = true;
-        built.prepared = prep.isActive();
+        built.prepared = plan.prep.isActive();
     } else {
-        if (budget.enabled) {
+        if (plan.budgetMegabytes > 0) {
             const ImageBuffer& full = built.levels[0];
-            if (const auto size = ImageMemoryBudget::reducedSize(full.bitsPerPixel, full.width,
-                                                                 full.height, budget.megabytes)) {
+            if (const auto size = ImageMemoryBudget::reducedSize(
+                    full.bitsPerPixel, full.width, full.height, plan.budgetMegabytes)) {
                 ImageBuffer reduced;
                 if (PerfKit::allocate(&reduced, full.format, static_cast<int>(size->width),
                                       static_cast<int>(size->height)) == PixelStatus::Ok &&
@@ -549,30 +654,31 @@ bool SceneImage::loadSource(const Source& source, ProgressReporter* progress, Er
             if (progress != nullptr) {
                 progress->setStatusText(strings::text(msg::kCreatingMipmaps));
             }
-            prepareLevel0(built, prep, errors);
-            buildLevels(built, schedule, errors,
-                        lastLevelFor(schedule, need.narrowest, built.levels[0].width));
+            prepareLevel0(built, plan.prep, errors);
+            buildLevels(built, plan.schedule, errors,
+                        lastLevelFor(plan.schedule, plan.need.narrowest, built.levels[0].width));
         }
-        buildProxy(built, prep, errors);
+        buildProxy(built, plan.prep, errors);
     }
+}
+
+void SceneImage::publishLoaded(Built&& built, const LoadPlan& plan, const Source& source) {
     // Pixels made for the need alone: reduced, or without the coarser copies.
     const ImageBuffer& level0 = built.levels[0];
     const bool capped =
         built.levelsDone && level0.pixels != nullptr &&
-        built.levelsBuilt <
-            static_cast<int>(
-                levelSizes(schedule, level0.width, level0.height, MipSchedule::kMaxLevels).size());
-    built.madeFor = built.reducedForDetail || capped ? need : DetailNeeded{};
+        built.levelsBuilt < static_cast<int>(levelSizes(plan.schedule, level0.width, level0.height,
+                                                        MipSchedule::kMaxLevels)
+                                                 .size());
+    built.madeFor = built.reducedForDetail || capped ? plan.need : DetailNeeded{};
     {
         WriteGuard guard(*this);
-        publishLocked(std::move(built), source, prep.changeCount());
+        publishLocked(std::move(built), source, plan.prep.changeCount());
     }
     endLoading(true);
-
     if (m_published) {
         m_published();
     }
-    return true;
 }
 
 bool SceneImage::prepareLevel0(Built& built, const ImagePrepSettings& prep, ErrorInfo& errors) {
@@ -680,58 +786,48 @@ bool SceneImage::buildProxy(Built& built, const ImagePrepSettings& prep, ErrorIn
 }
 
 void SceneImage::publishLocked(Built&& built, const Source& source, std::uint32_t prepCount) {
-    std::lock_guard data(m_dataMutex);
-    const bool changed = !source.sameAs(m_source);
+    std::lock_guard data(m_state->dataMutex);
+    const bool changed = !source.sameAs(m_state->source);
     if (changed) {
-        m_modified = true;
-        m_alphaOverride.reset();
+        m_state->modified = true;
+        m_state->alphaOverride.reset();
     }
-    m_source = source;
-    m_displayName = source.kind == Source::Kind::Default ? std::string() : nameOf(source.path);
+    m_state->source = source;
+    m_state->displayName =
+        source.kind == Source::Kind::Default ? std::string() : nameOf(source.path);
     for (int level = 0; level < kLevelCount; ++level) {
-        m_levels[static_cast<std::size_t>(level)] =
+        m_state->current.levels[static_cast<std::size_t>(level)] =
             std::move(built.levels[static_cast<std::size_t>(level)]);
     }
-    m_levelsBuilt = built.levelsBuilt;
+    m_state->current.levelsBuilt = built.levelsBuilt;
     if (built.proxy.pixels != nullptr) {
-        m_proxy = std::move(built.proxy);
+        m_state->current.proxy = std::move(built.proxy);
     }
-    if (m_levels[0].pixels != nullptr) {
-        m_width = m_levels[0].width;
-        m_height = m_levels[0].height;
+    if (m_state->current.levels[0].pixels != nullptr) {
+        m_state->current.width = m_state->current.levels[0].width;
+        m_state->current.height = m_state->current.levels[0].height;
     } else {
-        m_width = built.width;
-        m_height = built.height;
+        m_state->current.width = built.width;
+        m_state->current.height = built.height;
     }
-    m_decodedWidth = built.decodedWidth;
-    m_decodedHeight = built.decodedHeight;
-    m_hasAlpha = m_alphaOverride.value_or(built.hasAlpha);
-    m_prepared = built.prepared;
-    m_levelsDone = built.levelsDone;
-    m_reducedForDetail = built.reducedForDetail && m_levels[0].pixels != nullptr;
-    m_madeFor = m_levels[0].pixels != nullptr ? built.madeFor : DetailNeeded{};
-    m_preparedCount = prepCount;
+    m_state->current.decodedWidth = built.decodedWidth;
+    m_state->current.decodedHeight = built.decodedHeight;
+    m_state->current.hasAlpha = m_state->alphaOverride.value_or(built.hasAlpha);
+    m_state->current.prepared = built.prepared;
+    m_state->current.levelsDone = built.levelsDone;
+    m_state->current.reducedForDetail =
+        built.reducedForDetail && m_state->current.levels[0].pixels != nullptr;
+    m_state->current.madeFor =
+        m_state->current.levels[0].pixels != nullptr ? built.madeFor : DetailNeeded{};
+    m_state->preparedCount = prepCount;
 }
 
 SceneImage::Built SceneImage::takeBuilt() {
-    std::lock_guard data(m_dataMutex);
-    Built built;
-    for (int level = 0; level < kLevelCount; ++level) {
-        built.levels[static_cast<std::size_t>(level)] =
-            std::move(m_levels[static_cast<std::size_t>(level)]);
-    }
-    m_levels.fill(ImageBuffer{});
-    built.levelsBuilt = m_levelsBuilt;
-    built.proxy = m_proxy;
-    built.width = m_width;
-    built.height = m_height;
-    built.decodedWidth = m_decodedWidth;
-    built.decodedHeight = m_decodedHeight;
-    built.hasAlpha = m_hasAlpha;
-    built.prepared = m_prepared;
-    built.levelsDone = m_levelsDone;
-    built.reducedForDetail = m_reducedForDetail;
-    built.madeFor = m_madeFor;
+    std::lock_guard data(m_state->dataMutex);
+    // The levels move out (nobody else then holds them, so they may be written in place); the
+    // proxy stays for readers.
+    Built built = m_state->current;
+    m_state->current.levels.fill(ImageBuffer{});
     return built;
 }
 
@@ -751,25 +847,11 @@ bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress
     MipSchedule schedule;
     std::uint32_t prepCount = 0;
     {
-        std::lock_guard theirs(other->m_dataMutex);
-        for (int level = 0; level < kLevelCount; ++level) {
-            built.levels[static_cast<std::size_t>(level)] =
-                other->m_levels[static_cast<std::size_t>(level)];
-        }
-        built.levelsBuilt = other->m_levelsBuilt;
-        built.proxy = other->m_proxy;
-        built.width = other->m_width;
-        built.height = other->m_height;
-        built.decodedWidth = other->m_decodedWidth;
-        built.decodedHeight = other->m_decodedHeight;
-        built.hasAlpha = other->m_hasAlpha;
-        built.prepared = other->m_prepared;
-        built.levelsDone = other->m_levelsDone;
-        built.reducedForDetail = other->m_reducedForDetail;
-        built.madeFor = other->m_madeFor;
-        from = other->m_source;
-        schedule = other->m_schedule;
-        prepCount = other->m_preparedCount;
+        std::lock_guard theirs(other->m_state->dataMutex);
+        built = other->m_state->current;
+        from = other->m_state->source;
+        schedule = other->m_state->schedule;
+        prepCount = other->m_state->preparedCount;
     }
     const bool loaded = other->isLoaded();
     claimLoading();
@@ -777,8 +859,8 @@ bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress
     {
         WriteGuard guard(*this);
         publishLocked(std::move(built), from, prepCount);
-        std::lock_guard data(m_dataMutex);
-        m_schedule = schedule;
+        std::lock_guard data(m_state->dataMutex);
+        m_state->schedule = schedule;
     }
     endLoading(loaded);
     return true;
@@ -790,9 +872,9 @@ bool SceneImage::copyFrom(const ScenePicture& source, ProgressReporter* progress
 void SceneImage::claimLoading() {
     for (;;) {
         {
-            std::lock_guard state(m_stateMutex);
-            if (!m_loading) {
-                m_loading = true;
+            std::lock_guard state(m_state->stateMutex);
+            if (!m_state->loading) {
+                m_state->loading = true;
                 return;
             }
         }
@@ -801,9 +883,9 @@ void SceneImage::claimLoading() {
 }
 
 void SceneImage::endLoading(bool loaded) {
-    std::lock_guard state(m_stateMutex);
-    m_loading = false;
-    m_loaded = loaded;
+    std::lock_guard state(m_state->stateMutex);
+    m_state->loading = false;
+    m_state->loaded = loaded;
 }
 
 void SceneImage::waitWhileLoading() const {
@@ -813,18 +895,22 @@ void SceneImage::waitWhileLoading() const {
 }
 
 bool SceneImage::isLoaded() const {
-    std::lock_guard state(m_stateMutex);
-    return m_loaded;
+    std::lock_guard state(m_state->stateMutex);
+    return m_state->loaded;
 }
 
 bool SceneImage::isLoading() const {
-    std::lock_guard state(m_stateMutex);
-    return m_loading;
+    std::lock_guard state(m_state->stateMutex);
+    return m_state->loading;
+}
+
+bool SceneImage::lastLoadFailed() const {
+    return m_state->loadFailed;
 }
 
 bool SceneImage::isBusy() const {
-    std::lock_guard busy(m_busyMutex);
-    return m_busy;
+    std::lock_guard busy(m_state->busyMutex);
+    return m_state->busy;
 }
 
 bool SceneImage::ensureLoaded() {
@@ -851,15 +937,15 @@ void SceneImage::unload(bool alsoProxy) {
     claimLoading();
     {
         WriteGuard guard(*this);
-        std::lock_guard data(m_dataMutex);
-        m_levels.fill(ImageBuffer{});
-        m_levelsBuilt = 0;
-        m_prepared = false;
-        m_levelsDone = false;
-        m_reducedForDetail = false;
-        m_madeFor = {};
+        std::lock_guard data(m_state->dataMutex);
+        m_state->current.levels.fill(ImageBuffer{});
+        m_state->current.levelsBuilt = 0;
+        m_state->current.prepared = false;
+        m_state->current.levelsDone = false;
+        m_state->current.reducedForDetail = false;
+        m_state->current.madeFor = {};
         if (alsoProxy) {
-            m_proxy = ImageBuffer{};
+            m_state->current.proxy = ImageBuffer{};
         }
     }
     endLoading(false);
@@ -869,27 +955,31 @@ void SceneImage::setLoader(PictureLoader* loader) {
     m_loader = loader;
 }
 
-SceneImage::Limit SceneImage::limit() const {
+int SceneImage::limitMegabytes() const {
     if (m_context == nullptr) {
-        return {};
+        return 0;
     }
     // Exports draw every picture at its full resolution, whatever the preview's limit.
     if (m_context->project().exportState() != 0) {
-        return {};
+        return 0;
     }
     const Project::ImageMemory memory = m_context->project().imageMemory();
-    return {memory.limitPerScene && memory.limitMegabytes > 0, memory.limitMegabytes};
+    return memory.limitPerScene && memory.limitMegabytes > 0 ? memory.limitMegabytes : 0;
 }
 
 bool SceneImage::atBudgetSize() const {
-    const Limit budget = limit();
-    std::lock_guard data(m_dataMutex);
-    if (!budget.enabled) {
-        return m_madeFor.known() ? m_madeFor == m_detailNeeded : m_width == m_decodedWidth;
+    const int budget = limitMegabytes();
+    std::lock_guard data(m_state->dataMutex);
+    if (budget == 0) {
+        return m_state->current.madeFor.known()
+                   ? m_state->current.madeFor == m_state->detailNeeded
+                   : m_state->current.width == m_state->current.decodedWidth;
     }
-    const std::uint64_t size = ImageMemoryBudget::megabytes(32, m_width, m_height);
-    const std::uint64_t decoded = ImageMemoryBudget::megabytes(32, m_decodedWidth, m_decodedHeight);
-    const auto cap = static_cast<std::uint64_t>(budget.megabytes);
+    const std::uint64_t size =
+        ImageMemoryBudget::megabytes(32, m_state->current.width, m_state->current.height);
+    const std::uint64_t decoded = ImageMemoryBudget::megabytes(32, m_state->current.decodedWidth,
+                                                               m_state->current.decodedHeight);
+    const auto cap = static_cast<std::uint64_t>(budget);
     return size == cap || (size < cap && size >= decoded);
 }
 
@@ -902,101 +992,104 @@ std::string SceneImage::nameOf(const std::string& path) {
 // Facts
 
 std::string SceneImage::path() const {
-    std::lock_guard data(m_dataMutex);
-    return m_source.kind == Source::Kind::Default ? std::string() : m_source.path;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->source.kind == Source::Kind::Default ? std::string() : m_state->source.path;
 }
 
 std::shared_ptr<const HeldPicture> SceneImage::heldPicture() const {
-    std::lock_guard data(m_dataMutex);
-    return m_source.held;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->source.held;
 }
 
 std::shared_ptr<const std::vector<std::uint8_t>> SceneImage::memoryBytes() const {
-    std::lock_guard data(m_dataMutex);
-    return m_source.bytes;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->source.bytes;
 }
 
 ImageBuffer SceneImage::sourcePixels() const {
-    std::lock_guard data(m_dataMutex);
-    return m_source.pixels;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->source.pixels;
 }
 
 std::string SceneImage::displayName() const {
-    std::lock_guard data(m_dataMutex);
-    return m_displayName;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->displayName;
 }
 
 bool SceneImage::isDefault() const {
-    std::lock_guard data(m_dataMutex);
-    return m_source.kind == Source::Kind::Default;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->source.kind == Source::Kind::Default;
 }
 
 int SceneImage::width() const {
-    std::lock_guard data(m_dataMutex);
-    return static_cast<int>(m_width);
+    std::lock_guard data(m_state->dataMutex);
+    return static_cast<int>(m_state->current.width);
 }
 
 int SceneImage::height() const {
-    std::lock_guard data(m_dataMutex);
-    return static_cast<int>(m_height);
+    std::lock_guard data(m_state->dataMutex);
+    return static_cast<int>(m_state->current.height);
 }
 
 int SceneImage::decodedWidth() const {
-    std::lock_guard data(m_dataMutex);
-    return static_cast<int>(m_decodedWidth);
+    std::lock_guard data(m_state->dataMutex);
+    return static_cast<int>(m_state->current.decodedWidth);
 }
 
 int SceneImage::decodedHeight() const {
-    std::lock_guard data(m_dataMutex);
-    return static_cast<int>(m_decodedHeight);
+    std::lock_guard data(m_state->dataMutex);
+    return static_cast<int>(m_state->current.decodedHeight);
 }
 
 std::int64_t SceneImage::memoryEstimate() const {
-    std::lock_guard data(m_dataMutex);
-    const std::int64_t pw = proxyWidth(m_decodedWidth, m_decodedHeight);
-    const std::int64_t ph = proxyHeight(m_decodedWidth, m_decodedHeight);
-    return 4 * pw * ph + 5000 + 8 * std::int64_t{m_decodedWidth} * m_decodedHeight;
+    std::lock_guard data(m_state->dataMutex);
+    const std::int64_t pw =
+        proxyWidth(m_state->current.decodedWidth, m_state->current.decodedHeight);
+    const std::int64_t ph =
+        proxyHeight(m_state->current.decodedWidth, m_state->current.decodedHeight);
+    return 4 * pw * ph + 5000 +
+           8 * std::int64_t{m_state->current.decodedWidth} * m_state->current.decodedHeight;
 }
 
 bool SceneImage::modified() const {
-    std::lock_guard data(m_dataMutex);
-    return m_modified;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->modified;
 }
 
 void SceneImage::setModified(bool modified) {
-    std::lock_guard data(m_dataMutex);
-    m_modified = modified;
+    std::lock_guard data(m_state->dataMutex);
+    m_state->modified = modified;
 }
 
 bool SceneImage::hasAlpha() const {
-    std::lock_guard data(m_dataMutex);
-    return m_hasAlpha;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.hasAlpha;
 }
 
 void SceneImage::setHasAlpha(bool hasAlpha) {
-    std::lock_guard data(m_dataMutex);
-    m_alphaOverride = hasAlpha;
-    m_hasAlpha = hasAlpha;
+    std::lock_guard data(m_state->dataMutex);
+    m_state->alphaOverride = hasAlpha;
+    m_state->current.hasAlpha = hasAlpha;
 }
 
 int SceneImage::mipLevelsBuilt() const {
-    std::lock_guard data(m_dataMutex);
-    return m_levelsBuilt;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.levelsBuilt;
 }
 
 bool SceneImage::isPrepared() const {
-    std::lock_guard data(m_dataMutex);
-    return m_prepared;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.prepared;
 }
 
 ImageBuffer SceneImage::proxy() const {
-    std::lock_guard data(m_dataMutex);
-    return m_proxy;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.proxy;
 }
 
 int SceneImage::mipSchedule() const {
-    std::lock_guard data(m_dataMutex);
-    return m_schedule.index();
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->schedule.index();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1018,44 +1111,44 @@ ImageBuffer SceneImage::getImage(int level, bool* locked, PictureAccess* access)
     if (isBusy()) {
         return giveProxy();
     }
-    std::lock_guard readers(m_readerMutex);
+    std::lock_guard readers(m_state->readerMutex);
     if (!isLoaded() || isBusy()) {
         return giveProxy();
     }
-    ++m_readers;
+    ++m_state->readers;
     if (locked != nullptr) {
         *locked = true;
     }
     if (access != nullptr) {
         *access = PictureAccess::Full;
     }
-    std::lock_guard data(m_dataMutex);
+    std::lock_guard data(m_state->dataMutex);
     if (level >= 0 && level < kLevelCount &&
-        m_levels[static_cast<std::size_t>(level)].pixels != nullptr) {
-        return m_levels[static_cast<std::size_t>(level)];
+        m_state->current.levels[static_cast<std::size_t>(level)].pixels != nullptr) {
+        return m_state->current.levels[static_cast<std::size_t>(level)];
     }
-    return m_proxy;
+    return m_state->current.proxy;
 }
 
 void SceneImage::releaseImage() {
-    std::lock_guard readers(m_readerMutex);
-    if (m_readers > 0) {
-        --m_readers;
+    std::lock_guard readers(m_state->readerMutex);
+    if (m_state->readers > 0) {
+        --m_state->readers;
     }
 }
 
 int SceneImage::readerCount() const {
-    std::lock_guard readers(m_readerMutex);
-    return m_readers;
+    std::lock_guard readers(m_state->readerMutex);
+    return m_state->readers;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Level choice
 
 int SceneImage::chooseLevel(double neededScale) const {
-    std::lock_guard data(m_dataMutex);
-    for (int level = m_levelsBuilt - 1; level >= 1; --level) {
-        if (neededScale < m_schedule.threshold(level)) {
+    std::lock_guard data(m_state->dataMutex);
+    for (int level = m_state->current.levelsBuilt - 1; level >= 1; --level) {
+        if (neededScale < m_state->schedule.threshold(level)) {
             return level;
         }
     }
@@ -1070,14 +1163,14 @@ float SceneImage::neededScale(const SceneMotion& scene, float time, bool useDeco
     double decoded = 0.0;
     {
         const bool loaded = isLoaded();
-        std::lock_guard data(m_dataMutex);
-        const bool full = loaded && m_levels[0].pixels != nullptr;
-        const ImageBuffer& basis = full ? m_levels[0] : m_proxy;
+        std::lock_guard data(m_state->dataMutex);
+        const bool full = loaded && m_state->current.levels[0].pixels != nullptr;
+        const ImageBuffer& basis = full ? m_state->current.levels[0] : m_state->current.proxy;
         w = basis.width;
         h = basis.height;
         // A picture decoded reduced for the detail its frames need has its levels chosen
         // against its own size: the decoded width would pick levels it does not have.
-        decoded = full && m_reducedForDetail ? w : m_decodedWidth;
+        decoded = full && m_state->current.reducedForDetail ? w : m_state->current.decodedWidth;
     }
     if (outputWidth <= 0) {
         outputWidth = m_context != nullptr ? m_context->project().assumedWidth() : 720;
@@ -1092,8 +1185,10 @@ SceneImage::DetailNeeded SceneImage::detailNeeded(const SceneMotion& scene, int 
     double h = 0.0;
     {
         const bool loaded = isLoaded();
-        std::lock_guard data(m_dataMutex);
-        const ImageBuffer& basis = loaded && m_levels[0].pixels != nullptr ? m_levels[0] : m_proxy;
+        std::lock_guard data(m_state->dataMutex);
+        const ImageBuffer& basis = loaded && m_state->current.levels[0].pixels != nullptr
+                                       ? m_state->current.levels[0]
+                                       : m_state->current.proxy;
         w = basis.width;
         h = basis.height;
     }
@@ -1131,18 +1226,18 @@ SceneImage::DetailNeeded SceneImage::detailNeeded(const SceneMotion& scene, int 
 }
 
 void SceneImage::setDetailNeeded(DetailNeeded need) {
-    std::lock_guard data(m_dataMutex);
-    m_detailNeeded = need.known() ? need : DetailNeeded{};
+    std::lock_guard data(m_state->dataMutex);
+    m_state->detailNeeded = need.known() ? need : DetailNeeded{};
 }
 
 SceneImage::DetailNeeded SceneImage::madeFor() const {
-    std::lock_guard data(m_dataMutex);
-    return m_madeFor;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.madeFor;
 }
 
 bool SceneImage::reducedForDetail() const {
-    std::lock_guard data(m_dataMutex);
-    return m_reducedForDetail;
+    std::lock_guard data(m_state->dataMutex);
+    return m_state->current.reducedForDetail;
 }
 
 int SceneImage::levelForRendering(const SceneMotion& scene, double neededScale,
@@ -1157,8 +1252,8 @@ int SceneImage::levelForRendering(const SceneMotion& scene, double neededScale,
 // Preparation and levels
 
 bool SceneImage::preparationPending() const {
-    std::lock_guard data(m_dataMutex);
-    return m_prep.changeCount() != m_preparedCount;
+    std::lock_guard data(m_state->dataMutex);
+    return m_prep.changeCount() != m_state->preparedCount;
 }
 
 bool SceneImage::applyPreparation(ProgressReporter* progress, ErrorInfo& errors) {
@@ -1179,8 +1274,8 @@ bool SceneImage::finishLevels(ProgressReporter* progress, ErrorInfo& errors) {
     const bool loaded = isLoaded();
     bool done = false;
     {
-        std::lock_guard data(m_dataMutex);
-        done = m_levelsDone;
+        std::lock_guard data(m_state->dataMutex);
+        done = m_state->current.levelsDone;
     }
     bool ok = true;
     if (loaded && !done) {
@@ -1193,9 +1288,9 @@ bool SceneImage::finishLevels(ProgressReporter* progress, ErrorInfo& errors) {
         Source source;
         MipSchedule schedule;
         {
-            std::lock_guard data(m_dataMutex);
-            source = m_source;
-            schedule = m_schedule;
+            std::lock_guard data(m_state->dataMutex);
+            source = m_state->source;
+            schedule = m_state->schedule;
         }
         if (!built.prepared) {
             ok = prepareLevel0(built, prep, errors);
@@ -1220,10 +1315,10 @@ bool SceneImage::setMipSchedule(int index, ErrorInfo& errors) {
         Source source;
         std::uint32_t prepCount = 0;
         {
-            std::lock_guard data(m_dataMutex);
-            m_schedule = MipSchedule(index);
-            source = m_source;
-            prepCount = m_preparedCount;
+            std::lock_guard data(m_state->dataMutex);
+            m_state->schedule = MipSchedule(index);
+            source = m_state->source;
+            prepCount = m_state->preparedCount;
         }
         for (int level = 1; level < kLevelCount; ++level) {
             built.levels[static_cast<std::size_t>(level)] = ImageBuffer{};

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,7 +98,7 @@ public:
     bool isLoading() const override;
     // The last decode of the picture's pixels failed (a file damaged or gone since it was first
     // read): the scene shows its proxy, or the built-in picture.
-    bool lastLoadFailed() const { return m_loadFailed; }
+    bool lastLoadFailed() const;
     bool isBusy() const;
 
     bool modified() const override;
@@ -177,39 +174,25 @@ public:
     static PixelStatus resample(const ImageBuffer& destination, const ImageBuffer& source);
 
 private:
-    struct Source {
-        enum class Kind { Default, File, Memory, Pixels } kind = Kind::Default;
-        std::string path;
-        std::shared_ptr<const std::vector<std::uint8_t>> bytes;
-        std::shared_ptr<const HeldPicture> held;
-        ImageBuffer pixels;
-        bool pixelsHaveAlpha = false;
-        bool sameAs(const Source& other) const {
-            return kind == other.kind && path == other.path && bytes == other.bytes &&
-                   held == other.held && pixels.pixels == other.pixels.pixels;
-        }
-    };
-    // Everything one load produces, built aside and published at once.
-    struct Built {
-        ImageBuffer levels[kLevelCount];
-        int levelsBuilt = 0;
-        ImageBuffer proxy;
-        // The held size, for a picture copied while its full image is unloaded.
-        std::uint32_t width = 0;
-        std::uint32_t height = 0;
-        std::uint32_t decodedWidth = 0;
-        std::uint32_t decodedHeight = 0;
-        bool hasAlpha = false;
-        bool prepared = false;
-        bool levelsDone = false;
-        bool reducedForDetail = false;
-        DetailNeeded madeFor;
-    };
+    // What the pixels come from, what one load builds, the plan of a load and the reader
+    // protocol's locked state: all in SceneImage.cpp.
+    struct Source;
+    struct Built;
+    struct LoadPlan;
+    struct State;
     class WriteGuard;
-    struct Limit {
-        bool enabled = false;
-        int megabytes = 0;
-    };
+
+    // The steps of a load: decide, plan, decode, build, publish.
+    bool upToDate(const Source& source, bool force) const;
+    void publishSharedDefault(const Source& source, std::uint32_t prepCount);
+    void planLoad(LoadPlan& plan, const Source& source, unsigned flags) const;
+    bool decodeInto(Built& built, LoadPlan& plan, const Source& source, ProgressReporter* progress,
+                    ErrorInfo& errors);
+    bool loadFailed(ProgressReporter* progress, ErrorInfo& errors);
+    void dropFullImage();
+    void buildFromDecoded(Built& built, LoadPlan& plan, unsigned flags, ProgressReporter* progress,
+                          ErrorInfo& errors);
+    void publishLoaded(Built&& built, const LoadPlan& plan, const Source& source);
 
     bool loadSource(const Source& source, ProgressReporter* progress, ErrorInfo& errors,
                     unsigned flags, bool force);
@@ -230,7 +213,8 @@ private:
     Built takeBuilt();
     bool installDefault(ProgressReporter* progress, ErrorInfo& errors);
     bool atBudgetSize() const;
-    Limit limit() const;
+    // The preview's memory limit for one picture: 0 megabytes for none.
+    int limitMegabytes() const;
     void waitWhileLoading() const;
     void claimLoading();
     void endLoading(bool loaded);
@@ -240,38 +224,7 @@ private:
     const PublishedHook m_published;
     std::atomic<PictureLoader*> m_loader{nullptr};
     ImagePrepSettings m_prep;
-
-    // The three locks of the reader protocol: state (loaded, loading), busy, readers.
-    mutable std::mutex m_stateMutex;
-    bool m_loaded = false;
-    bool m_loading = false;
-    mutable std::mutex m_busyMutex;
-    bool m_busy = false;
-    mutable std::mutex m_readerMutex;
-    int m_readers = 0;
-
-    // Guards the fields below for short reads and the publication of a rebuilt picture.
-    mutable std::mutex m_dataMutex;
-    Source m_source;
-    std::string m_displayName;
-    std::array<ImageBuffer, kLevelCount> m_levels;
-    int m_levelsBuilt = 0;
-    ImageBuffer m_proxy;
-    std::uint32_t m_width = 0;
-    std::uint32_t m_height = 0;
-    std::uint32_t m_decodedWidth = 0;
-    std::uint32_t m_decodedHeight = 0;
-    bool m_hasAlpha = false;
-    std::optional<bool> m_alphaOverride;
-    std::atomic<bool> m_loadFailed{false};
-    bool m_prepared = false;
-    bool m_levelsDone = false;
-    bool m_reducedForDetail = false;
-    DetailNeeded m_madeFor;
-    DetailNeeded m_detailNeeded;
-    std::uint32_t m_preparedCount = 0;
-    MipSchedule m_schedule{1};
-    bool m_modified = false;
+    const std::unique_ptr<State> m_state;
 };
 
 }  // namespace pm
