@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "core/ProgressReporter.h"
@@ -299,102 +300,98 @@ bool settleAlpha(const ImageBuffer& image) {
     return anyTransparent;
 }
 
-ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBuffer* destination,
-                                  const ImageDecoder::Options& options) {
-    using Status = ImageDecoder::Status;
+using Status = ImageDecoder::Status;
+
+Status statusOf(PixelStatus s) {
+    return s == PixelStatus::OutOfMemory ? Status::OutOfMemory : Status::Undecodable;
+}
+
+// JPEG, by far the most common picture, is decoded straight into 32-bit rows. Nothing when the
+// direct reader leaves the file to the general way, which then has the last word on damaged
+// files too.
+std::optional<ImageDecoder::Result> decodeJpegDirectly(Stream& stream, ImageBuffer* destination,
+                                                       const ImageDecoder::Options& options) {
+    seekProc(&stream, 0, SEEK_SET);
+    const detail::JpegReader::ReadBytes read = [&stream](std::uint8_t* buffer,
+                                                         std::size_t capacity) {
+        return static_cast<std::size_t>(
+            readProc(buffer, 1, static_cast<unsigned>(capacity), &stream));
+    };
+    const detail::JpegReader::Result direct = detail::JpegReader::decode(
+        read, options.maxSide, destination, options.rowsReady, options.minimumWidth);
+    using Outcome = detail::JpegReader::Outcome;
+    if (direct.outcome != Outcome::Ok && direct.outcome != Outcome::TooLarge &&
+        direct.outcome != Outcome::OutOfMemory) {
+        return std::nullopt;
+    }
     ImageDecoder::Result result;
-    if (destination == nullptr ||
-        (options.format != PixelFormat::Bgra32 && options.format != PixelFormat::Bgr24)) {
-        result.status = Status::Undecodable;
-        return result;
-    }
-    if (stream.size == 0) {
-        result.status = Status::CannotOpen;
-        return result;
-    }
-    initialiseOnce();
-    FreeImageIO io = streamIo();
-    const FREE_IMAGE_FORMAT format = chooseFormat(name, io, stream);
-    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format)) {
-        result.status = Status::UnknownFormat;
-        return result;
-    }
-    const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+    result.width = direct.width;
+    result.height = direct.height;
+    result.fullWidth = direct.fullWidth;
+    result.fullHeight = direct.fullHeight;
+    result.status = direct.outcome == Outcome::Ok         ? Status::Ok
+                    : direct.outcome == Outcome::TooLarge ? Status::TooLarge
+                                                          : Status::OutOfMemory;
+    return result;
+}
 
-    // JPEG, by far the most common picture, is decoded straight into 32-bit rows. What the
-    // direct reader does not take goes the general way below, which then has the last word on
-    // damaged files too.
-    const bool mayCentre = destination->pixels != nullptr && destination->width > 0 &&
-                           destination->height > 0 && destination->format == options.format;
-    if (format == FIF_JPEG && options.format == PixelFormat::Bgra32 && !mayCentre) {
-        seekProc(&stream, 0, SEEK_SET);
-        const detail::JpegReader::ReadBytes read = [&stream](std::uint8_t* buffer,
-                                                             std::size_t capacity) {
-            return static_cast<std::size_t>(
-                readProc(buffer, 1, static_cast<unsigned>(capacity), &stream));
-        };
-        const detail::JpegReader::Result direct = detail::JpegReader::decode(
-            read, options.maxSide, destination, options.rowsReady, options.minimumWidth);
-        using Outcome = detail::JpegReader::Outcome;
-        if (direct.outcome == Outcome::Ok || direct.outcome == Outcome::TooLarge ||
-            direct.outcome == Outcome::OutOfMemory) {
-            result.width = direct.width;
-            result.height = direct.height;
-            result.fullWidth = direct.fullWidth;
-            result.fullHeight = direct.fullHeight;
-            result.status = direct.outcome == Outcome::Ok         ? Status::Ok
-                            : direct.outcome == Outcome::TooLarge ? Status::TooLarge
-                                                                  : Status::OutOfMemory;
-            return result;
-        }
+// Reads the header alone first: a small file may claim a size whose pixels would not fit.
+bool headerTooLarge(FREE_IMAGE_FORMAT format, FreeImageIO& io, Stream& stream, int flags,
+                    const ImageDecoder::Options& options, ImageDecoder::Result& result) {
+    if (!FreeImage_FIFSupportsNoPixels(format)) {
+        return false;
     }
+    seekProc(&stream, 0, SEEK_SET);
+    const Bitmap header(FreeImage_LoadFromHandle(format, &io, &stream, flags | FIF_LOAD_NOPIXELS));
+    if (!header) {
+        return false;
+    }
+    const std::uint32_t w = FreeImage_GetWidth(header.get());
+    const std::uint32_t h = FreeImage_GetHeight(header.get());
+    if (w <= options.maxSide && h <= options.maxSide) {
+        return false;
+    }
+    result.status = Status::TooLarge;
+    result.width = w;
+    result.height = h;
+    return true;
+}
 
-    if (format == FIF_TARGA && !plausibleTarga(stream)) {
-        result.status = Status::Undecodable;
-        return result;
-    }
-    // Read the header alone first: a small file may claim a size whose pixels would not fit.
-    if (FreeImage_FIFSupportsNoPixels(format)) {
-        seekProc(&stream, 0, SEEK_SET);
-        const Bitmap header(
-            FreeImage_LoadFromHandle(format, &io, &stream, flags | FIF_LOAD_NOPIXELS));
-        if (header) {
-            const std::uint32_t w = FreeImage_GetWidth(header.get());
-            const std::uint32_t h = FreeImage_GetHeight(header.get());
-            if (w > options.maxSide || h > options.maxSide) {
-                result.status = Status::TooLarge;
-                result.width = w;
-                result.height = h;
-                return result;
-            }
-        }
-    }
-
+// The whole picture through the image library, in the standard depth of `options.format`; null
+// with the result's status telling why.
+Bitmap readBitmap(FREE_IMAGE_FORMAT format, FreeImageIO& io, Stream& stream, int flags,
+                  const ImageDecoder::Options& options, ImageDecoder::Result& result) {
     seekProc(&stream, 0, SEEK_SET);
     stream.overrun = false;
     Bitmap dib(FreeImage_LoadFromHandle(format, &io, &stream, flags));
     if (!dib || !FreeImage_HasPixels(dib.get()) || stream.overrun) {
         result.status = Status::Undecodable;
-        return result;
+        return {};
     }
     dib = toStandardDepth(std::move(dib), options.format);
     if (!dib) {
         result.status = Status::OutOfMemory;
-        return result;
+        return {};
     }
-    const std::uint32_t width = FreeImage_GetWidth(dib.get());
-    const std::uint32_t height = FreeImage_GetHeight(dib.get());
-    result.width = width;
-    result.height = height;
-    if (width == 0 || height == 0) {
+    result.width = FreeImage_GetWidth(dib.get());
+    result.height = FreeImage_GetHeight(dib.get());
+    if (result.width == 0 || result.height == 0) {
         result.status = Status::Undecodable;
-        return result;
+        return {};
     }
-    if (width > options.maxSide || height > options.maxSide) {
+    if (result.width > options.maxSide || result.height > options.maxSide) {
         result.status = Status::TooLarge;
-        return result;
+        return {};
     }
+    return dib;
+}
 
+// Copies the library's rows into the destination: a picture of their own, or centred on the
+// background of a destination of another shape that the caller gave.
+Status storeRows(Bitmap dib, ImageBuffer* destination, const ImageDecoder::Options& options,
+                 ImageDecoder::Result& result) {
+    const std::uint32_t width = result.width;
+    const std::uint32_t height = result.height;
     // FreeImage keeps rows bottom-up: address them from the last row with a negative pitch.
     const PixelFormat sourceFormat =
         FreeImage_GetBPP(dib.get()) == 24 ? PixelFormat::Bgr24 : PixelFormat::Bgra32;
@@ -412,23 +409,19 @@ ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBu
         target = *destination;
         if (PerfKit::fill(target, options.background, static_cast<int>(ColourKind::Rgb)) !=
             PixelStatus::Ok) {
-            result.status = Status::Undecodable;
-            return result;
+            return Status::Undecodable;
         }
         area = centredArea(target, width, height);
     } else {
         const PixelStatus s = PerfKit::allocate(&target, options.format, static_cast<int>(width),
                                                 static_cast<int>(height));
         if (s != PixelStatus::Ok) {
-            result.status =
-                s == PixelStatus::OutOfMemory ? Status::OutOfMemory : Status::Undecodable;
-            return result;
+            return statusOf(s);
         }
         area = target;
     }
     if (const PixelStatus s = PerfKit::copy(area, source); s != PixelStatus::Ok) {
-        result.status = s == PixelStatus::OutOfMemory ? Status::OutOfMemory : Status::Undecodable;
-        return result;
+        return statusOf(s);
     }
     dib.reset();
     // Rows converted from 24 bits are opaque already; only a picture with alpha of its own needs
@@ -437,7 +430,48 @@ ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBu
         result.hasAlpha = settleAlpha(centre ? area : target);
     }
     *destination = std::move(target);
-    result.status = Status::Ok;
+    return Status::Ok;
+}
+
+ImageDecoder::Result decodePixels(Stream& stream, std::string_view name, ImageBuffer* destination,
+                                  const ImageDecoder::Options& options) {
+    ImageDecoder::Result result;
+    if (destination == nullptr ||
+        (options.format != PixelFormat::Bgra32 && options.format != PixelFormat::Bgr24)) {
+        result.status = Status::Undecodable;
+        return result;
+    }
+    if (stream.size == 0) {
+        result.status = Status::CannotOpen;
+        return result;
+    }
+    initialiseOnce();
+    FreeImageIO io = streamIo();
+    const FREE_IMAGE_FORMAT format = chooseFormat(name, io, stream);
+    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format)) {
+        result.status = Status::UnknownFormat;
+        return result;
+    }
+    const bool mayCentre = destination->pixels != nullptr && destination->width > 0 &&
+                           destination->height > 0 && destination->format == options.format;
+    if (format == FIF_JPEG && options.format == PixelFormat::Bgra32 && !mayCentre) {
+        if (auto direct = decodeJpegDirectly(stream, destination, options)) {
+            return *direct;
+        }
+    }
+    if (format == FIF_TARGA && !plausibleTarga(stream)) {
+        result.status = Status::Undecodable;
+        return result;
+    }
+    const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+    if (headerTooLarge(format, io, stream, flags, options, result)) {
+        return result;
+    }
+    Bitmap dib = readBitmap(format, io, stream, flags, options, result);
+    if (!dib) {
+        return result;
+    }
+    result.status = storeRows(std::move(dib), destination, options, result);
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "render/detail/MapperSpans.h"
@@ -955,8 +956,12 @@ MapperPath availableMapperPath(MapperPath wanted) {
     return wanted;
 }
 
-bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitmap& source,
-                const MeshVertex* vertices, int count, std::uint32_t kernelFlags) {
+namespace {
+
+// What a call must hold: matching, valid pictures of a size the mapper takes, the surface's
+// buffers of the destination's size, and three or four vertices.
+bool validCall(const RenderSurface& surface, const KernelBuffer* coverage,
+               const KernelBitmap& source, const MeshVertex* vertices, int count) {
     const KernelBitmap& dest = surface.destination;
     if (!dest.valid() || !source.valid() || source.layout != dest.layout) {
         return false;
@@ -971,26 +976,27 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
     if (coverage && (coverage->width() != dest.width || coverage->height() != dest.height)) {
         return false;
     }
-    if (vertices == nullptr || (count != 3 && count != 4)) {
-        return false;
-    }
+    return vertices != nullptr && (count == 3 || count == 4);
+}
+
+// The polygon's highest and lowest y; nothing when a vertex is not a finite point.
+std::optional<std::pair<double, double>> verticalExtent(const MeshVertex* vertices, int count) {
     double top = 1e300, bottom = -1e300;
     for (int i = 0; i < count; ++i) {
         const MeshVertex& v = vertices[i];
         if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.u) ||
             !std::isfinite(v.v)) {
-            return false;
+            return std::nullopt;
         }
         top = std::min(top, static_cast<double>(v.y));
         bottom = std::max(bottom, static_cast<double>(v.y));
     }
-    Mapping map;
-    if (!buildMapping(vertices, count, map)) {
-        return true;  // no area: nothing to draw
-    }
+    return std::pair{top, bottom};
+}
 
-    // Edges with their upper end first, so that two polygons sharing an edge compute it alike.
-    std::array<Edge, 4> edges{};
+// Edges with their upper end first, so that two polygons sharing an edge compute it alike.
+// Level edges cover nothing and are left out. Returns how many there are.
+int setUpEdges(const MeshVertex* vertices, int count, std::array<Edge, 4>& edges) {
     int edgeCount = 0;
     for (int i = 0; i < count; ++i) {
         const MeshVertex& a = vertices[i];
@@ -1005,9 +1011,80 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
         edges[edgeCount++] = {
             xTop, yTop, xBottom, yBottom, down ? 1.0 : -1.0, (xBottom - xTop) / (yBottom - yTop)};
     }
+    return edgeCount;
+}
 
+// Two passes pay while neighbouring destination rows mostly share their source rows: no
+// rotation or tilt, and no more than about one and a half source rows per row drawn.
+bool useTwoPasses(const Mapping& map, int parity, const KernelBitmap& dest,
+                  const Kernels& kernels) {
+    const double rowStep = std::abs(map.ty) * (parity >= 0 ? 2.0 : 1.0);
+    return map.affine && map.sy == 0.0 && map.tx == 0.0 && rowStep <= 1.75 &&
+           dest.layout == KernelLayout::Bgra32 && kernels.rowBlend != nullptr;
+}
+
+// The blended source rows of the two-pass walk, sized for the destination and emptied.
+void setUpTwoPassScratch(detail::MapperScratch& scratch, const Mapping& map,
+                         const KernelBitmap& source, int destWidth) {
+    const auto cells = static_cast<std::size_t>(destWidth) * 4;
+    for (detail::MapperScratch::RowBlends& slot : scratch.blends) {
+        slot.sourceRow = -1;
+        if (slot.values.size() < cells) {
+            slot.values.resize(cells);
+        }
+    }
+    detail::MapperScratch::RowBatch& batch = scratch.batch;
+    batch.first = -1;
+    batch.rows = 0;
+    batch.stride = static_cast<std::ptrdiff_t>(cells);
+    for (std::vector<std::int16_t>& values : batch.values) {
+        if (values.size() < cells * kBatchRows) {
+            values.resize(cells * kBatchRows);
+        }
+    }
+    planGroups(map, source, destWidth, scratch);
+}
+
+// Adds what each edge covers of the frame row starting at y0.
+void coverRow(RowCoverage& rowCoverage, const std::array<Edge, 4>& edges, int edgeCount,
+              double y0) {
+    const double y1 = y0 + 1.0;
+    for (int e = 0; e < edgeCount; ++e) {
+        const Edge& edge = edges[e];
+        const double ya = std::max(edge.yTop, y0);
+        const double yb = std::min(edge.yBottom, y1);
+        if (!(ya < yb)) {
+            continue;
+        }
+        const double slope = edge.slope;
+        const double xa = ya == edge.yTop ? edge.xTop : edge.xTop + (ya - edge.yTop) * slope;
+        const double xb = yb == edge.yBottom ? edge.xBottom : edge.xTop + (yb - edge.yTop) * slope;
+        rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
+    }
+}
+
+}  // namespace
+
+bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitmap& source,
+                const MeshVertex* vertices, int count, std::uint32_t kernelFlags) {
+    if (!validCall(surface, coverage, source, vertices, count)) {
+        return false;
+    }
+    const auto extent = verticalExtent(vertices, count);
+    if (!extent) {
+        return false;
+    }
+    Mapping map;
+    if (!buildMapping(vertices, count, map)) {
+        return true;  // no area: nothing to draw
+    }
+    std::array<Edge, 4> edges{};
+    const int edgeCount = setUpEdges(vertices, count, edges);
+
+    const KernelBitmap& dest = surface.destination;
     const int parity = parityFor(surface, kernelFlags);
     const int firstRow = surface.firstRow;
+    const auto [top, bottom] = *extent;
     const int rowBegin = std::max(0, static_cast<int>(std::max(std::floor(top), -1e9)) - firstRow);
     const int rowEnd =
         std::min(dest.height, static_cast<int>(std::min(std::ceil(bottom), 1e9)) - firstRow);
@@ -1018,29 +1095,9 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
     if (!surface.mapperScratch) {
         surface.mapperScratch = std::make_shared<detail::MapperScratch>();
     }
-    // Two passes pay while neighbouring destination rows mostly share their source rows: no
-    // rotation or tilt, and no more than about one and a half source rows per row drawn.
-    const double rowStep = std::abs(map.ty) * (parity >= 0 ? 2.0 : 1.0);
-    const bool twoPass = map.affine && map.sy == 0.0 && map.tx == 0.0 && rowStep <= 1.75 &&
-                         dest.layout == KernelLayout::Bgra32 && kernels.rowBlend != nullptr;
+    const bool twoPass = useTwoPasses(map, parity, dest, kernels);
     if (twoPass) {
-        const auto cells = static_cast<std::size_t>(dest.width) * 4;
-        for (detail::MapperScratch::RowBlends& slot : surface.mapperScratch->blends) {
-            slot.sourceRow = -1;
-            if (slot.values.size() < cells) {
-                slot.values.resize(cells);
-            }
-        }
-        detail::MapperScratch::RowBatch& batch = surface.mapperScratch->batch;
-        batch.first = -1;
-        batch.rows = 0;
-        batch.stride = static_cast<std::ptrdiff_t>(cells);
-        for (std::vector<std::int16_t>& values : batch.values) {
-            if (values.size() < cells * kBatchRows) {
-                values.resize(cells * kBatchRows);
-            }
-        }
-        planGroups(map, source, dest.width, *surface.mapperScratch);
+        setUpTwoPassScratch(*surface.mapperScratch, map, source, dest.width);
     }
 
     for (int row = rowBegin; row < rowEnd; ++row) {
@@ -1049,20 +1106,7 @@ bool mapPolygon(RenderSurface& surface, KernelBuffer* coverage, const KernelBitm
             continue;
         }
         const double y0 = frameRow;
-        const double y1 = y0 + 1.0;
-        for (int e = 0; e < edgeCount; ++e) {
-            const Edge& edge = edges[e];
-            const double ya = std::max(edge.yTop, y0);
-            const double yb = std::min(edge.yBottom, y1);
-            if (!(ya < yb)) {
-                continue;
-            }
-            const double slope = edge.slope;
-            const double xa = ya == edge.yTop ? edge.xTop : edge.xTop + (ya - edge.yTop) * slope;
-            const double xb =
-                yb == edge.yBottom ? edge.xBottom : edge.xTop + (yb - edge.yTop) * slope;
-            rowCoverage.addEdge(xa, ya - y0, xb, yb - y0, edge.dir);
-        }
+        coverRow(rowCoverage, edges, edgeCount, y0);
         RowShader shader(map, src, dest, row, y0 + 0.5, *surface.work, coverage, kernels,
                          *surface.mapperScratch, twoPass);
         rowCoverage.emit(shader);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/cli/Arguments.h"
 #include "app/cli/Commands.h"
@@ -187,6 +188,196 @@ bool pixelAspectKeepsShape(double aspect, int width, int height, bool video, Sto
     return false;
 }
 
+// What the command line asks for, checked before anything is opened.
+struct RenderOptions {
+    std::string projectPath;
+    std::string out;
+    std::string format;
+    const Format* known = nullptr;  // one of ours; null for another module's identifier
+    int width = 0;
+    int height = 0;
+    std::optional<double> fps;
+    std::optional<double> from;
+    std::optional<double> to;
+    std::string toText;  // --to as typed
+    bool strict = false;
+    bool toStandardOutput() const { return out == "-"; }
+};
+
+// kSuccess, or the usage code after its message.
+int readOptions(const Arguments& args, RenderOptions& options) {
+    const auto out = args.value("-o") ? args.value("-o") : args.value("--output");
+    if (args.positional().size() != 1 || !out) {
+        return usage("name one project and the output with -o", kUsageLine);
+    }
+    options.projectPath = args.positional()[0];
+    options.out = *out;
+    options.strict = args.flag("--strict");
+    int code = kSuccess;
+    options.format = chooseFormat(args, options.out, code);
+    if (options.format.empty()) {
+        return code;
+    }
+    if (const auto known = kFormats.find(options.format); known != kFormats.end()) {
+        options.known = &known->second;
+    }
+    if (options.toStandardOutput() && options.format != "raw") {
+        return usage("only raw frames can go to standard output", kUsageLine);
+    }
+    if (const auto size = args.value("--size");
+        size && !parseSize(*size, options.width, options.height)) {
+        return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
+    }
+    if (const auto text = args.value("--fps")) {
+        options.fps = parsePositive(*text);
+        if (!options.fps || *options.fps > 240.0) {
+            return usage("--fps wants a number of frames per second up to 240", kUsageLine);
+        }
+    }
+    if (const auto text = args.value("--from"); text && !(options.from = parseSeconds(*text))) {
+        return usage("--from wants seconds or a time code", kUsageLine);
+    }
+    if (const auto text = args.value("--to"); text && !(options.to = parseSeconds(*text))) {
+        return usage("--to wants seconds or a time code", kUsageLine);
+    } else if (text) {
+        options.toText = *text;
+    }
+    if (!options.toStandardOutput()) {
+        if (const int refused = refuseInputAsOutput(options.out, {options.projectPath});
+            refused != kSuccess) {
+            return refused;
+        }
+        return checkOutput(options.out);
+    }
+    return kSuccess;
+}
+
+// The preset, then what the command line says on top of it, into `data`; whether the frames show
+// the project's frame fitted inside (their pixels do not carry the difference of shape).
+// Nothing when the preset does not exist.
+std::optional<bool> chooseSettings(ProjectSession& session, const ExporterInstance& exporter,
+                                   const RenderOptions& options,
+                                   const std::optional<std::string>& preset, StoreKey& data) {
+    const Project& project = session.context().project();
+    if (preset) {
+        if (!session.loadPreset(exporter.presetName(), *preset, data)) {
+            return std::nullopt;
+        }
+    } else {
+        data.setInt("Width", project.defaultOutputWidth());
+        data.setInt("Height", project.defaultOutputHeight());
+    }
+    const bool even = options.known != nullptr && options.known->evenSize;
+    if (options.width > 0) {
+        data.setInt("Width", options.width);
+        data.setInt("Height", options.height);
+        if (even && (options.width % 2 || options.height % 2)) {
+            note("--size " + std::to_string(options.width) + "x" + std::to_string(options.height) +
+                 " is rounded to " + std::to_string(options.width & ~1) + "x" +
+                 std::to_string(options.height & ~1) + ": " + options.format + " needs even sides");
+        }
+    }
+    if (options.fps) {
+        data.setInt64("FrameDuration", static_cast<std::int64_t>(2.7e7 / *options.fps + 0.5));
+    }
+    return !pixelAspectKeepsShape(project.vAspRatio(), data.getInt("Width", 0),
+                                  data.getInt("Height", 0), even, data);
+}
+
+struct TimeRange {
+    TickTime start = 0;
+    TickTime end = 0;
+};
+
+// The part of the project to render; nothing after a usage message.
+std::optional<TimeRange> chooseRange(const RenderOptions& options, TickTime length, int& code) {
+    TimeRange range{0, length};
+    if (!options.from && !options.to) {
+        return range;
+    }
+    range.start = options.from ? secondsToTicks(*options.from) : 0;
+    range.end = options.to ? secondsToTicks(*options.to) : length;
+    if (!(range.start < range.end) || range.start >= length) {
+        code = usage("--from must come before --to, inside the project", kUsageLine);
+        return std::nullopt;
+    }
+    if (range.end > length) {
+        char text[160];
+        std::snprintf(text, sizeof text, "--to %s is past the end; rendering to %.2f s",
+                      options.toText.c_str(), ticksToSeconds(length));
+        note(text);
+        range.end = length;
+    }
+    return range;
+}
+
+struct RunOutcome {
+    bool ok = false;
+    long frames = 0;
+    double seconds = 0.0;
+};
+
+// Runs the exporter over the project with a progress line on the terminal.
+RunOutcome runExporter(ProjectSession& session, ExporterInstance& exporter,
+                       const RenderOptions& options, const TimeRange& range, bool fitInside) {
+    installInterruptHandler();
+    TerminalProgress progress;
+    progress.begin(std::filesystem::path(options.out).filename().string());
+    const auto began = std::chrono::steady_clock::now();
+    RunOutcome outcome;
+    // The frames-per-second figure reads the source while it exists, and its last count after.
+    const ProjectExportSource* running = nullptr;
+    progress.setFrameCounter([&] { return running ? running->framesRendered() : outcome.frames; });
+    {
+        ProjectExportSource source(session.context(), session.sound(), &progress, session.title());
+        if (options.from || options.to) {
+            source.setRange(range.start, range.end);
+        }
+        source.setFitInside(fitInside);
+        if (options.format == "raw") {
+            std::fprintf(stderr, "raw frames: %s\n", exporter.configurationSummary().c_str());
+        }
+        running = &source;
+        outcome.ok = exporter.run(source, options.out.c_str()) != 0;
+        outcome.frames = source.framesRendered();
+        running = nullptr;
+    }
+    progress.end();
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    return outcome;
+}
+
+// The exit code of a finished run, with its closing line.
+int finishRun(ProjectSession& session, const RenderOptions& options, const RunOutcome& outcome) {
+    if (interrupted()) {
+        std::fprintf(stderr, "pictomove: stopped; %s was not written\n", options.out.c_str());
+        return kInterrupted;
+    }
+    if (!outcome.ok) {
+        const std::string reason = session.context().errors().text();
+        return fail("could not render " + options.out + (reason.empty() ? "" : ": " + reason));
+    }
+    if (!session.reportLateFailures() && options.strict) {
+        if (!options.toStandardOutput()) {
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(options.out, ec)) {
+                std::filesystem::remove(options.out, ec);
+            }
+        }
+        return fail("not every picture of the project could be read (--strict); " + options.out +
+                    " was removed");
+    }
+    std::fprintf(stderr, "%s: %ld frames in %.1f s (%.1f frames a second)", options.out.c_str(),
+                 outcome.frames, outcome.seconds,
+                 outcome.seconds > 0.0 ? outcome.frames / outcome.seconds : 0.0);
+    if (!options.toStandardOutput()) {
+        std::fprintf(stderr, ", %s", sizeText(bytesWritten(options.out)).c_str());
+    }
+    std::fprintf(stderr, "\n");
+    return kSuccess;
+}
+
 }  // namespace
 
 int runRender(const std::vector<std::string>& words) {
@@ -206,55 +397,17 @@ int runRender(const std::vector<std::string>& words) {
         loadExporters(exporters);
         return listPresets(session, exporters);
     }
-    const auto out = args.value("-o") ? args.value("-o") : args.value("--output");
-    if (args.positional().size() != 1 || !out) {
-        return usage("name one project and the output with -o", kUsageLine);
-    }
-    const std::string projectPath = args.positional()[0];
-    int code = kSuccess;
-    const std::string format = chooseFormat(args, *out, code);
-    if (format.empty()) {
+    RenderOptions options;
+    if (const int code = readOptions(args, options); code != kSuccess) {
         return code;
-    }
-    const auto known = kFormats.find(format);
-    if (*out == "-" && format != "raw") {
-        return usage("only raw frames can go to standard output", kUsageLine);
-    }
-    int width = 0;
-    int height = 0;
-    if (const auto size = args.value("--size"); size && !parseSize(*size, width, height)) {
-        return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
-    }
-    std::optional<double> fps;
-    if (const auto text = args.value("--fps")) {
-        fps = parsePositive(*text);
-        if (!fps || *fps > 240.0) {
-            return usage("--fps wants a number of frames per second up to 240", kUsageLine);
-        }
-    }
-    std::optional<double> from;
-    std::optional<double> to;
-    if (const auto text = args.value("--from"); text && !(from = parseSeconds(*text))) {
-        return usage("--from wants seconds or a time code", kUsageLine);
-    }
-    if (const auto text = args.value("--to"); text && !(to = parseSeconds(*text))) {
-        return usage("--to wants seconds or a time code", kUsageLine);
-    }
-    if (*out != "-") {
-        if (const int refused = refuseInputAsOutput(*out, {projectPath}); refused != kSuccess) {
-            return refused;
-        }
-        if (const int checked = checkOutput(*out); checked != kSuccess) {
-            return checked;
-        }
     }
 
     ProjectSession session;
-    if (!session.open(projectPath)) {
+    if (!session.open(options.projectPath)) {
         return fail(session.errorText());
     }
-    if (*out != "-") {
-        if (const int refused = refuseInputAsOutput(*out, session.inputFiles());
+    if (!options.toStandardOutput()) {
+        if (const int refused = refuseInputAsOutput(options.out, session.inputFiles());
             refused != kSuccess) {
             return refused;
         }
@@ -262,120 +415,38 @@ int runRender(const std::vector<std::string>& words) {
     HeadlessHostServices host;
     ExporterManager exporters(host);
     loadExporters(exporters);
-    const std::string identifier = known != kFormats.end() ? known->second.identifier : format;
+    const std::string identifier = options.known ? options.known->identifier : options.format;
     auto exporter = exporters.createExporter(exporters.findByIdentifier(identifier));
     if (!exporter) {
-        if (known == kFormats.end()) {
-            return usage("unknown format '" + format + "'", kUsageLine);
+        if (!options.known) {
+            return usage("unknown format '" + options.format + "'", kUsageLine);
         }
-        return fail("no exporter for " + format + " in " + pluginFolder());
+        return fail("no exporter for " + options.format + " in " + pluginFolder());
     }
-    if (!session.reportPictureProblems() && args.flag("--strict")) {
+    if (!session.reportPictureProblems() && options.strict) {
         return fail(
             "not every picture of the project could be read (--strict); nothing was "
             "rendered");
     }
 
-    // The preset, then what the command line says on top of it.
     MemoryStorage settings;
     settings.open();
     StoreKeyPtr data = settings.root();
-    const Project& project = session.context().project();
-    if (const auto preset = args.value("--preset")) {
-        if (!session.loadPreset(exporter->presetName(), *preset, *data)) {
-            return fail("no preset '" + *preset + "' for " + exporter->presetName());
-        }
-    } else {
-        data->setInt("Width", project.defaultOutputWidth());
-        data->setInt("Height", project.defaultOutputHeight());
+    const auto preset = args.value("--preset");
+    const std::optional<bool> fitInside =
+        chooseSettings(session, *exporter, options, preset, *data);
+    if (!fitInside) {
+        return fail("no preset '" + *preset + "' for " + exporter->presetName());
     }
-    if (width > 0) {
-        data->setInt("Width", width);
-        data->setInt("Height", height);
-        if (known != kFormats.end() && known->second.evenSize && (width % 2 || height % 2)) {
-            note("--size " + std::to_string(width) + "x" + std::to_string(height) +
-                 " is rounded to " + std::to_string(width & ~1) + "x" +
-                 std::to_string(height & ~1) + ": " + format + " needs even sides");
-        }
-    }
-    if (fps) {
-        data->setInt64("FrameDuration", static_cast<std::int64_t>(2.7e7 / *fps + 0.5));
-    }
-    // Frames whose pixels do not carry the difference show the project's frame fitted inside.
-    const bool fitInside = !pixelAspectKeepsShape(
-        project.vAspRatio(), data->getInt("Width", 0), data->getInt("Height", 0),
-        known != kFormats.end() && known->second.evenSize, *data);
     exporter->loadSettings(data.get());
 
-    const TickTime length = project.projectLength();
-    TickTime start = 0;
-    TickTime end = length;
-    if (from || to) {
-        start = from ? secondsToTicks(*from) : 0;
-        end = to ? secondsToTicks(*to) : length;
-        if (!(start < end) || start >= length) {
-            return usage("--from must come before --to, inside the project", kUsageLine);
-        }
-        if (end > length) {
-            char text[160];
-            std::snprintf(text, sizeof text, "--to %s is past the end; rendering to %.2f s",
-                          args.value("--to")->c_str(), ticksToSeconds(length));
-            note(text);
-            end = length;
-        }
+    int code = kSuccess;
+    const auto range = chooseRange(options, session.context().project().projectLength(), code);
+    if (!range) {
+        return code;
     }
-
-    installInterruptHandler();
-    TerminalProgress progress;
-    progress.begin(std::filesystem::path(*out).filename().string());
-    const auto began = std::chrono::steady_clock::now();
-    int result = 0;
-    // The frames-per-second figure reads the source while it exists, and its last count after.
-    const ProjectExportSource* running = nullptr;
-    long framesDone = 0;
-    progress.setFrameCounter([&] { return running ? running->framesRendered() : framesDone; });
-    {
-        ProjectExportSource source(session.context(), session.sound(), &progress, session.title());
-        if (from || to) {
-            source.setRange(start, end);
-        }
-        source.setFitInside(fitInside);
-        if (format == "raw") {
-            std::fprintf(stderr, "raw frames: %s\n", exporter->configurationSummary().c_str());
-        }
-        running = &source;
-        result = exporter->run(source, out->c_str());
-        framesDone = source.framesRendered();
-        running = nullptr;
-    }
-    progress.end();
-    if (interrupted()) {
-        std::fprintf(stderr, "pictomove: stopped; %s was not written\n", out->c_str());
-        return kInterrupted;
-    }
-    if (!result) {
-        const std::string reason = session.context().errors().text();
-        return fail("could not render " + *out + (reason.empty() ? "" : ": " + reason));
-    }
-    if (!session.reportLateFailures() && args.flag("--strict")) {
-        if (*out != "-") {
-            std::error_code ec;
-            if (std::filesystem::is_regular_file(*out, ec)) {
-                std::filesystem::remove(*out, ec);
-            }
-        }
-        return fail("not every picture of the project could be read (--strict); " + *out +
-                    " was removed");
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    std::fprintf(stderr, "%s: %ld frames in %.1f s (%.1f frames a second)", out->c_str(),
-                 framesDone, seconds, seconds > 0.0 ? framesDone / seconds : 0.0);
-    if (*out != "-") {
-        std::fprintf(stderr, ", %s", sizeText(bytesWritten(*out)).c_str());
-    }
-    std::fprintf(stderr, "\n");
-    return kSuccess;
+    return finishRun(session, options,
+                     runExporter(session, *exporter, options, *range, *fitInside));
 }
 
 }  // namespace pm::cli
