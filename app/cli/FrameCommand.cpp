@@ -101,6 +101,23 @@ std::string pictureFormat(const Arguments& args, const std::string& out, int& co
     return fromName;
 }
 
+// The encoded picture to its file, or to standard output for "-".
+int writePicture(const std::string& out, const std::vector<std::uint8_t>& bytes) {
+    if (out == "-") {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+            std::fflush(stdout) != 0) {
+            return fail(std::string("cannot write the picture to standard output: ") +
+                        std::strerror(errno));
+        }
+        return kSuccess;
+    }
+    if (const std::string problem = writeWholeFile(out, bytes.data(), bytes.size());
+        !problem.empty()) {
+        return fail("cannot write " + out + ": " + problem);
+    }
+    return kSuccess;
+}
+
 }  // namespace
 
 int runFrame(const std::vector<std::string>& words) {
@@ -200,19 +217,7 @@ int runFrame(const std::vector<std::string>& words) {
     if (bytes.empty()) {
         return fail("could not encode the frame as " + format);
     }
-    if (*out == "-") {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
-            std::fflush(stdout) != 0) {
-            return fail(std::string("cannot write the picture to standard output: ") +
-                        std::strerror(errno));
-        }
-        return kSuccess;
-    }
-    if (const std::string problem = writeWholeFile(*out, bytes.data(), bytes.size());
-        !problem.empty()) {
-        return fail("cannot write " + *out + ": " + problem);
-    }
-    return kSuccess;
+    return writePicture(*out, bytes);
 }
 
 }  // namespace pm::cli

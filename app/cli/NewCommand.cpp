@@ -103,6 +103,47 @@ std::string whyNotAdded(const std::string& picture, std::string problem) {
     return problem.empty() ? "it cannot be read" : problem;
 }
 
+// How the scenes are made, from the command line.
+struct SceneOptions {
+    double length = 5.0;
+    double overlap = 1.0;
+    SceneMotion::DefaultKeys motion = SceneMotion::DefaultKeys::SlightMotion;
+    int width = 0;
+    int height = 0;
+};
+
+// kSuccess, or the usage code after its message.
+int readSceneOptions(const Arguments& args, SceneOptions& options) {
+    if (const auto t = args.value("--length")) {
+        const auto v = parsePositive(*t);
+        if (!v || *v < 0.1 || *v > 7200.0) {
+            return usage("--length wants seconds from 0.1 to 7200", kUsageLine);
+        }
+        options.length = *v;
+    }
+    if (const auto t = args.value("--overlap")) {
+        const auto v = parseSeconds(*t);
+        if (!v) {
+            return usage("--overlap wants seconds", kUsageLine);
+        }
+        options.overlap = *v;
+    }
+    const std::string motion = args.value("--motion").value_or("slight");
+    using DefaultKeys = SceneMotion::DefaultKeys;
+    if (motion == "none") {
+        options.motion = DefaultKeys::AtStart;
+    } else if (motion == "default") {
+        options.motion = DefaultKeys::AtStartAndEnd;
+    } else if (motion != "slight") {
+        return usage("--motion is none, default or slight", kUsageLine);
+    }
+    if (const auto size = args.value("--size");
+        size && !parseSize(*size, options.width, options.height)) {
+        return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
+    }
+    return kSuccess;
+}
+
 }  // namespace
 
 int runNew(const std::vector<std::string>& words) {
@@ -119,37 +160,12 @@ int runNew(const std::vector<std::string>& words) {
     if (!out || args.positional().empty()) {
         return usage("name the project with -o and at least one picture", kUsageLine);
     }
-    double length = 5.0;
-    double overlap = 1.0;
-    if (const auto t = args.value("--length")) {
-        const auto v = parsePositive(*t);
-        if (!v || *v < 0.1 || *v > 7200.0) {
-            return usage("--length wants seconds from 0.1 to 7200", kUsageLine);
-        }
-        length = *v;
+    SceneOptions options;
+    if (const int code = readSceneOptions(args, options); code != kSuccess) {
+        return code;
     }
-    if (const auto t = args.value("--overlap")) {
-        const auto v = parseSeconds(*t);
-        if (!v) {
-            return usage("--overlap wants seconds", kUsageLine);
-        }
-        overlap = *v;
-    }
-    const std::string motion = args.value("--motion").value_or("slight");
-    using DefaultKeys = SceneMotion::DefaultKeys;
-    DefaultKeys kind = DefaultKeys::SlightMotion;
-    if (motion == "none") {
-        kind = DefaultKeys::AtStart;
-    } else if (motion == "default") {
-        kind = DefaultKeys::AtStartAndEnd;
-    } else if (motion != "slight") {
-        return usage("--motion is none, default or slight", kUsageLine);
-    }
-    int width = 0;
-    int height = 0;
-    if (const auto size = args.value("--size"); size && !parseSize(*size, width, height)) {
-        return usage("--size wants WIDTHxHEIGHT, for example 1920x1080", kUsageLine);
-    }
+    double overlap = options.overlap;
+    const double length = options.length;
     if (const int code = checkOutput(*out); code != kSuccess) {
         return code;
     }
@@ -177,9 +193,9 @@ int runNew(const std::vector<std::string>& words) {
     ProjectSession session;
     session.newProject();
     Project& project = session.context().project();
-    if (width > 0) {
-        project.setVAspRatio(static_cast<double>(width) / height);
-        project.setAssumedWidth(width);
+    if (options.width > 0) {
+        project.setVAspRatio(static_cast<double>(options.width) / options.height);
+        project.setAssumedWidth(options.width);
     }
     project.setDefaultOverlap(secondsToTicks(overlap));
     session.setEmbed(!args.flag("--link"));
@@ -187,17 +203,17 @@ int runNew(const std::vector<std::string>& words) {
     installInterruptHandler();
     TerminalProgress progress;
     progress.begin(std::filesystem::path(*out).filename().string());
-    const int added =
-        appendPictures(session.context(), pictures, secondsToTicks(length), &progress,
-                       [&](const InsertedPicture& inserted) {
-                           if (inserted.sceneId < 0) {
-                               progress.clearLine();
-                               warn("skipped " + inserted.path + ": " +
-                                    whyNotAdded(inserted.path, inserted.problem));
-                           } else {
-                               project.sceneById(inserted.sceneId)->applyDefaultKeyframes(kind);
-                           }
-                       });
+    const int added = appendPictures(
+        session.context(), pictures, secondsToTicks(length), &progress,
+        [&](const InsertedPicture& inserted) {
+            if (inserted.sceneId < 0) {
+                progress.clearLine();
+                warn("skipped " + inserted.path + ": " +
+                     whyNotAdded(inserted.path, inserted.problem));
+            } else {
+                project.sceneById(inserted.sceneId)->applyDefaultKeyframes(options.motion);
+            }
+        });
     progress.end();
     if (interrupted()) {
         std::fprintf(stderr, "pictomove: stopped; %s was not made\n", out->c_str());
