@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pm::ImageBuffer frame;
     if (pm::PerfKit::allocate(&frame, pm::PixelFormat::Bgra32, 32, 18) == pm::PixelStatus::Ok) {
         pm::ProjectRenderer renderer(document.context());
-        renderer.renderFrame(0.5, frame, FieldMode::Frame, 0.0f, pm::PictureAccess::Full);
+        renderer.renderFrame(0.5, frame, pm::FieldMode::Frame, 0.0f, pm::PictureAccess::Full);
         pm::PerfKit::free(&frame);
     }
     document.save(pm::fuzz::scratchFolder() / "saved.mzp");
