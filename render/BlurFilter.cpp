@@ -1,10 +1,13 @@
 #include "render/BlurFilter.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 
 #include "render/detail/ImageOps.h"
 #include "render/detail/KernelSet.h"
+#include "render/detail/RowHalves.h"
 
 namespace pm {
 namespace {
@@ -12,6 +15,10 @@ namespace {
 // Beyond this sigma the peak weight 256 / (sigma·sqrt(2π)) truncates to 0 and the kernel would
 // have no weight to normalise; wider blurs keep this kernel.
 constexpr double kMaxSigma = 102.0;
+
+// Pictures smaller than this are not worth a second processor.
+constexpr std::uint32_t kRowsWorthSplitting = 64;
+constexpr std::uint32_t kColumnsWorthSplitting = 128;
 
 }  // namespace
 
@@ -93,14 +100,43 @@ PixelStatus BlurFilter::run(const ImageBuffer& destination, const ImageBuffer& s
     }
     const detail::KernelSet& k = detail::kernelsFor(m_path);
     const auto tempPitch = static_cast<std::ptrdiff_t>(pitch);
-    try {
-        // The vector passes keep running sums for a strip of the image.
-        k.blurRows(width, height, m_temp.data(), tempPitch, source.pixels, source.pitch,
-                   m_weightsX.data(), static_cast<int>(m_weightsX.size()) - 1, keepAlpha);
-        k.blurColumns(width, height, destination.pixels, destination.pitch, m_temp.data(),
-                      tempPitch, m_weightsY.data(), static_cast<int>(m_weightsY.size()) - 1,
-                      keepAlpha);
-    } catch (const std::bad_alloc&) {
+    // Each pass works on lines of its own, rows and then columns: on two processors each takes
+    // half of them, and the result is that of one pass.
+    std::atomic<bool> outOfMemory{false};
+    const auto guarded = [&outOfMemory](const auto& work) {
+        try {
+            work();
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    };
+    detail::inRowHalves(
+        0, source.height, kRowsWorthSplitting, [&](std::uint32_t first, std::uint32_t end) {
+            guarded([&] {
+                k.blurRows(width, static_cast<int>(end - first), m_temp.data() + first * pitch,
+                           tempPitch, source.row(first), source.pitch, m_weightsX.data(),
+                           static_cast<int>(m_weightsX.size()) - 1, keepAlpha);
+            });
+        });
+    // The vector pass keeps running sums for strips of columns: halves at a strip's edge.
+    const auto columnsOf = [width](std::uint32_t x) {
+        return std::min<std::uint32_t>(static_cast<std::uint32_t>(width), x & ~15u);
+    };
+    detail::inRowHalves(
+        0, source.width, kColumnsWorthSplitting, [&](std::uint32_t first, std::uint32_t end) {
+            const std::uint32_t a = first == 0 ? 0 : columnsOf(first);
+            const std::uint32_t b = end == source.width ? end : columnsOf(end);
+            if (b <= a) {
+                return;
+            }
+            guarded([&] {
+                k.blurColumns(static_cast<int>(b - a), height,
+                              destination.pixels + 4 * std::size_t{a}, destination.pitch,
+                              m_temp.data() + 4 * std::size_t{a}, tempPitch, m_weightsY.data(),
+                              static_cast<int>(m_weightsY.size()) - 1, keepAlpha);
+            });
+        });
+    if (outOfMemory) {
         return PixelStatus::OutOfMemory;
     }
     return PixelStatus::Ok;

@@ -140,6 +140,52 @@ bool cellVisible(const Mesh& mesh, int row, int column, double targetWidth) {
            inFront(mesh.at(row + 1, column + 1)) && inFront(mesh.at(row + 1, column));
 }
 
+std::vector<CellBlock> visibleBlocks(const Mesh& mesh, double targetWidth) {
+    std::vector<CellBlock> done;
+    // Blocks that reached the row before the current one, in column order.
+    std::vector<CellBlock> open;
+    std::vector<CellBlock> next;
+    for (int j = 0; j + 1 < mesh.rows(); ++j) {
+        next.clear();
+        for (int k = 0; k + 1 < mesh.columns();) {
+            if (!cellVisible(mesh, j, k, targetWidth)) {
+                ++k;
+                continue;
+            }
+            int end = k + 1;
+            while (end + 1 < mesh.columns() && cellVisible(mesh, j, end, targetWidth)) {
+                ++end;
+            }
+            next.push_back({j, j + 1, k, end});
+            k = end;
+        }
+        // A run over the same columns as a block of the row above extends it.
+        for (CellBlock& run : next) {
+            for (CellBlock& block : open) {
+                if (block.row1 == j && block.column0 == run.column0 &&
+                    block.column1 == run.column1) {
+                    run.row0 = block.row0;
+                    block.row1 = -1;  // taken over
+                    break;
+                }
+            }
+        }
+        for (const CellBlock& block : open) {
+            if (block.row1 != -1) {
+                done.push_back(block);
+            }
+        }
+        open.swap(next);
+    }
+    done.insert(done.end(), open.begin(), open.end());
+    return done;
+}
+
+std::array<MeshVertex, 4> blockCorners(const Mesh& mesh, const CellBlock& block) {
+    return {mesh.at(block.row0, block.column0), mesh.at(block.row0, block.column1),
+            mesh.at(block.row1, block.column1), mesh.at(block.row1, block.column0)};
+}
+
 bool placeMesh(Mesh& mesh, const CameraValues& camera, double W, double H, GridSize grid,
                const RenderTarget& target) {
     const FrameSize frame{target.width, target.width / target.aspect};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "render/CameraValues.h"
 #include "render/Mesh.h"
@@ -52,6 +53,23 @@ GridSize gridSizeFor(const CameraValues& camera, double zoom, double W, double H
 
 // A cell is drawn only when all four corners lie in front of the near plane: 0 < w < 3 / Wt.
 bool cellVisible(const Mesh& mesh, int row, int column, double targetWidth);
+
+// Cells [row0, row1) x [column0, column1) of a mesh, drawn as one quadrilateral through its four
+// corner vertices.
+struct CellBlock {
+    int row0 = 0;
+    int row1 = 0;
+    int column0 = 0;
+    int column1 = 0;
+    bool operator==(const CellBlock&) const = default;
+};
+// The visible cells of a placed mesh as few blocks as cover exactly them, row by row: runs of
+// visible cells, and runs of equal columns in neighbouring rows joined. A picture is one plane,
+// so the corners of a block give the mapping of every cell in it; one polygon draws it without
+// the set-up of every cell, or the seams where neighbouring cells each added part of a pixel.
+std::vector<CellBlock> visibleBlocks(const Mesh& mesh, double targetWidth);
+// The corners of a block, clockwise from its first vertex as a cell's are.
+std::array<MeshVertex, 4> blockCorners(const Mesh& mesh, const CellBlock& block);
 
 // Places a mesh over a W x H picture level into a Wt x Ht target: build, transform, project.
 struct RenderTarget {

@@ -273,6 +273,29 @@ std::ptrdiff_t aheadBytes(const Mapping& map, const KernelBitmap& source) {
            static_cast<std::ptrdiff_t>(columns) * 4;
 }
 
+// aheadBytes() for a projective mapping, taken at the column of its first vertex: the step
+// changes along a row, but where to fetch ahead need only be near.
+std::ptrdiff_t projectiveAheadBytes(const Mapping& map, double dy, const KernelBitmap& source) {
+    const Matrix& h = map.h;
+    const auto at = [&h](double y, double& s, double& t) {
+        const double w = h[7] * y + h[8] + h[6] * 0.5;
+        if (!(std::abs(w) > 1e-12)) {
+            return false;
+        }
+        s = (h[1] * y + h[2] + h[0] * 0.5) / w;
+        t = (h[4] * y + h[5] + h[3] * 0.5) / w;
+        return std::isfinite(s) && std::isfinite(t);
+    };
+    double s0, t0, s1, t1;
+    if (!at(dy, s0, t0) || !at(dy + kAheadRows, s1, t1)) {
+        return 0;
+    }
+    const double rows = std::clamp(std::floor(t1 - t0 + 0.5), -256.0, 256.0);
+    const double columns = std::clamp(std::floor(s1 - s0 + 0.5), -256.0, 256.0);
+    return static_cast<std::ptrdiff_t>(rows) * source.pitch +
+           static_cast<std::ptrdiff_t>(columns) * 4;
+}
+
 // The inner loops one call uses.
 struct Kernels {
     detail::BgraSpanFn span = detail::spanBgraScalar;
@@ -330,6 +353,8 @@ public:
                       map.ox,
                       source.bitmap.width,
                       source.bitmap.height};
+            m_proj.bend = detail::projectiveBend(m_proj);
+            m_ahead = projectiveAheadBytes(map, dy, source.bitmap);
         }
         m_scratch.runs.clear();
     }
@@ -523,11 +548,15 @@ private:
         if (!m_map.affine) {
             alignas(32) std::int32_t xs[kChunk];
             alignas(32) std::int32_t ys[kChunk];
-            for (int x = x0; x < x1; x += kChunk) {
-                const int n = std::min(kChunk, x1 - x);
+            // Chunks end at whole multiples of kChunk, so that only a run's own ends split the
+            // groups the projection interpolates.
+            for (int x = x0; x < x1;) {
+                const int n = std::min(kChunk - (((x % kChunk) + kChunk) % kChunk), x1 - x);
                 std::uint8_t* o = out + 4 * (x - x0);
-                if (m_kernels.project(m_proj, x, n, xs, ys)) {
-                    m_kernels.sample(o, n, src.pixels, src.pitch, xs, ys);
+                const bool ok = m_kernels.project(m_proj, x, n, xs, ys);
+                x += n;
+                if (ok) {
+                    m_kernels.sample(o, n, src.pixels, src.pitch, xs, ys, m_ahead);
                     continue;
                 }
                 for (int i = 0; i < n; ++i) {

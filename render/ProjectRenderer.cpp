@@ -50,11 +50,18 @@ RenderQuality ProjectRenderer::renderFrame(double time, const ImageBuffer& targe
     if (!at.inTransition) {
         return renderScene(at.index, at.sceneTime, target, fields, yScale, access);
     }
-    ImageBuffer next;
-    if (PerfKit::allocate(&next, target.format, static_cast<int>(target.width),
-                          static_cast<int>(target.height)) != PixelStatus::Ok) {
-        m_context.errors().report(kMemoryFailed);
-        return RenderQuality::Failed;
+    // The frame buffer of the next scene is kept for the frames after, unless another render
+    // holds it: a transition's frames then fault in no fresh megabytes each.
+    std::unique_lock kept(m_mixLock, std::try_to_lock);
+    ImageBuffer own;
+    ImageBuffer& next = kept.owns_lock() ? m_mix : own;
+    if (next.pixels == nullptr || next.format != target.format || next.width != target.width ||
+        next.height != target.height) {
+        if (PerfKit::allocate(&next, target.format, static_cast<int>(target.width),
+                              static_cast<int>(target.height)) != PixelStatus::Ok) {
+            m_context.errors().report(kMemoryFailed);
+            return RenderQuality::Failed;
+        }
     }
     const RenderQuality nextQuality =
         renderScene(at.nextIndex, at.nextSceneTime, next, fields, yScale, access);
@@ -69,7 +76,6 @@ RenderQuality ProjectRenderer::renderFrame(double time, const ImageBuffer& targe
         const ImageBuffer to = detail::fieldRows(target, fields);
         PerfKit::mix(to, to, detail::fieldRows(next, fields), at.weight4096, alphaAware);
     }
-    PerfKit::free(&next);
     return std::min(quality, nextQuality);
 }
 

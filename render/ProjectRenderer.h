@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "render/RenderScratch.h"
 #include "render/Renderer.h"
@@ -36,6 +37,8 @@ private:
     ProjectContext& m_context;
     int m_bands = 0;
     std::unique_ptr<RenderScratch> m_scratch;
+    std::mutex m_mixLock;
+    ImageBuffer m_mix;
 };
 
 }  // namespace pm

@@ -1,6 +1,7 @@
 #include "render/SceneRenderer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <mutex>
 
@@ -41,20 +42,22 @@ KernelBitmap kernelBitmapOf(const ImageBuffer& image, FieldMode fields) {
 }
 
 // Keeps a picture level referenced for as long as it is drawn from.
-// Per frame row, the pixels [lo, hi) that a mesh of one cell covers whole. Drawing overwrites
-// every one of them, so the background need not be filled there first: on a frame the picture
-// fills, that fill was a third of the memory traffic. All empty for any other mesh.
+// Per frame row, the pixels [lo, hi) that a picture drawn as one quadrilateral covers whole.
+// Drawing overwrites every one of them, so the background need not be filled there first: on a
+// frame the picture fills, that fill was a third of the memory traffic. All empty for a picture
+// drawn in several pieces.
 struct CoveredRow {
     int lo = 0;
     int hi = 0;
 };
 
-std::vector<CoveredRow> coveredWhole(const Mesh& mesh, double targetWidth, int width, int height) {
+std::vector<CoveredRow> coveredWhole(const Mesh& mesh, const std::vector<CellBlock>& blocks,
+                                     int width, int height) {
     std::vector<CoveredRow> rows;
-    if (mesh.rows() != 2 || mesh.columns() != 2 || !cellVisible(mesh, 0, 0, targetWidth)) {
+    if (blocks.size() != 1) {
         return rows;
     }
-    const MeshVertex corners[4] = {mesh.at(0, 0), mesh.at(0, 1), mesh.at(1, 1), mesh.at(1, 0)};
+    const std::array<MeshVertex, 4> corners = blockCorners(mesh, blocks.front());
     // Only a convex cell has a row's inside between the inside of its two edges.
     double turn = 0.0;
     for (int i = 0; i < 4; ++i) {
@@ -250,10 +253,7 @@ RenderQuality SceneRenderer::drawBgra(double sceneTime, const ImageBuffer& targe
         errors.report(kMemoryFailed);
         return RenderQuality::Failed;
     }
-    // Every cell of a flat picture has the same affine mapping, so its outline draws the same
-    // picture as one cell, without the seams where neighbouring cells each added part of a pixel
-    // (and with the background left unfilled under it).
-    if (!mapCells(flatPicture ? mesh.outline() : mesh, source, target, fields)) {
+    if (!mapCells(mesh, source, target, fields)) {
         return RenderQuality::Failed;
     }
     const bool flat = flattenAlpha();
@@ -324,9 +324,12 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
     const Project& project = m_scene.project().project();
     const std::uint32_t colour = detail::packedColour(project.backgroundColour());
     const int colourKind = project.backgroundColourKind();
-    const std::vector<CoveredRow> whole = fields == FieldMode::Frame
-                                              ? coveredWhole(mesh, width, destination.width, height)
-                                              : std::vector<CoveredRow>{};
+    // Drawn in as few pieces as cover the visible cells: one for a picture in front of the
+    // camera, whatever its tilt.
+    const std::vector<CellBlock> blocks = visibleBlocks(mesh, width);
+    const std::vector<CoveredRow> whole =
+        fields == FieldMode::Frame ? coveredWhole(mesh, blocks, destination.width, height)
+                                   : std::vector<CoveredRow>{};
     const auto drawBand = [&](int b) {
         // Each band clears its own rows to the background before drawing on them, except for
         // the pixels the picture will overwrite.
@@ -350,26 +353,20 @@ bool SceneRenderer::mapCells(const Mesh& mesh, const ImageBuffer& level, const I
         RenderSurface& surface = *surfaces[b];
         const float top = static_cast<float>(starts[b]);
         const float bottom = static_cast<float>(starts[b + 1]);
-        for (int j = 0; j + 1 < mesh.rows(); ++j) {
-            for (int k = 0; k + 1 < mesh.columns(); ++k) {
-                if (!cellVisible(mesh, j, k, width)) {
-                    continue;
-                }
-                const MeshVertex cell[4] = {mesh.at(j, k), mesh.at(j, k + 1), mesh.at(j + 1, k + 1),
-                                            mesh.at(j + 1, k)};
-                // Cells entirely outside the band have nothing to draw here.
-                const float lo = std::min({cell[0].y, cell[1].y, cell[2].y, cell[3].y});
-                const float hi = std::max({cell[0].y, cell[1].y, cell[2].y, cell[3].y});
-                if (hi < top - 1.0f || lo > bottom + 1.0f) {
-                    continue;
-                }
-                if (!mapPolygon(surface, nullptr, source, cell, 4, surface.kernelFlags) &&
-                    !whole.empty()) {
-                    // Nothing drawn: the pixels left unfilled get the background after all.
-                    for (int y = starts[b]; y < starts[b + 1]; ++y) {
-                        const CoveredRow& r = whole[static_cast<std::size_t>(y)];
-                        fillRect(target, r.lo, y, r.hi - r.lo, 1, colour, colourKind);
-                    }
+        for (const CellBlock& block : blocks) {
+            const std::array<MeshVertex, 4> corners = blockCorners(mesh, block);
+            // Blocks entirely outside the band have nothing to draw here.
+            const float lo = std::min({corners[0].y, corners[1].y, corners[2].y, corners[3].y});
+            const float hi = std::max({corners[0].y, corners[1].y, corners[2].y, corners[3].y});
+            if (hi < top - 1.0f || lo > bottom + 1.0f) {
+                continue;
+            }
+            if (!mapPolygon(surface, nullptr, source, corners.data(), 4, surface.kernelFlags) &&
+                !whole.empty()) {
+                // Nothing drawn: the pixels left unfilled get the background after all.
+                for (int y = starts[b]; y < starts[b + 1]; ++y) {
+                    const CoveredRow& r = whole[static_cast<std::size_t>(y)];
+                    fillRect(target, r.lo, y, r.hi - r.lo, 1, colour, colourKind);
                 }
             }
         }

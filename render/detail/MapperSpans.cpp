@@ -139,7 +139,7 @@ void spanBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdif
 }
 
 void sampleBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                      const std::int32_t* xs, const std::int32_t* ys) {
+                      const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t /*ahead*/) {
     for (int i = 0; i < n; ++i) {
         const std::uint32_t p = sampleInterior(src, pitch, xs[i], ys[i]);
         std::memcpy(dst + 4 * i, &p, 4);
@@ -147,16 +147,19 @@ void sampleBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::pt
 }
 
 void sampleBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                    const std::int32_t* xs, const std::int32_t* ys) {
+                    const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t ahead) {
     int i = 0;
     for (; i + 4 <= n; i += 4) {
+        if (ahead != 0) {
+            fetchAhead(texel(src, pitch, xs[i], ys[i]), ahead, pitch);
+        }
         sample4(dst + 4 * i, pitch, texel(src, pitch, xs[i], ys[i]),
                 texel(src, pitch, xs[i + 1], ys[i + 1]), texel(src, pitch, xs[i + 2], ys[i + 2]),
                 texel(src, pitch, xs[i + 3], ys[i + 3]),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(xs + i)),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys + i)));
     }
-    sampleBgraScalar(dst + 4 * i, n - i, src, pitch, xs + i, ys + i);
+    sampleBgraScalar(dst + 4 * i, n - i, src, pitch, xs + i, ys + i, 0);
 }
 
 namespace {
@@ -177,7 +180,11 @@ inline bool inside(std::int32_t p, std::int32_t limit) {
 
 }  // namespace
 
-bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys) {
+namespace {
+
+// Pixels x, x + stride, ... (n of them) each divided out on its own.
+bool projectExactScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys,
+                        int stride = 1) {
     const double lo = -65536.0;
     const double hiX = row.width * 65536.0;
     const double hiY = row.height * 65536.0;
@@ -185,7 +192,7 @@ bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std
     const std::int32_t limitY = (row.height - 1) * 65536;
     bool all = true;
     for (int i = 0; i < n; ++i) {
-        const double dx = (x + i) + 0.5 - row.ox;
+        const double dx = (x + i * stride) + 0.5 - row.ox;
         const double w = row.h6 * dx + row.w;
         if (w == 0.0) {
             xs[i] = ys[i] = -65536;
@@ -198,6 +205,104 @@ bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std
         all = all && inside(xs[i], limitX) && inside(ys[i], limitY);
     }
     return all;
+}
+
+// Pixels go in groups of kGroup from a multiple of kGroup. The positions at the centres of a
+// group's first pixel and of the next group's first are divided out; the pixels between are
+// interpolated when the projective curve bends so little over the group that interpolating
+// moves no sample by more than kMaxBend of a source pixel (and both ends lie inside the source).
+// Which way a pixel goes depends only on where it is, whatever calls asked for it.
+constexpr int kGroupShift = 3;
+constexpr int kGroup = 1 << kGroupShift;
+constexpr double kMaxBend = 1.0 / 512;
+
+// kGroup^2 / 4 |h6| max(|Ks|, |Kt|) in 16.16 units: over kGroup pixels, linear interpolation of
+// (B dx + A) / (h6 dx + W) is off by at most this over the smallest |divisor| cubed, K being
+// h6 A - B W (constant along the row).
+}  // namespace
+
+double projectiveBend(const ProjectiveRow& row) {
+    const double ks = row.h6 * row.s - row.h0 * row.w;
+    const double kt = row.h6 * row.t - row.h3 * row.w;
+    return 2.0 * kGroup * kGroup / 8.0 * std::abs(row.h6) * std::max(std::abs(ks), std::abs(kt)) *
+           65536.0;
+}
+
+namespace {
+
+struct GroupEnds {
+    std::int32_t s0 = 0, t0 = 0;  // at the group's first pixel
+    std::int32_t ds = 0, dt = 0;  // to the next group's first
+};
+
+// Pixel i of a group: the first end plus i kGroup-ths of the way, rounded.
+inline std::int32_t between(std::int32_t start, std::int32_t step, int i) {
+    return start + ((step * i + kGroup / 2) >> kGroupShift);
+}
+
+inline int groupOf(int pixel) {
+    return pixel - (((pixel % kGroup) + kGroup) % kGroup);
+}
+
+// Pixels [x, x + n) by groups: the ends of every group divided out at once through
+// `exact(row, first, count, xs, ys, stride)`, and each group either interpolated by `linear` or
+// divided out pixel by pixel.
+template <typename Exact, typename Linear>
+bool projectByGroups(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys,
+                     Exact exact, Linear linear) {
+    constexpr int kSlice = 64;  // pixels whose group ends are made in one go
+    constexpr int kMaxEnds = kSlice / kGroup + 2;
+    constexpr std::int64_t kMaxStep = std::int64_t{1} << 27;  // keeps step x 15 in 32 bits
+    const double bend = row.bend >= 0.0 ? row.bend : projectiveBend(row);
+    const std::int32_t limitX = (row.width - 1) * 65536;
+    const std::int32_t limitY = (row.height - 1) * 65536;
+    bool all = true;
+    for (int start = 0; start < n; start += kSlice) {
+        const int end = std::min(n, start + kSlice);
+        const int first = groupOf(x + start);
+        const int groups = (groupOf(x + end - 1) - first) / kGroup + 1;
+        alignas(32) std::int32_t es[kMaxEnds + 2];
+        alignas(32) std::int32_t et[kMaxEnds + 2];
+        exact(row, first, groups + 1, es, et, kGroup);
+        double w0 = row.h6 * ((first + 0.5) - row.ox) + row.w;
+        for (int g = 0; g < groups; ++g) {
+            const int groupStart = first + g * kGroup;
+            const double w1 = row.h6 * ((groupStart + kGroup + 0.5) - row.ox) + row.w;
+            const int from = std::max(x + start, groupStart);
+            const int count = std::min(groupStart + kGroup, x + end) - from;
+            const double m = std::min(std::abs(w0), std::abs(w1));
+            const std::int64_t ds = std::int64_t{es[g + 1]} - es[g];
+            const std::int64_t dt = std::int64_t{et[g + 1]} - et[g];
+            const bool straight = w0 * w1 > 0.0 && bend <= kMaxBend * 65536.0 * m * m * m &&
+                                  inside(es[g], limitX) && inside(es[g + 1], limitX) &&
+                                  inside(et[g], limitY) && inside(et[g + 1], limitY) &&
+                                  std::abs(ds) < kMaxStep && std::abs(dt) < kMaxStep;
+            std::int32_t* gx = xs + (from - x);
+            std::int32_t* gy = ys + (from - x);
+            if (straight) {
+                const GroupEnds ends{es[g], et[g], static_cast<std::int32_t>(ds),
+                                     static_cast<std::int32_t>(dt)};
+                linear(ends, from - groupStart, count, gx, gy);
+            } else {
+                all = exact(row, from, count, gx, gy, 1) && all;
+            }
+            w0 = w1;
+        }
+    }
+    return all;
+}
+
+}  // namespace
+
+bool projectScalar(const ProjectiveRow& row, int x, int n, std::int32_t* xs, std::int32_t* ys) {
+    return projectByGroups(
+        row, x, n, xs, ys, projectExactScalar,
+        [](const GroupEnds& ends, int from, int count, std::int32_t* gx, std::int32_t* gy) {
+            for (int k = 0; k < count; ++k) {
+                gx[k] = between(ends.s0, ends.ds, from + k);
+                gy[k] = between(ends.t0, ends.dt, from + k);
+            }
+        });
 }
 
 namespace {
@@ -430,10 +535,14 @@ __attribute__((target("avx2"))) void spanBgraAvx2(std::uint8_t* dst, int n, cons
 
 __attribute__((target("avx2"))) void sampleBgraAvx2(std::uint8_t* dst, int n,
                                                     const std::uint8_t* src, std::ptrdiff_t pitch,
-                                                    const std::int32_t* xs,
-                                                    const std::int32_t* ys) {
+                                                    const std::int32_t* xs, const std::int32_t* ys,
+                                                    std::ptrdiff_t ahead) {
     int i = 0;
     for (; i + 8 <= n; i += 8) {
+        if (ahead != 0) {
+            fetchAhead(texel(src, pitch, xs[i], ys[i]), ahead, pitch);
+            fetchAhead(texel(src, pitch, xs[i + 4], ys[i + 4]), ahead, pitch);
+        }
         sample8(dst + 4 * i, src, pitch,
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(xs + i)),
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + i)));
@@ -659,8 +768,11 @@ __attribute__((target("avx2"))) void columnBlendAvx2(std::uint8_t* dst, int n,
     }
 }
 
-__attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
-                                                 std::int32_t* xs, std::int32_t* ys) {
+namespace {
+
+__attribute__((target("avx2"))) bool projectExactAvx2(const ProjectiveRow& row, int x, int n,
+                                                      std::int32_t* xs, std::int32_t* ys,
+                                                      int stride = 1) {
     const __m256d lo = _mm256_set1_pd(-65536.0);
     const __m256d hiX = _mm256_set1_pd(row.width * 65536.0);
     const __m256d hiY = _mm256_set1_pd(row.height * 65536.0);
@@ -680,8 +792,10 @@ __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x
     const __m128i flip = _mm_set1_epi32(INT32_MIN);
     __m128i outside = _mm_setzero_si128();
     const __m128i lanes = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i strided = _mm_mullo_epi32(lanes, _mm_set1_epi32(stride));
     for (int i = 0; i < n; i += 4) {
-        const __m256d px = _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x + i), lanes));
+        const __m256d px =
+            _mm256_cvtepi32_pd(_mm_add_epi32(_mm_set1_epi32(x + i * stride), strided));
         const __m256d dx = _mm256_sub_pd(_mm256_add_pd(px, half), ox);
         const __m256d w = _mm256_add_pd(_mm256_mul_pd(h6, dx), rw);
         const __m256d r = _mm256_div_pd(one, w);
@@ -715,6 +829,41 @@ __attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x
         }
     }
     return _mm_movemask_epi8(outside) == 0;
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) bool projectAvx2(const ProjectiveRow& row, int x, int n,
+                                                 std::int32_t* xs, std::int32_t* ys) {
+    return projectByGroups(
+        row, x, n, xs, ys, projectExactAvx2,
+        [](const GroupEnds& ends, int from, int count, std::int32_t* gx,
+           std::int32_t* gy) __attribute__((target("avx2"))) {
+            const __m256i half = _mm256_set1_epi32(kGroup / 2);
+            const __m256i vs0 = _mm256_set1_epi32(ends.s0);
+            const __m256i vt0 = _mm256_set1_epi32(ends.t0);
+            const __m256i vds = _mm256_set1_epi32(ends.ds);
+            const __m256i vdt = _mm256_set1_epi32(ends.dt);
+            alignas(32) std::int32_t bx[kGroup];
+            alignas(32) std::int32_t by[kGroup];
+            const bool whole = from == 0 && count == kGroup;
+            for (int h = 0; h < kGroup; h += 8) {
+                const __m256i lanes =
+                    _mm256_setr_epi32(h, h + 1, h + 2, h + 3, h + 4, h + 5, h + 6, h + 7);
+                const __m256i ps = _mm256_add_epi32(
+                    vs0, _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(vds, lanes), half),
+                                           kGroupShift));
+                const __m256i pt = _mm256_add_epi32(
+                    vt0, _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(vdt, lanes), half),
+                                           kGroupShift));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(whole ? gx + h : bx + h), ps);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(whole ? gy + h : by + h), pt);
+            }
+            if (!whole) {
+                std::memcpy(gx, bx + from, static_cast<std::size_t>(4 * count));
+                std::memcpy(gy, by + from, static_cast<std::size_t>(4 * count));
+            }
+        });
 }
 
 bool cpuHasAvx2() {

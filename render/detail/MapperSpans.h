@@ -102,16 +102,18 @@ void rowsBlendGroupsAvx2(std::int16_t* out, std::ptrdiff_t outStride, int rows, 
 
 // Writes n 32-bit pixels sampled at (xs[i], ys[i]), with the same rule for where they may lie.
 // The AVX2 version also needs every texel offset (y >> 16) x pitch + 4 (x >> 16) + pitch to fit 32
-// bits.
+// bits. A nonzero `ahead` fetches the texels that far from the samples into the cache, as the
+// spans do.
 using BgraSampleFn = void (*)(std::uint8_t* dst, int n, const std::uint8_t* src,
-                              std::ptrdiff_t pitch, const std::int32_t* xs, const std::int32_t* ys);
+                              std::ptrdiff_t pitch, const std::int32_t* xs, const std::int32_t* ys,
+                              std::ptrdiff_t ahead);
 
 void sampleBgraScalar(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                      const std::int32_t* xs, const std::int32_t* ys);
+                      const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t ahead = 0);
 void sampleBgraSse2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                    const std::int32_t* xs, const std::int32_t* ys);
+                    const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t ahead = 0);
 void sampleBgraAvx2(std::uint8_t* dst, int n, const std::uint8_t* src, std::ptrdiff_t pitch,
-                    const std::int32_t* xs, const std::int32_t* ys);
+                    const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t ahead = 0);
 
 // One destination row of a projective mapping: pixel X (its centre X + 0.5, less ox, being dx) has
 // the source position (h0 dx + s, h3 dx + t) / (h6 dx + w), each evaluated in that order in double
@@ -123,7 +125,13 @@ struct ProjectiveRow {
     double ox = 0.0;
     int width = 0;  // of the source
     int height = 0;
+    // How far the row's curve bends (projectiveBend()); negative: worked out at every call.
+    double bend = -1.0;
 };
+
+// Positions are divided out at every eighth pixel and interpolated between where the curve bends
+// so little that no sample moves by more than 1/512 of a source pixel; this measures the bend.
+double projectiveBend(const ProjectiveRow& row);
 
 // The positions of pixels [x, x + n); true when every sample has its 2 x 2 texels inside the
 // source.

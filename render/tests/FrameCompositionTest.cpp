@@ -337,6 +337,69 @@ TEST_F(FrameCompositionTest, BlurFollowsTheFrameWidth) {
     EXPECT_GT(sharpCliff, 2 * softCliff) << softCliff;
 }
 
+// A slow tilt moves what the picture shows smoothly: a bright dot's centre goes along a smooth
+// path, with no jitter from frame to frame (the shared edges of cells drawn one by one each
+// added part of a pixel, and moved with the tilt).
+TEST_F(FrameCompositionTest, ASlowTiltMovesABrightDotSmoothly) {
+    const std::string dot = folder.file("dot.png");
+    test::writeFile(dot, test::encodePicture(400, 300, 24, FIF_PNG, [](int x, int y) {
+                        const bool lit = x >= 296 && x < 302 && y >= 96 && y < 102;
+                        return lit ? test::bgra(255, 255, 255) : test::bgra(0, 0, 0);
+                    }));
+    Scene& scene = add(dot, 0, 10);
+    for (const auto& [time, tilt] : {std::pair{0.0f, 0.30f}, std::pair{1.0f, 0.36f}}) {
+        KeyframeDesc d;
+        d.value = tilt;
+        d.time = time;
+        d.mode = InterpolationMode::Linear;
+        d.mask = KF_VALUE | KF_TIME | KF_MODE;
+        ASSERT_NE(scene.setKeyAtTime(CamAngleA, time, d), 0);
+    }
+    key(scene, CamAngleB, 0.0f, -0.2f);
+    constexpr int kFrames = 40;
+    std::vector<double> xs;
+    std::vector<double> ys;
+    for (int n = 0; n < kFrames; ++n) {
+        Frame frame(320, 240);
+        ASSERT_NE(SceneRenderer(scene).renderFrame(static_cast<double>(n) / kFrames, frame.image,
+                                                   FieldMode::Frame, 1.0f, PictureAccess::Full),
+                  RenderQuality::Failed);
+        double sum = 0.0, sx = 0.0, sy = 0.0;
+        for (int y = 0; y < 240; ++y) {
+            for (int x = 0; x < 320; ++x) {
+                const double g = frame.at(x, y)[1];
+                sum += g;
+                sx += g * x;
+                sy += g * y;
+            }
+        }
+        ASSERT_GT(sum, 0.0);
+        xs.push_back(sx / sum);
+        ys.push_back(sy / sum);
+    }
+    // The path bends with the ease of the keys: what a parabola through each seven frames
+    // leaves at the middle one is the jitter.
+    const auto worstJitter = [](const std::vector<double>& p) {
+        double worst = 0.0;
+        for (std::size_t i = 3; i + 3 < p.size(); ++i) {
+            // Least squares over t = -3..3: c0 = (7 sum(y) - sum(t^2 y)) / 21 at the middle.
+            double sum = 0.0;
+            double sumT2 = 0.0;
+            for (int t = -3; t <= 3; ++t) {
+                sum += p[i + t];
+                sumT2 += t * t * p[i + t];
+            }
+            const double middle = (7.0 * sum - sumT2) / 21.0;
+            worst = std::max(worst, std::abs(p[i] - middle));
+        }
+        return worst;
+    };
+    std::printf("jitter %.4f %.4f\n", worstJitter(xs), worstJitter(ys));
+    EXPECT_GT(std::abs(ys.back() - ys.front()) + std::abs(xs.back() - xs.front()), 2.0);
+    EXPECT_LT(worstJitter(xs), 0.05);
+    EXPECT_LT(worstJitter(ys), 0.05);
+}
+
 TEST_F(FrameCompositionTest, KeptBuffersDrawLikeFreshOnes) {
     Scene& scene = add(first, 0, 5);
     key(scene, Angle, 0.0f, 0.2f);

@@ -357,6 +357,194 @@ TEST(PolygonMapper, TiltedMeshMatchesOneProjectiveCell) {
     EXPECT_GT(std::count(single.bytes.begin(), single.bytes.end(), 0), 0);  // not all covered
 }
 
+std::vector<Quad> blocksOf(const Mesh& mesh, double targetWidth) {
+    std::vector<Quad> quads;
+    for (const CellBlock& block : visibleBlocks(mesh, targetWidth)) {
+        quads.push_back(blockCorners(mesh, block));
+    }
+    return quads;
+}
+
+// The frame-to-picture homography through four point pairs, solved in double precision by plain
+// elimination: (u, v) = ((a x + b y + c) / (g x + h y + 1), (d x + e y + f) / (g x + h y + 1)).
+struct Homography {
+    std::array<double, 8> k{};
+    bool fit(const std::array<MeshVertex, 4>& p) {
+        double m[8][9] = {};
+        for (int i = 0; i < 4; ++i) {
+            const double x = p[i].x, y = p[i].y, u = p[i].u, v = p[i].v;
+            const double r0[9] = {x, y, 1, 0, 0, 0, -u * x, -u * y, u};
+            const double r1[9] = {0, 0, 0, x, y, 1, -v * x, -v * y, v};
+            std::copy(r0, r0 + 9, m[2 * i]);
+            std::copy(r1, r1 + 9, m[2 * i + 1]);
+        }
+        for (int c = 0; c < 8; ++c) {
+            int pivot = c;
+            for (int r = c + 1; r < 8; ++r) {
+                if (std::abs(m[r][c]) > std::abs(m[pivot][c])) {
+                    pivot = r;
+                }
+            }
+            if (std::abs(m[pivot][c]) < 1e-12) {
+                return false;
+            }
+            std::swap(m[c], m[pivot]);
+            for (int r = 0; r < 8; ++r) {
+                if (r != c) {
+                    const double f = m[r][c] / m[c][c];
+                    for (int q = c; q < 9; ++q) {
+                        m[r][q] -= f * m[c][q];
+                    }
+                }
+            }
+        }
+        for (int i = 0; i < 8; ++i) {
+            k[i] = m[i][8] / m[i][i];
+        }
+        return true;
+    }
+    std::pair<double, double> at(double x, double y) const {
+        const double w = k[6] * x + k[7] * y + 1.0;
+        return {(k[0] * x + k[1] * y + k[2]) / w, (k[3] * x + k[4] * y + k[5]) / w};
+    }
+};
+
+// Channel c of the bilinear sample at source position (s, t), texel centres at whole numbers.
+double bilinear(const Picture& p, double s, double t, int c) {
+    const auto texel = [&](int x, int y) {
+        return static_cast<double>(
+            p.at(std::clamp(x, 0, p.width - 1), std::clamp(y, 0, p.height - 1))[c]);
+    };
+    const double fx = std::floor(s);
+    const double fy = std::floor(t);
+    const int x = static_cast<int>(fx);
+    const int y = static_cast<int>(fy);
+    const double ax = s - fx;
+    const double ay = t - fy;
+    return (1 - ay) * ((1 - ax) * texel(x, y) + ax * texel(x + 1, y)) +
+           ay * ((1 - ax) * texel(x, y + 1) + ax * texel(x + 1, y + 1));
+}
+
+Mesh tiltedMesh(float a, float b, float dist, float scale, double targetWidth) {
+    CameraValues camera;
+    camera.s = scale;
+    camera.a = a;
+    camera.b = b;
+    camera.dist = dist;
+    Mesh mesh;
+    EXPECT_TRUE(placeMesh(mesh, camera, 400, 300, meshDensity(400, 300),
+                          {targetWidth, targetWidth * 3 / 4, 4.0 / 3.0, 1.0}));
+    return mesh;
+}
+
+TEST(PolygonMapper, TiltedPictureMatchesADoublePrecisionHomography) {
+    Picture source = smooth(400, 300);
+    const Mesh mesh = tiltedMesh(0.45f, -0.3f, 2.0f, 0.7f, 480);
+    const std::vector<Quad> blocks = blocksOf(mesh, 480);
+    ASSERT_EQ(blocks.size(), 1u);  // all in front of the camera: one piece
+    Homography toPicture;
+    ASSERT_TRUE(toPicture.fit(blocks.front()));
+    // The mesh is the picture's plane seen in perspective: every grid point lies on the mapping
+    // its corners give, so that mapping is the picture's own.
+    for (int i = 0; i < mesh.size(); ++i) {
+        const MeshVertex& v = const_cast<Mesh&>(mesh).data()[i];
+        const auto [u, w] = toPicture.at(v.x, v.y);
+        ASSERT_NEAR(u, v.u, 0.02);
+        ASSERT_NEAR(w, v.v, 0.02);
+    }
+    for (const MapperPath path : kPaths) {
+        Picture frame(480, 360);
+        frame.fill(0x00000000u);
+        draw(frame, source, blocks, {.path = path, .options = RenderSurface::kOptionAlpha});
+        long covered = 0;
+        long off = 0;
+        for (int y = 0; y < frame.height; ++y) {
+            for (int x = 0; x < frame.width; ++x) {
+                if (frame.at(x, y)[3] != 255) {
+                    continue;  // the edge, partly covered
+                }
+                ++covered;
+                const auto [u, v] = toPicture.at(x + 0.5, y + 0.5);
+                for (int c = 0; c < 3; ++c) {
+                    const double want = bilinear(source, u - 0.5, v - 0.5, c);
+                    if (std::abs(frame.at(x, y)[c] - want) > 1.0) {
+                        ++off;
+                        break;
+                    }
+                }
+            }
+        }
+        EXPECT_GT(covered, 480 * 360 / 4);
+        EXPECT_LE(off, covered / 1000) << "path " << static_cast<int>(path);
+    }
+}
+
+TEST(PolygonMapper, APictureCutByTheNearPlaneCoversWhatItsCellsCover) {
+    Picture source = smooth(400, 300);
+    // Tilted so far towards the camera that the near edge's cells are left out.
+    const Mesh mesh = tiltedMesh(1.0f, 0.2f, 0.9f, 1.6f, 480);
+    const std::vector<Quad> cells = cellsOf(mesh, 480);
+    const std::vector<Quad> blocks = blocksOf(mesh, 480);
+    const int all = (mesh.rows() - 1) * (mesh.columns() - 1);
+    ASSERT_GT(cells.size(), 0u);
+    ASSERT_LT(static_cast<int>(cells.size()), all);
+    int inBlocks = 0;
+    for (const CellBlock& b : visibleBlocks(mesh, 480)) {
+        inBlocks += (b.row1 - b.row0) * (b.column1 - b.column0);
+        for (int j = b.row0; j < b.row1; ++j) {
+            for (int k = b.column0; k < b.column1; ++k) {
+                EXPECT_TRUE(cellVisible(mesh, j, k, 480)) << j << "," << k;
+            }
+        }
+    }
+    EXPECT_EQ(inBlocks, static_cast<int>(cells.size()));
+    EXPECT_LT(blocks.size(), cells.size() / 10);
+
+    Picture byCells(480, 360);
+    Picture byBlocks(480, 360);
+    byCells.fill(0x00000000u);
+    byBlocks.fill(0x00000000u);
+    draw(byCells, source, cells, {.options = RenderSurface::kOptionAlpha});
+    draw(byBlocks, source, blocks, {.options = RenderSurface::kOptionAlpha});
+    int differ = 0;
+    for (int y = 0; y < 360; ++y) {
+        for (int x = 0; x < 480; ++x) {
+            differ += (byCells.at(x, y)[3] != 0) != (byBlocks.at(x, y)[3] != 0);
+        }
+    }
+    EXPECT_EQ(differ, 0);
+}
+
+TEST(PolygonMapper, ATiltedFlatColourHasNoSeams) {
+    Picture source(400, 300);
+    source.fill(0xFF3C78C8u);
+    const Mesh mesh = tiltedMesh(0.5f, 0.35f, 1.8f, 0.8f, 480);
+    Picture frame(480, 360);
+    frame.fill(0x00000000u);
+    draw(frame, source, blocksOf(mesh, 480), {.options = RenderSurface::kOptionAlpha});
+    int inside = 0;
+    for (int y = 1; y + 1 < 360; ++y) {
+        for (int x = 1; x + 1 < 480; ++x) {
+            // Inside the outline: the pixel and its neighbours all touched by the picture.
+            bool surrounded = true;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    surrounded = surrounded && frame.at(x + dx, y + dy)[3] != 0;
+                }
+            }
+            if (!surrounded) {
+                continue;
+            }
+            const std::uint8_t* p = frame.at(x, y);
+            ++inside;
+            ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24,
+                      0xFF3C78C8u)
+                << x << "," << y;
+        }
+    }
+    EXPECT_GT(inside, 480 * 360 / 4);
+}
+
 TEST(PolygonMapper, FieldModeWritesOnlyItsRows) {
     Picture source = noise(50, 40, 5);
     const Quad q = parallelogram(50, 40, 3.5, 2.25, 1.2, 0.3, -0.2, 1.1);
