@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ int runNew(const std::vector<std::string>& args);
 int fail(const std::string& message);
 // Prints the problem and the subcommand's usage line, and returns kUsage.
 int usage(const std::string& problem, const char* usageLine);
+
+class Arguments;
+// Parses a subcommand's words: the code to return at once after a usage error, or after printing
+// the usage line and `helpText` for --help; nothing when the command goes on.
+std::optional<int> parseCommand(Arguments& args, const std::vector<std::string>& words,
+                                const char* usageLine, const char* helpText);
 
 // kSuccess when a file can be written at `path`; otherwise prints why not (its folder is missing
 // or not writable, or the path is a folder) and returns kFailure. Commands check before any work

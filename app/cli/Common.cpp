@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/SystemFolders.h"
+#include "app/cli/Arguments.h"
 #include "app/cli/Commands.h"
 #include "app/cli/OutputFile.h"
 
@@ -22,6 +23,18 @@ int fail(const std::string& message) {
 int usage(const std::string& problem, const char* usageLine) {
     std::fprintf(stderr, "pictomove: %s\nusage: %s\n", problem.c_str(), usageLine);
     return kUsage;
+}
+
+std::optional<int> parseCommand(Arguments& args, const std::vector<std::string>& words,
+                                const char* usageLine, const char* helpText) {
+    if (!args.parse(words)) {
+        return usage(args.error(), usageLine);
+    }
+    if (args.flag("--help")) {
+        std::printf("usage: %s\n%s", usageLine, helpText);
+        return kSuccess;
+    }
+    return std::nullopt;
 }
 
 namespace {

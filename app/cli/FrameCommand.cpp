@@ -123,12 +123,8 @@ int writePicture(const std::string& out, const std::vector<std::uint8_t>& bytes)
 int runFrame(const std::vector<std::string>& words) {
     Arguments args({"--time", "-t", "-o", "--output", "--size", "--format"},
                    {"--help", "--strict"});
-    if (!args.parse(words)) {
-        return usage(args.error(), kUsageLine);
-    }
-    if (args.flag("--help")) {
-        std::printf("usage: %s\n%s", kUsageLine, kHelpText);
-        return kSuccess;
+    if (const auto code = parseCommand(args, words, kUsageLine, kHelpText)) {
+        return *code;
     }
     const auto out = args.value("-o") ? args.value("-o") : args.value("--output");
     const auto timeText = args.value("--time") ? args.value("--time") : args.value("-t");

@@ -149,12 +149,8 @@ int readSceneOptions(const Arguments& args, SceneOptions& options) {
 int runNew(const std::vector<std::string>& words) {
     Arguments args({"-o", "--output", "--length", "--overlap", "--motion", "--audio", "--size"},
                    {"--help", "--recursive", "--link"});
-    if (!args.parse(words)) {
-        return usage(args.error(), kUsageLine);
-    }
-    if (args.flag("--help")) {
-        std::printf("usage: %s\n%s", kUsageLine, kHelpText);
-        return kSuccess;
+    if (const auto code = parseCommand(args, words, kUsageLine, kHelpText)) {
+        return *code;
     }
     const auto out = args.value("-o") ? args.value("-o") : args.value("--output");
     if (!out || args.positional().empty()) {

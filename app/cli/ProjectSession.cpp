@@ -11,6 +11,7 @@
 #include "audio/SoundTrack.h"
 #include "core/ProjectContext.h"
 #include "core/ScenePicture.h"
+#include "document/ProjectDocument.h"
 #include "render/ImageCache.h"
 #include "render/ProjectCacheOwner.h"
 #include "render/SceneImage.h"
@@ -18,7 +19,6 @@
 #include "store/FileStorage.h"
 #include "store/NullKey.h"
 #include "store/StoreKey.h"
-#include "document/ProjectDocument.h"
 
 namespace pm::cli {
 

@@ -383,12 +383,8 @@ int finishRun(ProjectSession& session, const RenderOptions& options, const RunOu
 int runRender(const std::vector<std::string>& words) {
     Arguments args({"-o", "--output", "--format", "--preset", "--size", "--fps", "--from", "--to"},
                    {"--help", "--list-presets", "--strict"});
-    if (!args.parse(words)) {
-        return usage(args.error(), kUsageLine);
-    }
-    if (args.flag("--help")) {
-        std::printf("usage: %s\n%s", kUsageLine, kHelpText);
-        return kSuccess;
+    if (const auto code = parseCommand(args, words, kUsageLine, kHelpText)) {
+        return *code;
     }
     if (args.flag("--list-presets")) {
         ProjectSession session;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/PixelSettings.h"
 #include "app/cli/Commands.h"
 #include "app/cli/OutputFile.h"
-#include "app/PixelSettings.h"
 
 namespace {
 
