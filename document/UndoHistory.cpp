@@ -80,7 +80,9 @@ void UndoHistory::clear() {
         slot.reset();
     }
     m_actions.fill(0);
+    m_stateIds.fill(0);
     m_step = 1;
+    m_stateIds[static_cast<std::size_t>(slotOf(m_step))] = ++m_nextStateId;
     m_undoCount = 0;
     m_redoCount = 0;
     publishNames();
@@ -92,6 +94,7 @@ void UndoHistory::record(int actionId) {
     }
     ++m_step;
     m_actions[static_cast<std::size_t>(slotOf(m_step))] = actionId;
+    m_stateIds[static_cast<std::size_t>(slotOf(m_step))] = ++m_nextStateId;
     {
         ChangeBatch batch(m_context);
         // The steps that could have been redone are gone, and with them the scenes they made.
@@ -176,6 +179,10 @@ void UndoHistory::snapshotProject() {
     write(slot->markers, ProjectFile::Part::Markers);
     write(slot->sound, ProjectFile::Part::Sound);
     slot->soundBytes = m_sound.isEmbedded() ? m_sound.embeddedBytes() : nullptr;
+}
+
+std::uint64_t UndoHistory::stateId() const {
+    return m_stateIds[static_cast<std::size_t>(slotOf(m_step))];
 }
 
 bool UndoHistory::undo(ProgressReporter* progress) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -67,6 +68,10 @@ public:
     std::optional<std::string> redoName() const;
 
     int step() const { return m_step; }
+    // Names the state the project is in: equal ids are the same step, and a step recorded anew
+    // after an undo gets a new id even where the old one stood. Compare it with the id at a save
+    // to tell whether there are unsaved changes.
+    std::uint64_t stateId() const;
     int undoCount() const { return m_undoCount; }
     int redoCount() const { return m_redoCount; }
     // To be called before every save, which replaces the file kept open by the saved one: the
@@ -104,6 +109,8 @@ private:
     int m_undoCount = 0;
     int m_redoCount = 0;
     std::array<int, kSlots> m_actions{};
+    std::array<std::uint64_t, kSlots> m_stateIds{};
+    std::uint64_t m_nextStateId = 0;
     std::array<std::unique_ptr<Slot>, kSlots> m_slots;
     std::vector<detail::SceneHistory> m_scenes;
 };

@@ -92,7 +92,7 @@ std::vector<std::uint8_t> bytesOf(const ImageBuffer& b) {
 // rows and its columns shared between two.
 TEST(BlurFilter, MatchesTheDefinitionOnEveryPath) {
     std::mt19937 rng(21);
-    for (const auto [w, h] : {std::pair{29, 23}, std::pair{301, 150}}) {
+    for (const auto& [w, h] : {std::pair{29, 23}, std::pair{301, 150}}) {
         const ImageBuffer src = makeImage(w, h, rng);
         const double radii[][2] = {{0.4, 0.4}, {2.0, 1.0}, {9.5, 3.0}, {36.0, 18.0}};
         for (const auto& r : radii) {

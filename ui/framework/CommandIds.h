@@ -1,0 +1,94 @@
+#pragma once
+
+// The editor's command ids: menu items, keys and toolbar buttons all carry one.
+namespace pm::ui::cmd {
+
+inline constexpr int kNew = 57600;
+inline constexpr int kNewWizard = 32495;
+inline constexpr int kOpen = 57601;
+inline constexpr int kSave = 57603;
+inline constexpr int kSaveAs = 57604;
+inline constexpr int kLoadImage = 32422;
+inline constexpr int kLoadAudio = 32424;
+inline constexpr int kAudioProperties = 32427;
+inline constexpr int kProjectSettings = 32421;
+inline constexpr int kLoadTemplate = 32425;
+inline constexpr int kSaveTemplate = 32426;
+inline constexpr int kRenderVideo = 32428;
+inline constexpr int kExportFirst = 33040;  // to 33049
+inline constexpr int kRecentFirst = 57616;  // the recent projects, 4 of them
+inline constexpr int kRecentCount = 4;
+inline constexpr int kExit = 57665;
+inline constexpr int kApplyChanges = 32429;
+inline constexpr int kUndo = 32450;
+inline constexpr int kRedo = 32451;
+inline constexpr int kCut = 32455;
+inline constexpr int kCopy = 32456;
+inline constexpr int kPaste = 32457;
+inline constexpr int kToolFirst = 32251;       // to 32257
+inline constexpr int kAddKeysFirst = 32370;    // to 32375
+inline constexpr int kResetKeysFirst = 32300;  // to 32305
+inline constexpr int kFullscreenKey = 32376;
+inline constexpr int kCropExcessTime = 32378;
+inline constexpr int kAddTimeFirst = 32380;  // to 32386
+inline constexpr int kAddCustomTime = 32379;
+inline constexpr int kPreferences = 32420;
+inline constexpr int kRestoreDefaults = 32423;
+inline constexpr int kEditSceneItem = 32503;
+inline constexpr int kInsertScene = 32508;
+inline constexpr int kDeleteScene = 32509;
+inline constexpr int kPlay = 32014;
+inline constexpr int kStop = 32006;
+inline constexpr int kBegin = 32001;
+inline constexpr int kEnd = 32002;
+inline constexpr int kNextFrame = 32004;
+inline constexpr int kPreviousFrame = 32005;
+inline constexpr int kPreviousScene = 32009;
+inline constexpr int kNextScene = 32010;
+inline constexpr int kPreviousSelected = 32011;
+inline constexpr int kNextSelected = 32012;
+inline constexpr int kPreviousKey = 32354;
+inline constexpr int kNextKey = 32355;
+inline constexpr int kAddMarker = 32485;
+inline constexpr int kClearMarkers = 32486;
+inline constexpr int kNextMarker = 32487;
+inline constexpr int kPreviousMarker = 32488;
+inline constexpr int kAddSceneWizard = 32497;
+inline constexpr int kSceneWizard = 32496;
+inline constexpr int kPreviewOptionFirst = 32100;  // to 32105
+inline constexpr int kEditProject = 32320;
+inline constexpr int kEditScene = 32321;
+inline constexpr int kProjectTime = 32325;
+inline constexpr int kSceneTime = 32326;
+inline constexpr int kZoomIn = 32200;
+inline constexpr int kZoomOut = 32201;
+inline constexpr int kFitToWindow = 32202;
+inline constexpr int kActualPixels = 32203;
+inline constexpr int kCentre = 32204;
+inline constexpr int kTimelineCentre = 32400;
+inline constexpr int kTimelineFit = 32401;
+inline constexpr int kTimelineZoomIn = 32402;
+inline constexpr int kTimelineZoomOut = 32403;
+inline constexpr int kLayoutDefault = 32460;
+inline constexpr int kLayoutAdd = 32461;
+inline constexpr int kLayoutDelete = 32462;
+inline constexpr int kShowPreview = 106;
+inline constexpr int kShowConfig = 107;
+inline constexpr int kShowInfo = 114;
+inline constexpr int kShowSpline = 112;
+inline constexpr int kShowMainBar = 109;
+inline constexpr int kShowNavigationBar = 102;
+inline constexpr int kShowToolsBar = 103;
+inline constexpr int kShowPreviewBar = 104;
+inline constexpr int kShowModeBar = 113;
+inline constexpr int kShowStatusBar = 59393;
+inline constexpr int kHelpContents = 57667;
+inline constexpr int kHelpIndex = 57666;
+inline constexpr int kEnableGuide = 32550;
+inline constexpr int kResetGuide = 32551;
+inline constexpr int kResetMessages = 32552;
+inline constexpr int kAbout = 57664;
+// The project pane (storyboard and timeline) and the others that docks carry.
+inline constexpr int kPaneProject = 111;
+
+}  // namespace pm::ui::cmd

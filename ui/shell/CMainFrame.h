@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "ui/framework/CommandRouter.h"
+
+class QAction;
+class QDockWidget;
+class QLabel;
+class QToolBar;
+
+namespace pm::ui {
+
+class ChangeHubAdaptor;
+class CPanZoomDoc;
+class PaneView;
+
+// The editor's main window: the menus and keys of every command, five toolbars, five docking
+// panes, the status bar, and the file commands of the document. Commands go through the router:
+// the pane with the focus, then the panes in order, then this frame.
+class CMainFrame : public QMainWindow, public CommandTarget {
+    Q_OBJECT
+public:
+    explicit CMainFrame(CPanZoomDoc& document, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    QAction* action(int id) const;
+    const CommandRouter& router() const { return m_router; }
+    // Opens a project after asking to save the open one's changes; false when not opened.
+    bool openProject(const QString& path);
+
+    std::optional<CommandState> commandState(int id) const override;
+    bool runCommand(int id) override;
+
+    // Refreshes the enabled and checked states and the texts that follow the project.
+    void refreshCommands();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBars();
+    void createPanes();
+    void createStatusBar();
+    QToolBar* toolBar(int id, const QString& objectName, const QString& caption,
+                      const std::vector<int>& commands);
+    QWidget* barOf(int id) const;
+    // Asks whether to save unsaved changes: false when the user cancels (or the save fails).
+    bool maybeSave();
+    bool saveProject(bool askForName);
+    void showError(const QString& text);
+    void updateCaption();
+
+    CPanZoomDoc& m_document;
+    std::unique_ptr<ChangeHubAdaptor> m_changes;
+    CommandRouter m_router;
+    std::map<int, QAction*> m_actions;
+    std::map<int, QWidget*> m_bars;
+    std::vector<PaneView*> m_panes;
+    std::vector<QLabel*> m_statusPanes;
+};
+
+}  // namespace pm::ui
