@@ -1,6 +1,7 @@
 #include "render/ProjectRenderer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/ErrorInfo.h"
 #include "core/MessageIds.h"
@@ -50,11 +51,14 @@ RenderQuality ProjectRenderer::renderFrame(double time, const ImageBuffer& targe
     if (!at.inTransition) {
         return renderScene(at.index, at.sceneTime, target, fields, yScale, access);
     }
-    // The frame buffer of the next scene is kept for the frames after, unless another render
-    // holds it: a transition's frames then fault in no fresh megabytes each.
-    std::unique_lock kept(m_mixLock, std::try_to_lock);
-    ImageBuffer own;
-    ImageBuffer& next = kept.owns_lock() ? m_mix : own;
+    // The frame buffer of the next scene is kept for the frames after, so that a transition's
+    // frames fault in no fresh megabytes each. It is taken out while in use: a render at the same
+    // time makes its own, and no lock is held while drawing.
+    ImageBuffer next;
+    {
+        std::lock_guard kept(m_mixLock);
+        next = std::move(m_mix);
+    }
     if (next.pixels == nullptr || next.format != target.format || next.width != target.width ||
         next.height != target.height) {
         if (PerfKit::allocate(&next, target.format, static_cast<int>(target.width),
@@ -75,6 +79,10 @@ RenderQuality ProjectRenderer::renderFrame(double time, const ImageBuffer& targe
                                 target.format != PixelFormat::Bgr24;
         const ImageBuffer to = detail::fieldRows(target, fields);
         PerfKit::mix(to, to, detail::fieldRows(next, fields), at.weight4096, alphaAware);
+    }
+    {
+        std::lock_guard kept(m_mixLock);
+        m_mix = std::move(next);
     }
     return std::min(quality, nextQuality);
 }
