@@ -59,4 +59,5 @@ echo "editor-start: editor, 50 scenes  \$ours s"
 awk -v o="\$ours" -v b="\$bare" 'BEGIN { printf "editor-start: ratio %.2f (goal: at most 1.5, and under 1 s)\n", o / b }'
 INNER
 chmod +x "$WORK/session.sh"
-xvfb-run -a -s "-screen 0 1600x1000x24" "$WORK/session.sh"
+mkdir -p "$WORK/home"
+HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" xvfb-run -a -s "-screen 0 1600x1000x24" "$WORK/session.sh"

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -18,10 +19,15 @@
 #include "ui/framework/CommandTable.h"
 #include "ui/framework/PaneView.h"
 #include "ui/shell/CPanZoomDoc.h"
+#include "ui/shell/WindowPlacement.h"
 
 namespace pm::ui {
 
 namespace {
+
+// Raised when the bars change, so that an older dock state still lets new bars appear.
+constexpr int kDockStateVersion = 1;
+constexpr int kCustomLayoutFirst = 33050;
 
 const char* const kProjectFilter = "Pictomove projects (*.mzp *.MZP);;All files (*)";
 
@@ -50,10 +56,11 @@ bool isProjectFile(const QUrl& url) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(CPanZoomDoc& document, QWidget* parent)
+CMainFrame::CMainFrame(CPanZoomDoc& document, AppRegistry& registry, QWidget* parent)
     : QMainWindow(parent),
       m_document(document),
-      m_changes(std::make_unique<ChangeHubAdaptor>(document.context())) {
+      m_changes(std::make_unique<ChangeHubAdaptor>(document.context())),
+      m_layouts(registry) {
     setObjectName("MainWindow");
     setAcceptDrops(true);
     m_router.setFrame(this);
@@ -110,6 +117,9 @@ void CMainFrame::createActions() {
 void CMainFrame::createMenus() {
     for (const Menu& menu : mainMenu()) {
         QMenu* m = menuBar()->addMenu(QString::fromStdString(menu.title));
+        if (!menu.ids.empty() && menu.ids.front() == cmd::kLayoutDefault) {
+            m_windowMenu = m;
+        }
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::refreshCommands);
         for (const int id : menu.ids) {
             if (id == 0) {
@@ -199,6 +209,17 @@ std::optional<CommandState> CMainFrame::commandState(int id) const {
         case kExit:
         case kAbout:
             return CommandState{true, false};
+        case kLayoutDefault:
+            return CommandState{true, false};
+        case kLayoutAdd:
+        case kLayoutDelete: {
+            int used = 0;
+            for (const auto& name : m_layouts.customNames()) {
+                used += name ? 1 : 0;
+            }
+            return CommandState{id == kLayoutAdd ? used < LayoutStore::kCustomCount : used > 0,
+                                false};
+        }
         case kUndo:
             return CommandState{m_document.canUndo(), false};
         case kRedo:
@@ -246,6 +267,23 @@ bool CMainFrame::runCommand(int id) {
             return m_document.undo();
         case kRedo:
             return m_document.redo();
+        case kLayoutDefault:
+            if (mayReplaceLayout()) {
+                loadLayout(LayoutStore::kFactory);
+            }
+            return true;
+        case kLayoutAdd: {
+            bool ok = false;
+            const QString name = QInputDialog::getText(this, tr("Add Layout"), tr("Name:"),
+                                                       QLineEdit::Normal, QString(), &ok);
+            if (ok) {
+                addLayout(name.left(static_cast<int>(LayoutStore::kMaxNameLength)));
+            }
+            return true;
+        }
+        case kLayoutDelete:
+            chooseLayoutToDelete();
+            return true;
         case kAbout:
             QMessageBox::about(this, tr("About Pictomove"),
                                tr("<p><b>Pictomove</b> 2.00.01.05</p><p>Moves a camera over still "
@@ -346,6 +384,7 @@ void CMainFrame::showError(const QString& text) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (maybeSave()) {
+        saveLayout(LayoutStore::kDefault);
         event->accept();
     } else {
         event->ignore();
@@ -364,6 +403,123 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     if (urls.size() == 1 && isProjectFile(urls.front())) {
         event->acceptProposedAction();
         openProject(urls.front().toLocalFile());
+    }
+}
+
+LayoutStore::Layout CMainFrame::currentLayout() const {
+    WindowPlacement p;
+    p.show = isMaximized()   ? WindowPlacement::kMaximized
+             : isMinimized() ? WindowPlacement::kMinimized
+                             : WindowPlacement::kNormal;
+    const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
+    p.left = r.left();
+    p.top = r.top();
+    p.right = r.left() + r.width();
+    p.bottom = r.top() + r.height();
+    return {p.format(), saveState(kDockStateVersion).toBase64().toStdString()};
+}
+
+bool CMainFrame::saveLayout(const std::string& section) {
+    return m_layouts.save(section, currentLayout());
+}
+
+bool CMainFrame::loadLayout(const std::string& section) {
+    const auto layout = m_layouts.load(section);
+    if (!layout) {
+        return false;
+    }
+    const auto p = WindowPlacement::parse(layout->placement);
+    if (p->right > p->left && p->bottom > p->top) {
+        setGeometry(static_cast<int>(p->left), static_cast<int>(p->top),
+                    static_cast<int>(p->right - p->left), static_cast<int>(p->bottom - p->top));
+    }
+    restoreState(QByteArray::fromBase64(QByteArray::fromStdString(layout->dockState)),
+                 kDockStateVersion);
+    if (p->show == WindowPlacement::kMaximized) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+    refreshCommands();
+    return true;
+}
+
+void CMainFrame::startLayouts() {
+    saveLayout(LayoutStore::kFactory);
+    loadLayout(LayoutStore::kDefault);
+    rebuildLayoutMenu();
+}
+
+bool CMainFrame::addLayout(const QString& name) {
+    const bool added = m_layouts.addCustom(name.toStdString(), currentLayout()).has_value();
+    rebuildLayoutMenu();
+    refreshCommands();
+    return added;
+}
+
+void CMainFrame::chooseLayoutToDelete() {
+    QStringList names;
+    std::vector<int> indexes;
+    const auto custom = m_layouts.customNames();
+    for (int i = 0; i < LayoutStore::kCustomCount; ++i) {
+        if (const auto& n = custom[static_cast<std::size_t>(i)]) {
+            names << QString::fromStdString(*n);
+            indexes.push_back(i);
+        }
+    }
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(this, tr("Delete Layout"), tr("Name:"), names, 0, false, &ok);
+    if (ok && names.contains(chosen)) {
+        deleteLayout(indexes[static_cast<std::size_t>(names.indexOf(chosen))]);
+    }
+}
+
+bool CMainFrame::deleteLayout(int index) {
+    const bool deleted = m_layouts.deleteCustom(index);
+    rebuildLayoutMenu();
+    refreshCommands();
+    return deleted;
+}
+
+bool CMainFrame::mayReplaceLayout() {
+    return QMessageBox::question(this, tr("Pictomove"),
+                                 tr("The current layout will be lost if you load a new layout.\n"
+                                    "Do you wish to continue?"),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CMainFrame::rebuildLayoutMenu() {
+    for (QAction* a : m_customLayouts) {
+        removeAction(a);
+        delete a;
+    }
+    m_customLayouts.clear();
+    if (m_windowMenu == nullptr) {
+        return;
+    }
+    // After "Default", in index order.
+    const QList<QAction*> items = m_windowMenu->actions();
+    QAction* before = items.size() > 1 ? items[1] : nullptr;
+    const auto names = m_layouts.customNames();
+    for (int i = 0; i < LayoutStore::kCustomCount; ++i) {
+        const auto& name = names[static_cast<std::size_t>(i)];
+        if (!name) {
+            continue;
+        }
+        auto* a = new QAction(
+            QStringLiteral("%1\tCtrl+%2").arg(QString::fromStdString(*name)).arg(i + 1), this);
+        a->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(i + 1)));
+        a->setData(kCustomLayoutFirst + i);
+        const std::string section = LayoutStore::customSection(i);
+        connect(a, &QAction::triggered, this, [this, section] {
+            if (mayReplaceLayout()) {
+                loadLayout(section);
+            }
+        });
+        m_windowMenu->insertAction(before, a);
+        addAction(a);
+        m_customLayouts.push_back(a);
     }
 }
 

@@ -6,11 +6,17 @@
 #include <vector>
 
 #include "ui/framework/CommandRouter.h"
+#include "ui/shell/LayoutStore.h"
 
 class QAction;
 class QDockWidget;
 class QLabel;
+class QMenu;
 class QToolBar;
+
+namespace pm {
+class AppRegistry;
+}
 
 namespace pm::ui {
 
@@ -24,7 +30,8 @@ class PaneView;
 class CMainFrame : public QMainWindow, public CommandTarget {
     Q_OBJECT
 public:
-    explicit CMainFrame(CPanZoomDoc& document, QWidget* parent = nullptr);
+    // Layouts are kept in `registry`'s user file.
+    CMainFrame(CPanZoomDoc& document, AppRegistry& registry, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     QAction* action(int id) const;
@@ -37,6 +44,15 @@ public:
 
     // Refreshes the enabled and checked states and the texts that follow the project.
     void refreshCommands();
+
+    // Layouts. Once the window shows: keeps the factory arrangement and brings back the user's.
+    void startLayouts();
+    bool saveLayout(const std::string& section);
+    // False (and nothing changed) when the section holds no layout that reads back.
+    bool loadLayout(const std::string& section);
+    // Keeps the current layout as a named custom one and lists it in the Window menu.
+    bool addLayout(const QString& name);
+    bool deleteLayout(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,6 +73,11 @@ private:
     bool saveProject(bool askForName);
     void showError(const QString& text);
     void updateCaption();
+    void rebuildLayoutMenu();
+    void chooseLayoutToDelete();
+    LayoutStore::Layout currentLayout() const;
+    // Asks whether the current layout may be replaced.
+    bool mayReplaceLayout();
 
     CPanZoomDoc& m_document;
     std::unique_ptr<ChangeHubAdaptor> m_changes;
@@ -65,6 +86,9 @@ private:
     std::map<int, QWidget*> m_bars;
     std::vector<PaneView*> m_panes;
     std::vector<QLabel*> m_statusPanes;
+    LayoutStore m_layouts;
+    QMenu* m_windowMenu = nullptr;
+    std::vector<QAction*> m_customLayouts;
 };
 
 }  // namespace pm::ui

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/AppRegistry.h"
 #include "app/CommandLine.h"
 #include "ui/shell/CMainFrame.h"
 #include "ui/shell/CPanZoomDoc.h"
@@ -64,13 +65,15 @@ int runEditor(int argc, char** argv) {
     QApplication::setOrganizationName("Korvane");
     const CommandLine commandLine = CommandLine::parse(argc, argv);
 
+    AppRegistry registry;
     CPanZoomDoc document;
-    CMainFrame frame(document);
+    CMainFrame frame(document, registry);
     // The window opens filling the screen; without a window manager to maximize it, by size.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         frame.setGeometry(screen->availableGeometry());
     }
     frame.showMaximized();
+    frame.startLayouts();
     closeOnTermination(frame);
     if (!commandLine.fileName.empty()) {
         // After the window shows, so that a failure is reported over it.

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 
+#include "app/AppRegistry.h"
 #include "core/MessageIds.h"
 #include "core/ProjectContext.h"
 #include "document/ProjectDocument.h"
@@ -19,9 +20,17 @@
 namespace pm::ui {
 namespace {
 
+// The user's registry in a folder of the test's own.
+struct TestRegistry {
+    QTemporaryDir dir;
+    AppRegistry registry{dir.filePath("user.reg").toStdString(),
+                         dir.filePath("machine.reg").toStdString()};
+};
+
 TEST(CMainFrame, EveryCommandIsAnActionWithItsKeys) {
+    TestRegistry reg;
     CPanZoomDoc doc;
-    CMainFrame frame(doc);
+    CMainFrame frame(doc, reg.registry);
     for (const Command& c : commandTable()) {
         QAction* a = frame.action(c.id);
         ASSERT_NE(a, nullptr) << c.id;
@@ -41,8 +50,9 @@ TEST(CMainFrame, EveryCommandIsAnActionWithItsKeys) {
 }
 
 TEST(CMainFrame, PanesAndBarsAreMadeInOrderWithTheirProfileNames) {
+    TestRegistry reg;
     CPanZoomDoc doc;
-    CMainFrame frame(doc);
+    CMainFrame frame(doc, reg.registry);
     QStringList docks;
     for (QDockWidget* d : frame.findChildren<QDockWidget*>()) {
         docks << d->objectName();
@@ -68,8 +78,9 @@ TEST(CMainFrame, PanesAndBarsAreMadeInOrderWithTheirProfileNames) {
 
 TEST(CMainFrame, TheCaptionAndTheUndoItemFollowTheDocument) {
     QTemporaryDir dir;
+    TestRegistry reg;
     CPanZoomDoc doc;
-    CMainFrame frame(doc);
+    CMainFrame frame(doc, reg.registry);
     EXPECT_EQ(frame.windowTitle(), "Untitled[*] - Pictomove");
     EXPECT_FALSE(frame.isWindowModified());
     Project& project = doc.context().project();
@@ -88,6 +99,44 @@ TEST(CMainFrame, TheCaptionAndTheUndoItemFollowTheDocument) {
     QString error;
     ASSERT_TRUE(doc.saveAs(dir.filePath("trip.mzp"), &error));
     EXPECT_EQ(frame.windowTitle(), "trip.mzp[*] - Pictomove");
+}
+
+TEST(CMainFrame, ALayoutBringsBackItsBarsAndCustomOnesAreListed) {
+    TestRegistry reg;
+    CPanZoomDoc doc;
+    CMainFrame frame(doc, reg.registry);
+    frame.show();
+    frame.startLayouts();
+    auto* info = frame.findChild<QDockWidget*>("BarInfo");
+    ASSERT_TRUE(info->isVisible());
+    info->hide();
+    frame.showMinimized();
+    ASSERT_TRUE(frame.saveLayout("Layouts\\Test"));
+    frame.showNormal();
+    info->show();
+    ASSERT_TRUE(frame.loadLayout("Layouts\\Test"));
+    EXPECT_FALSE(info->isVisible());
+    EXPECT_FALSE(frame.isMinimized());  // a minimized window comes back normal
+    EXPECT_FALSE(frame.loadLayout("Layouts\\Nothing"));
+
+    // Custom layouts go to the first free index and show after Default with their key.
+    ASSERT_TRUE(frame.addLayout("Wide & tall"));
+    ASSERT_TRUE(frame.addLayout("Second"));
+    ASSERT_TRUE(frame.deleteLayout(0));
+    ASSERT_TRUE(frame.addLayout("Third"));
+    QStringList items;
+    for (QAction* a : frame.menuBar()->actions()[5]->menu()->actions()) {
+        items << a->text();
+    }
+    ASSERT_GE(items.size(), 4);
+    EXPECT_EQ(items.mid(0, 3), (QStringList{"&Default", "Third\tCtrl+1", "Second\tCtrl+2"}));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(frame.addLayout("More"));
+    }
+    frame.refreshCommands();
+    EXPECT_FALSE(frame.action(cmd::kLayoutAdd)->isEnabled());  // five are kept
+    EXPECT_FALSE(frame.addLayout("Sixth"));
+    EXPECT_TRUE(frame.action(cmd::kLayoutDelete)->isEnabled());
 }
 
 }  // namespace

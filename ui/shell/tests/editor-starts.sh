@@ -34,4 +34,7 @@ fi
 echo "editor-starts: closed cleanly"
 INNER
 chmod +x "$WORK/session.sh"
-xvfb-run -a -s "-screen 0 1280x800x24" "$WORK/session.sh" "$PICTOMOVE" "$WORK/trip.mzp" "$WORK"
+# The editor keeps its layouts in the user's settings: a home of its own for the test.
+mkdir -p "$WORK/home"
+HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" \
+  xvfb-run -a -s "-screen 0 1280x800x24" "$WORK/session.sh" "$PICTOMOVE" "$WORK/trip.mzp" "$WORK"
