@@ -17,6 +17,7 @@
 #include "ui/framework/ChangeHubAdaptor.h"
 #include "ui/framework/CommandIds.h"
 #include "ui/framework/CommandTable.h"
+#include "ui/framework/MessageBox.h"
 #include "ui/framework/PaneView.h"
 #include "ui/shell/CPanZoomDoc.h"
 #include "ui/shell/WindowPlacement.h"
@@ -60,7 +61,8 @@ CMainFrame::CMainFrame(CPanZoomDoc& document, AppRegistry& registry, QWidget* pa
     : QMainWindow(parent),
       m_document(document),
       m_changes(std::make_unique<ChangeHubAdaptor>(document.context())),
-      m_layouts(registry) {
+      m_layouts(registry),
+      m_messages(registry) {
     setObjectName("MainWindow");
     setAcceptDrops(true);
     m_router.setFrame(this);
@@ -211,6 +213,8 @@ std::optional<CommandState> CMainFrame::commandState(int id) const {
             return CommandState{true, false};
         case kLayoutDefault:
             return CommandState{true, false};
+        case kResetMessages:
+            return CommandState{m_messages.anyKept(), false};
         case kLayoutAdd:
         case kLayoutDelete: {
             int used = 0;
@@ -267,6 +271,9 @@ bool CMainFrame::runCommand(int id) {
             return m_document.undo();
         case kRedo:
             return m_document.redo();
+        case kResetMessages:
+            m_messages.reset();
+            return true;
         case kLayoutDefault:
             if (mayReplaceLayout()) {
                 loadLayout(LayoutStore::kFactory);
@@ -483,10 +490,10 @@ bool CMainFrame::deleteLayout(int index) {
 }
 
 bool CMainFrame::mayReplaceLayout() {
-    return QMessageBox::question(this, tr("Pictomove"),
-                                 tr("The current layout will be lost if you load a new layout.\n"
-                                    "Do you wish to continue?"),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    constexpr std::uint32_t kLayoutWillBeLost = 500 | 1u << 22 | 1u << 23;  // Yes, No
+    return showMessage(this, m_messages, {kLayoutWillBeLost}, 0,
+                       tr("The current layout will be lost if you load a new layout.\n"
+                          "Do you wish to continue?")) == MessageWord::kYes;
 }
 
 void CMainFrame::rebuildLayoutMenu() {

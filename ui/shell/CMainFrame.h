@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ui/framework/CommandRouter.h"
+#include "ui/framework/MessageWord.h"
 #include "ui/shell/LayoutStore.h"
 
 class QAction;
@@ -87,6 +88,7 @@ private:
     std::vector<PaneView*> m_panes;
     std::vector<QLabel*> m_statusPanes;
     LayoutStore m_layouts;
+    MessageMemory m_messages;
     QMenu* m_windowMenu = nullptr;
     std::vector<QAction*> m_customLayouts;
 };
