@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -62,7 +63,8 @@ CMainFrame::CMainFrame(CPanZoomDoc& document, AppRegistry& registry, QWidget* pa
       m_document(document),
       m_changes(std::make_unique<ChangeHubAdaptor>(document.context())),
       m_layouts(registry),
-      m_messages(registry) {
+      m_messages(registry),
+      m_recent(registry) {
     setObjectName("MainWindow");
     setAcceptDrops(true);
     m_router.setFrame(this);
@@ -121,6 +123,10 @@ void CMainFrame::createMenus() {
         QMenu* m = menuBar()->addMenu(QString::fromStdString(menu.title));
         if (!menu.ids.empty() && menu.ids.front() == cmd::kLayoutDefault) {
             m_windowMenu = m;
+        }
+        if (!menu.ids.empty() && menu.ids.front() == cmd::kNew) {
+            m_fileMenu = m;
+            connect(m, &QMenu::aboutToShow, this, &CMainFrame::rebuildRecentMenu);
         }
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::refreshCommands);
         for (const int id : menu.ids) {
@@ -253,10 +259,7 @@ bool CMainFrame::runCommand(int id) {
             const QString path = QFileDialog::getOpenFileName(this, tr("Open Project"), QString(),
                                                               tr(kProjectFilter));
             if (!path.isEmpty()) {
-                QString error;
-                if (!m_document.open(path, &error)) {
-                    showError(error);
-                }
+                openChecked(path);
             }
             return true;
         }
@@ -342,15 +345,38 @@ void CMainFrame::updateCaption() {
 }
 
 bool CMainFrame::openProject(const QString& path) {
-    if (!maybeSave()) {
-        return false;
-    }
+    return maybeSave() && openChecked(path);
+}
+
+bool CMainFrame::openChecked(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
     QString error;
-    if (!m_document.open(path, &error)) {
+    if (!m_document.open(absolute, &error)) {
+        m_recent.remove(absolute.toStdString());
         showError(error);
         return false;
     }
+    m_recent.add(absolute.toStdString());
     return true;
+}
+
+void CMainFrame::rebuildRecentMenu() {
+    for (QAction* a : m_recentItems) {
+        delete a;
+    }
+    m_recentItems.clear();
+    QAction* placeholder = action(cmd::kRecentFirst);
+    const std::vector<std::string> paths = m_recent.list();
+    placeholder->setVisible(paths.empty());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const QString path = QString::fromStdString(paths[i]);
+        auto* a = new QAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QString(path).replace('&', "&&")), this);
+        a->setStatusTip(path);
+        connect(a, &QAction::triggered, this, [this, path] { openProject(path); });
+        m_fileMenu->insertAction(placeholder, a);
+        m_recentItems.push_back(a);
+    }
 }
 
 bool CMainFrame::maybeSave() {
@@ -382,6 +408,7 @@ bool CMainFrame::saveProject(bool askForName) {
         showError(error);
         return false;
     }
+    m_recent.add(QFileInfo(path).absoluteFilePath().toStdString());
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "ui/framework/CommandRouter.h"
 #include "ui/framework/MessageWord.h"
 #include "ui/shell/LayoutStore.h"
+#include "ui/shell/RecentProjects.h"
 
 class QAction;
 class QDockWidget;
@@ -76,6 +77,9 @@ private:
     void updateCaption();
     void rebuildLayoutMenu();
     void chooseLayoutToDelete();
+    void rebuildRecentMenu();
+    // Opens without asking about the open project's changes (the caller has).
+    bool openChecked(const QString& path);
     LayoutStore::Layout currentLayout() const;
     // Asks whether the current layout may be replaced.
     bool mayReplaceLayout();
@@ -89,6 +93,9 @@ private:
     std::vector<QLabel*> m_statusPanes;
     LayoutStore m_layouts;
     MessageMemory m_messages;
+    RecentProjects m_recent;
+    QMenu* m_fileMenu = nullptr;
+    std::vector<QAction*> m_recentItems;
     QMenu* m_windowMenu = nullptr;
     std::vector<QAction*> m_customLayouts;
 };

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDockWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -99,6 +100,19 @@ TEST(CMainFrame, TheCaptionAndTheUndoItemFollowTheDocument) {
     QString error;
     ASSERT_TRUE(doc.saveAs(dir.filePath("trip.mzp"), &error));
     EXPECT_EQ(frame.windowTitle(), "trip.mzp[*] - Pictomove");
+
+    // Opened, the project is first among the recent ones in the File menu.
+    ASSERT_TRUE(frame.openProject(dir.filePath("trip.mzp")));
+    QMenu* file = frame.menuBar()->actions()[0]->menu();
+    emit file->aboutToShow();
+    QStringList items;
+    for (QAction* a : file->actions()) {
+        if (a->isVisible()) {
+            items << a->text();
+        }
+    }
+    EXPECT_TRUE(items.contains("&1 " + dir.filePath("trip.mzp"))) << items.join("|").toStdString();
+    EXPECT_FALSE(items.contains("Recent Projects"));
 }
 
 TEST(CMainFrame, ALayoutBringsBackItsBarsAndCustomOnesAreListed) {
