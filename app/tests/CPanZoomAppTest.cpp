@@ -8,11 +8,11 @@
 #include "core/KeyframeDesc.h"
 #include "core/MotionParameter.h"
 #include "core/StringTable.h"
+#include "document/ProjectDocument.h"
 #include "export/ExporterManager.h"
 #include "render/ImageCache.h"
 #include "store/RegistryKey.h"
 #include "store/StoreKey.h"
-#include "document/ProjectDocument.h"
 
 namespace pm {
 namespace {

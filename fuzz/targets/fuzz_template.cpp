@@ -4,12 +4,12 @@
 
 #include "FuzzScratch.h"
 #include "core/ProjectContext.h"
+#include "document/TemplateFile.h"
 #include "export/ExportPresets.h"
 #include "export/plugins/ExporterSettings.h"
 #include "render/PerfKit.h"
 #include "render/ScenePictureFactory.h"
 #include "store/StoreKey.h"
-#include "document/TemplateFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = pm::fuzz::writeScratch("input.mzt", data, size);

@@ -16,11 +16,11 @@
 
 #include "app/cli/tests/CliRun.h"
 #include "core/ProjectContext.h"
+#include "document/ProjectDocument.h"
+#include "document/ProjectFile.h"
 #include "render/tests/PictureFiles.h"
 #include "store/FileStorage.h"
 #include "store/StoreKey.h"
-#include "document/ProjectDocument.h"
-#include "document/ProjectFile.h"
 
 namespace pm {
 namespace {
