@@ -216,11 +216,11 @@ constexpr int kGroupShift = 3;
 constexpr int kGroup = 1 << kGroupShift;
 constexpr double kMaxBend = 1.0 / 512;
 
+}  // namespace
+
 // kGroup^2 / 4 |h6| max(|Ks|, |Kt|) in 16.16 units: over kGroup pixels, linear interpolation of
 // (B dx + A) / (h6 dx + W) is off by at most this over the smallest |divisor| cubed, K being
 // h6 A - B W (constant along the row).
-}  // namespace
-
 double projectiveBend(const ProjectiveRow& row) {
     const double ks = row.h6 * row.s - row.h0 * row.w;
     const double kt = row.h6 * row.t - row.h3 * row.w;
@@ -252,7 +252,8 @@ bool projectByGroups(const ProjectiveRow& row, int x, int n, std::int32_t* xs, s
                      Exact exact, Linear linear) {
     constexpr int kSlice = 64;  // pixels whose group ends are made in one go
     constexpr int kMaxEnds = kSlice / kGroup + 2;
-    constexpr std::int64_t kMaxStep = std::int64_t{1} << 27;  // keeps step x 15 in 32 bits
+    // Keeps step x (kGroup - 1) in 32 bits for groups of up to 16.
+    constexpr std::int64_t kMaxStep = std::int64_t{1} << 27;
     const double bend = row.bend >= 0.0 ? row.bend : projectiveBend(row);
     const std::int32_t limitX = (row.width - 1) * 65536;
     const std::int32_t limitY = (row.height - 1) * 65536;
@@ -261,8 +262,8 @@ bool projectByGroups(const ProjectiveRow& row, int x, int n, std::int32_t* xs, s
         const int end = std::min(n, start + kSlice);
         const int first = groupOf(x + start);
         const int groups = (groupOf(x + end - 1) - first) / kGroup + 1;
-        alignas(32) std::int32_t es[kMaxEnds + 2];
-        alignas(32) std::int32_t et[kMaxEnds + 2];
+        alignas(32) std::int32_t es[kMaxEnds];
+        alignas(32) std::int32_t et[kMaxEnds];
         exact(row, first, groups + 1, es, et, kGroup);
         double w0 = row.h6 * ((first + 0.5) - row.ox) + row.w;
         for (int g = 0; g < groups; ++g) {

@@ -73,6 +73,8 @@ CMainFrame::CMainFrame(CPanZoomDoc& document, AppRegistry& registry, QWidget* pa
     createToolBars();
     createPanes();
     createStatusBar();
+    rebuildLayoutMenu();
+    m_messagesKept = m_messages.anyKept();
     connect(m_changes.get(), &ChangeHubAdaptor::changed, this, &CMainFrame::refreshCommands);
     connect(&m_document, &CPanZoomDoc::stateChanged, this, &CMainFrame::refreshCommands);
     // The pane that holds the focus is offered each command first.
@@ -220,13 +222,12 @@ std::optional<CommandState> CMainFrame::commandState(int id) const {
         case kLayoutDefault:
             return CommandState{true, false};
         case kResetMessages:
-            return CommandState{m_messages.anyKept(), false};
+            return CommandState{m_messagesKept, false};
         case kLayoutAdd:
         case kLayoutDelete: {
-            int used = 0;
-            for (const auto& name : m_layouts.customNames()) {
-                used += name ? 1 : 0;
-            }
+            // The menu lists every custom layout: its items count them without reading the
+            // registry at each refresh.
+            const auto used = static_cast<int>(m_customLayouts.size());
             return CommandState{id == kLayoutAdd ? used < LayoutStore::kCustomCount : used > 0,
                                 false};
         }
@@ -276,6 +277,7 @@ bool CMainFrame::runCommand(int id) {
             return m_document.redo();
         case kResetMessages:
             m_messages.reset();
+            m_messagesKept = m_messages.anyKept();
             return true;
         case kLayoutDefault:
             if (mayReplaceLayout()) {
@@ -518,9 +520,11 @@ bool CMainFrame::deleteLayout(int index) {
 
 bool CMainFrame::mayReplaceLayout() {
     constexpr std::uint32_t kLayoutWillBeLost = 500 | 1u << 22 | 1u << 23;  // Yes, No
-    return showMessage(this, m_messages, {kLayoutWillBeLost}, 0,
-                       tr("The current layout will be lost if you load a new layout.\n"
-                          "Do you wish to continue?")) == MessageWord::kYes;
+    const int answer = showMessage(this, m_messages, {kLayoutWillBeLost}, 0,
+                                   tr("The current layout will be lost if you load a new layout.\n"
+                                      "Do you wish to continue?"));
+    m_messagesKept = m_messages.anyKept();
+    return answer == MessageWord::kYes;
 }
 
 void CMainFrame::rebuildLayoutMenu() {

@@ -93,6 +93,8 @@ private:
     std::vector<QLabel*> m_statusPanes;
     LayoutStore m_layouts;
     MessageMemory m_messages;
+    // Whether Reset Messages has answers to forget; read once and after each change.
+    bool m_messagesKept = false;
     RecentProjects m_recent;
     QMenu* m_fileMenu = nullptr;
     std::vector<QAction*> m_recentItems;
